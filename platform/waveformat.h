@@ -1,0 +1,30 @@
+// The 18-byte PCM format record: how a stream of samples is laid out. It is the body of a WAVE
+// file's "fmt " chunk, byte for byte, and the format that the audio classes share.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+inline constexpr uint16_t kWaveFormatPcm = 1;  // format tag of plain integer PCM
+
+#pragma pack(push, 1)
+struct WaveFormat {
+    uint16_t nFormatTag;       // kWaveFormatPcm for PCM
+    uint16_t nChannels;        // interleaved channels per frame
+    uint32_t nSamplesPerSec;   // frames per second (Hz)
+    uint32_t nAvgBytesPerSec;  // nSamplesPerSec × nBlockAlign
+    uint16_t nBlockAlign;      // bytes per frame
+    uint16_t nBitsPerSample;   // bits of one sample of one channel
+    uint16_t nExtraSize;       // bytes of format extension that follow the record (0 for PCM)
+};
+#pragma pack(pop)
+
+static_assert(sizeof(WaveFormat) == 18, "the format record is exactly 18 bytes");
+static_assert(offsetof(WaveFormat, nChannels) == 2 && offsetof(WaveFormat, nSamplesPerSec) == 4 &&
+                  offsetof(WaveFormat, nAvgBytesPerSec) == 8 && offsetof(WaveFormat, nBlockAlign) == 12 &&
+                  offsetof(WaveFormat, nBitsPerSample) == 14 && offsetof(WaveFormat, nExtraSize) == 16,
+              "the fields lie in file order without gaps");
+
+}  // namespace platform
