@@ -62,7 +62,8 @@ alignas(32) const uint16_t kTailMask[2 * kLanes] = {
 template <bool Narrow>
 QUORVEL_AVX2 __m256i MaskedTerm(__m256i a, __m256i b, int left) {
     const int keep = left < 0 ? 0 : (left < kLanes ? left : kLanes);
-    return PairSum<Narrow>(_mm256_and_si256(AbsDiff<Narrow>(a, b), Load(kTailMask + kLanes - keep)));
+    const __m256i mask = Load(kTailMask + kLanes - keep);
+    return PairSum<Narrow>(_mm256_and_si256(AbsDiff<Narrow>(a, b), mask));
 }
 
 // The sums of the eight lanes of each of four accumulators, in order.
@@ -102,8 +103,10 @@ __attribute__((target("avx2"))) void AmdfLagsAvx2(const uint16_t* u, int length,
     }
     for (; k < length; ++k) {
         __m256i acc = _mm256_setzero_si256();
-        for (int t = 0; t < length - k; t += kLanes)
-            acc = _mm256_add_epi32(acc, MaskedTerm<Narrow>(Load(u + t), Load(u + t + k), length - k - t));
+        for (int t = 0; t < length - k; t += kLanes) {
+            const int left = length - k - t;
+            acc = _mm256_add_epi32(acc, MaskedTerm<Narrow>(Load(u + t), Load(u + t + k), left));
+        }
         table[k] = _mm_cvtsi128_si32(Sum4(acc, acc, acc, acc));
     }
 }
