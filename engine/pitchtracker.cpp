@@ -80,18 +80,13 @@ void Resample(const int16_t* samples, int count, int sampleRate, int16_t* resamp
     if (sampleRate < kTrackerRate) {
         // Downward from 11025 Hz j grows by at most one a step: no division, no branch. While
         // j + 1 is inside the block the loop needs no check; only the last outputs do.
-        int32_t r = 0;
         for (; i < m && j + 1 < count; ++i) {
-            const int32_t frac = r * kInterpolationSteps / kTrackerRate;
-            resampled[i] = static_cast<int16_t>(
-                (samples[j] * (kInterpolationSteps - frac) + samples[j + 1] * frac) /
-                kInterpolationSteps);
-            r += sampleRate;
-            const bool carry = r >= kTrackerRate;
+            interpolate(samples[j + 1]);
+            rem += sampleRate;
+            const bool carry = rem >= kTrackerRate;
             j += carry;
-            r -= carry ? kTrackerRate : 0;
+            rem -= carry ? kTrackerRate : 0;
         }
-        rem = r;
     }
     // With a weight of 0 the next sample does not count; at the block's end it is not read.
     for (; i < m; ++i) {
