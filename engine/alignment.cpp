@@ -46,7 +46,9 @@ float AlignPitch(int32_t* a, int m, int32_t* b, int n, float bound) {
     std::vector<float> rows[2] = {std::vector<float>(n + 2, kAlignFailed),
                                   std::vector<float>(n + 2, kAlignFailed)};
     float rowMinimum[2] = {kAlignFailed, kAlignFailed};
-    auto cost = [&](int i, int j) { return static_cast<double>(std::llabs(int64_t{a[i]} - b[j])); };
+    auto cost = [&](int i, int j) {
+        return static_cast<double>(std::llabs(int64_t{a[i]} - b[j]));
+    };
 
     // The first sung value may match any reference value that leaves room for the rest.
     for (int j = n - 1 - m / 2; j >= 0; --j) {
