@@ -3,12 +3,16 @@
 #include <string>
 #include <vector>
 
+#include "tools/quorvel-score/checkcommand.h"
 #include "tools/quorvel-score/pitchcommand.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> words(argv + 1, argv + argc);
-    if (!words.empty() && words[0] == "pitch")
-        return tools::RunPitchCommand({words.begin() + 1, words.end()}, std::cout, std::cerr);
-    std::cerr << "usage: quorvel-score pitch [--raw] FILE.wav\n";
+    const std::vector<std::string> rest(words.empty() ? words.end() : words.begin() + 1,
+                                        words.end());
+    if (!words.empty() && words[0] == "pitch") return tools::RunPitchCommand(rest, std::cout, std::cerr);
+    if (!words.empty() && words[0] == "check") return tools::RunCheckCommand(rest, std::cout, std::cerr);
+    std::cerr << "usage: quorvel-score pitch [--raw] FILE.wav\n"
+                 "       quorvel-score check [--library DIR] [--medley] SONG...\n";
     return 2;
 }

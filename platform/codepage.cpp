@@ -1,0 +1,66 @@
+#include "platform/codepage.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace platform {
+namespace {
+
+bool Convert(const char* to, const char* from, std::string_view in, std::string& out) {
+    out.clear();
+    iconv_t converter = iconv_open(to, from);
+    if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+    char* source = const_cast<char*>(in.data());
+    std::size_t sourceLeft = in.size();
+    char buffer[4096];
+    bool ok = true;
+    while (ok && sourceLeft > 0) {
+        char* target = buffer;
+        std::size_t targetLeft = sizeof buffer;
+        const std::size_t result = iconv(converter, &source, &sourceLeft, &target, &targetLeft);
+        out.append(buffer, static_cast<std::size_t>(target - buffer));
+        // E2BIG only means the buffer is full; EILSEQ and EINVAL are invalid or cut-off input.
+        ok = result != static_cast<std::size_t>(-1) || errno == E2BIG;
+    }
+    if (ok) {  // flush any pending shift state
+        char* target = buffer;
+        std::size_t targetLeft = sizeof buffer;
+        ok = iconv(converter, nullptr, nullptr, &target, &targetLeft) != static_cast<std::size_t>(-1);
+        out.append(buffer, static_cast<std::size_t>(target - buffer));
+    }
+    iconv_close(converter);
+    if (!ok) out.clear();
+    return ok;
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view bytes) {
+    std::string ignored;
+    return Convert("UTF-32LE", "UTF-8", bytes, ignored);
+}
+
+bool Cp936ToUtf8(std::string_view cp936, std::string& out) {
+    return Convert("UTF-8", "GBK", cp936, out);
+}
+
+bool Utf8ToCp936(std::string_view utf8, std::string& out) {
+    return Convert("GBK", "UTF-8", utf8, out);
+}
+
+bool TextToCp936(std::string_view bytes, std::string& out) {
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii && IsValidUtf8(bytes) && Utf8ToCp936(bytes, out)) return true;
+    std::string ignored;
+    if (!Cp936ToUtf8(bytes, ignored)) {
+        out.clear();
+        return false;
+    }
+    out.assign(bytes);
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,112 @@
+#include "tools/quorvel-score/checkcommand.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/songwriter.h"
+
+namespace tools {
+namespace {
+
+using testing_support::SongFiles;
+using testing_support::WriteFile;
+using testing_support::WriteSong;
+
+SongFiles TwoLineSong() { return {"3", "0.5 4 8", "3.5 7.5 9", {{1, "2 650 0"}, {2, "3 700 0 710"}}}; }
+
+class CheckCommand : public testing::Test {
+protected:
+    // A song folder with everything a session needs.
+    std::filesystem::path WriteSoundSong(const std::string& song, bool medley = false) {
+        const auto folder = WriteSong(library.Path(), song, TwoLineSong(), medley);
+        WriteFile(folder / "music.mp3", "ID3 not really mp3 but present");
+        WriteFile(folder / "Lyric", "\xB8\xE8 \xC7\xFA");  // code page 936
+        return folder;
+    }
+
+    int Run(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--library", library.Path().string()});
+        out.str("");
+        err.str("");
+        return RunCheckCommand(args, out, err);
+    }
+
+    std::vector<std::string> Lines() const {
+        std::vector<std::string> lines;
+        std::istringstream in(out.str());
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+
+    testing_support::TemporaryFolder library;
+    std::ostringstream out, err;
+};
+
+TEST_F(CheckCommand, SoundSongsPrintNothing) {
+    WriteSoundSong("one");
+    const auto two = WriteSoundSong("two");
+    WriteFile(two / "Lyric", "歌 曲");  // saved as UTF-8 on Linux: converted when loaded
+    EXPECT_EQ(Run({"one", "two"}), 0);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(err.str(), "");
+}
+
+TEST_F(CheckCommand, EveryProblemOfEverySongGetsALine) {
+    const auto one = WriteSoundSong("one");
+    std::filesystem::remove(one / "music.mp3");
+    WriteFile(one / "Lyric", "\xFF\xFF\xFF");
+    const auto two = WriteSoundSong("two");
+    WriteFile(two / "qidian", "0.5 4");
+    std::filesystem::remove(two / "Lyric");
+    const auto three = WriteSoundSong("three");
+    std::filesystem::remove(three / "2");
+
+    EXPECT_EQ(Run({"one", "two", "three", "four"}), 1);
+    const std::string base = library.Path().string() + "/歌曲/单曲/";
+    EXPECT_EQ(Lines(), (std::vector<std::string>{
+                           base + "one/music.mp3: 不存在",
+                           base + "one/Lyric: 既不是 GBK（代码页 936）文本，也不是 UTF-8 文本",
+                           base + "two/qidian: 应有 3 个时间，只找到 2 个",
+                           base + "two/Lyric: 不存在",
+                           base + "three/2: 不存在（模板数据为空，请重新录制！）",
+                           base + "four: 歌曲文件夹不存在",
+                       }));
+}
+
+TEST_F(CheckCommand, MedleySongsAreLookedForInTheMedleyFolder) {
+    WriteSoundSong("mixed", /*medley=*/true);
+    EXPECT_EQ(Run({"--medley", "mixed"}), 0);
+    EXPECT_EQ(Run({"mixed"}), 1);
+    EXPECT_EQ(Lines(), std::vector<std::string>{library.Path().string() +
+                                                "/歌曲/单曲/mixed: 歌曲文件夹不存在"});
+}
+
+TEST_F(CheckCommand, EmptyFilesAndFoldersInPlaceOfFiles) {
+    const auto folder = WriteSoundSong("song");
+    WriteFile(folder / "music.mp3", "");
+    std::filesystem::remove(folder / "Lyric");
+    std::filesystem::create_directory(folder / "Lyric");
+    EXPECT_EQ(Run({"song"}), 1);
+    const std::string base = library.Path().string() + "/歌曲/单曲/song/";
+    EXPECT_EQ(Lines(), (std::vector<std::string>{base + "music.mp3: 是空文件",
+                                                 base + "Lyric: 是一个文件夹，不是文件"}));
+}
+
+TEST_F(CheckCommand, BadUsage) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{}, {"--medley"}, {"--fast", "song"}}) {
+        std::ostringstream quietOut, usage;
+        EXPECT_EQ(RunCheckCommand(args, quietOut, usage), 2);
+        EXPECT_NE(usage.str().find("usage: quorvel-score check"), std::string::npos);
+        EXPECT_EQ(quietOut.str(), "");
+    }
+    EXPECT_EQ(Run({"../elsewhere"}), 1);
+    EXPECT_NE(out.str().find("歌曲名不能含有"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tools

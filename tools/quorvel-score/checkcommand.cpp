@@ -1,0 +1,101 @@
+#include "tools/quorvel-score/checkcommand.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "engine/singingengine.h"
+#include "platform/codepage.h"
+#include "platform/messages.h"
+
+namespace tools {
+namespace {
+
+constexpr const char* kUsage = "usage: quorvel-score check [--library DIR] [--medley] SONG...\n";
+
+class NoScreen : public engine::CEngineView {
+public:
+    void SetGradeText(const std::string&) override {}
+};
+
+// What is wrong with a file the song needs, or "" when it can be read.
+std::string FileProblem(const std::filesystem::path& path, std::string* contents = nullptr) {
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (!std::filesystem::exists(status)) return "不存在";
+    if (std::filesystem::is_directory(status)) return "是一个文件夹，不是文件";
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "无法打开";
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) return "读取失败";
+    if (bytes.empty()) return "是空文件";
+    if (contents) *contents = std::move(bytes);
+    return {};
+}
+
+}  // namespace
+
+int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::string library;
+    bool medley = false;
+    std::vector<std::string> songs;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--library" && i + 1 < args.size()) {
+            library = args[++i];
+        } else if (args[i] == "--medley") {
+            medley = true;
+        } else if (args[i].starts_with("--") || args[i].empty()) {
+            err << kUsage;
+            return 2;
+        } else {
+            songs.push_back(args[i]);
+        }
+    }
+    if (songs.empty()) {
+        err << kUsage;
+        return 2;
+    }
+
+    NoScreen screen;
+    engine::CSingingEngine engine(screen);
+    engine.SetLibraryFolder(library);
+    engine.m_bMedley = medley;
+    int problems = 0;
+    auto report = [&](const std::string& file, const std::string& problem) {
+        out << file << ": " << problem << '\n';
+        ++problems;
+    };
+
+    for (const std::string& song : songs) {
+        const std::filesystem::path folder = engine.SongFolder(song);
+        std::error_code error;
+        if (song.find('/') != std::string::npos || song == "." || song == "..") {
+            report(folder.string(), "歌曲名不能含有“/”，也不能是“.”或“..”");
+            continue;
+        }
+        if (!std::filesystem::is_directory(folder, error)) {
+            report(folder.string(), "歌曲文件夹不存在");
+            continue;
+        }
+        {
+            platform::MessageCapture quiet;  // the loader's message boxes become report lines
+            if (!engine.LoadReference(song))
+                report(engine.LoadProblemFile().empty() ? folder.string() : engine.LoadProblemFile(),
+                       engine.LoadProblem());
+            engine.FreeReference();
+        }
+        const std::filesystem::path music = folder / "music.mp3";
+        if (const std::string problem = FileProblem(music); !problem.empty())
+            report(music.string(), problem);
+        const std::filesystem::path lyric = folder / "Lyric";
+        std::string text, converted;
+        if (const std::string problem = FileProblem(lyric, &text); !problem.empty())
+            report(lyric.string(), problem);
+        else if (!platform::TextToCp936(text, converted))
+            report(lyric.string(), "既不是 GBK（代码页 936）文本，也不是 UTF-8 文本");
+    }
+    return problems == 0 ? 0 : 1;
+}
+
+}  // namespace tools

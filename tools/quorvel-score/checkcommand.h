@@ -1,0 +1,21 @@
+// `quorvel-score check [--library DIR] [--medley] SONG...`: checks song folders before they are
+// shared.
+//
+// Each SONG is a folder under DIR/歌曲/单曲/ (or DIR/歌曲/串烧歌曲/ with --medley; DIR defaults
+// to the working directory). Its reference data is loaded exactly as a session loads it, and the
+// accompaniment "music.mp3" and the lyric file "Lyric" (code page 936 or UTF-8 text) are looked
+// at. Every problem gives one line on out, "<file>: <problem>"; a song whose reference data fails
+// shows the first problem the loader met. Nothing is printed for a sound song.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tools {
+
+// args are the words after "check". Returns 0 when every song is sound, 1 when problems were
+// found, 2 for bad usage (with the usage on err).
+int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace tools
