@@ -27,7 +27,8 @@ bool Convert(const char* to, const char* from, std::string_view in, std::string&
     if (ok) {  // flush any pending shift state
         char* target = buffer;
         std::size_t targetLeft = sizeof buffer;
-        ok = iconv(converter, nullptr, nullptr, &target, &targetLeft) != static_cast<std::size_t>(-1);
+        ok = iconv(converter, nullptr, nullptr, &target, &targetLeft) !=
+             static_cast<std::size_t>(-1);
         out.append(buffer, static_cast<std::size_t>(target - buffer));
     }
     iconv_close(converter);

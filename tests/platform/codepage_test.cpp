@@ -35,14 +35,14 @@ TEST(CodePage, LongTextCrossesTheConversionBuffer) {
 
 TEST(CodePage, RefusesInvalidInput) {
     std::string out = "stale";
-    EXPECT_FALSE(Cp936ToUtf8("\xB8", out));             // a lead byte cut off at the end
+    EXPECT_FALSE(Cp936ToUtf8("\xB8", out));  // a lead byte cut off at the end
     EXPECT_EQ(out, "");
     EXPECT_FALSE(Cp936ToUtf8("\xFF\xFF", out));
-    EXPECT_FALSE(Utf8ToCp936("\xE6\xAD", out));         // a cut-off UTF-8 sequence
-    EXPECT_FALSE(Utf8ToCp936("\xF0\x9F\x8E\xA4", out)); // a character code page 936 lacks
+    EXPECT_FALSE(Utf8ToCp936("\xE6\xAD", out));          // a cut-off UTF-8 sequence
+    EXPECT_FALSE(Utf8ToCp936("\xF0\x9F\x8E\xA4", out));  // a character code page 936 lacks
     EXPECT_TRUE(IsValidUtf8(kSongsUtf8));
     EXPECT_FALSE(IsValidUtf8(kSongsGbk));
-    EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));              // overlong
+    EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));  // overlong
 }
 
 TEST(CodePage, TextFilesOfEitherEncodingBecomeCodePage936) {

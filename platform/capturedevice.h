@@ -1,0 +1,92 @@
+// A capture device: a PCM input stream that fills buffers the program queues on it.
+//
+// The program prepares fixed-size buffers, queues them, starts the stream and gets every filled
+// buffer back through the notice it gave at opening, on a thread of the device's choosing (the
+// receiver forwards it to the thread that runs the evaluation). A reset stops the stream and
+// returns every queued buffer, the partly filled one with its recorded count and the rest empty.
+// A buffer handed back is owned by the program until it queues it again.
+//
+// This class holds the queue; every backend's destructor calls Close. The backends (the microphone
+// through PortAudio, a WAV file played in real time, samples fed by hand) only produce bytes of the
+// opened format and pass them to Deliver.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "platform/waveformat.h"
+
+namespace platform {
+
+inline constexpr uint32_t kWaveHeaderDone = 0x01;      // filled, or returned by a reset
+inline constexpr uint32_t kWaveHeaderPrepared = 0x02;  // may be queued
+inline constexpr uint32_t kWaveHeaderInQueue = 0x10;   // owned by the device
+
+// One capture buffer: the program's memory and what the device recorded into it.
+struct WaveHeader {
+    char* lpData = nullptr;        // the buffer's memory
+    uint32_t dwBufferLength = 0;   // its size in bytes
+    uint32_t dwBytesRecorded = 0;  // bytes the device wrote
+    uintptr_t dwUser = 0;          // free for the program
+    uint32_t dwFlags = 0;          // kWaveHeader… flags
+    uint32_t dwLoops = 0;          // kept as the program sets it
+};
+
+class CCaptureDevice {
+public:
+    // Receives each buffer the device hands back (filled, or returned by a reset).
+    using Notice = std::function<void(WaveHeader*)>;
+
+    virtual ~CCaptureDevice();
+    CCaptureDevice(const CCaptureDevice&) = delete;
+    CCaptureDevice& operator=(const CCaptureDevice&) = delete;
+
+    // Opens the stream in the given format; false (with the reason in LastError) when the
+    // backend cannot. Opening an open device fails.
+    bool Open(const WaveFormat& format, Notice notice);
+    // Marks a buffer as usable; false for a buffer that is queued or has no memory.
+    bool PrepareBuffer(WaveHeader* header);
+    // Hands a prepared buffer to the device, which fills it in queue order; false (and nothing
+    // happens) for a buffer that is not prepared, is already queued, or while the device is closed.
+    bool AddBuffer(WaveHeader* header);
+    // Starts filling the queued buffers.
+    bool Start();
+    // Stops the stream and returns every queued buffer through the notice, in queue order.
+    bool Reset();
+    // Makes a returned buffer unusable until it is prepared again; false while it is queued.
+    bool UnprepareBuffer(WaveHeader* header);
+    // Resets and closes the stream.
+    void Close();
+
+    bool IsOpen() const;
+    const WaveFormat& Format() const { return m_format; }
+    std::string LastError() const;
+
+protected:
+    CCaptureDevice() = default;
+
+    // Backend operations, called with no lock held.
+    virtual bool OpenStream(const WaveFormat& format, std::string& error) = 0;
+    virtual bool StartStream(std::string& error) = 0;
+    virtual void StopStream() = 0;  // no Deliver call is made after it returns
+    virtual void CloseStream() = 0;
+
+    // Called by the backend with recorded bytes (whole frames). Fills the queued buffers in
+    // order and hands back each one that becomes full; bytes with no buffer to go to are dropped.
+    void Deliver(const char* bytes, std::size_t count);
+
+private:
+    mutable std::mutex m_mutex;  // guards everything below
+    WaveFormat m_format{};
+    Notice m_notice;
+    bool m_bOpen = false;
+    bool m_bRunning = false;
+    std::deque<WaveHeader*> m_queue;
+    std::string m_strError;
+};
+
+}  // namespace platform

@@ -1,0 +1,43 @@
+// A player without sound whose position is set by its owner: the headless scorer's clock.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+
+#include "platform/player.h"
+
+namespace platform {
+
+class CVirtualPlayer : public CPlayer {
+public:
+    // A media of the given length; 0 means it never ends.
+    explicit CVirtualPlayer(int lengthMs = 0) : m_nLength(lengthMs) {}
+
+    // A newly opened media starts at position 0.
+    bool Open(const std::string&) override {
+        m_bOpen = true;
+        m_bPlaying = false;
+        m_nPosition = 0;
+        return true;
+    }
+    void Play() override { m_bPlaying = m_bOpen.load(); }
+    int Length() const override { return m_nLength; }
+    int Position() const override { return m_nPosition; }
+    int Speed() const override { return m_bOpen ? kNormalSpeed : 0; }
+    void Stop() override { m_bPlaying = false; }
+
+    // Moves the clock; a stopped player keeps its position, a finished one stays at its length.
+    void SetClock(int milliseconds) {
+        if (!m_bPlaying) return;
+        m_nPosition = m_nLength > 0 ? std::min(milliseconds, m_nLength) : milliseconds;
+    }
+    bool IsPlaying() const { return m_bPlaying; }
+
+private:
+    int m_nLength;
+    std::atomic<int> m_nPosition{0};
+    std::atomic<bool> m_bOpen{false};
+    std::atomic<bool> m_bPlaying{false};
+};
+
+}  // namespace platform

@@ -1,0 +1,199 @@
+#include "platform/wavefilecapture.h"
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+#include "platform/rifffile.h"
+
+namespace platform {
+namespace {
+
+constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
+
+uint16_t GetLE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t GetLE32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+}  // namespace
+
+CWaveFileCapture::CWaveFileCapture(std::string path) : m_strPath(std::move(path)) {}
+
+CWaveFileCapture::~CWaveFileCapture() {
+    Close();
+    Join();  // a thread stopped from inside a notice has not been waited for yet
+}
+
+bool CWaveFileCapture::OpenStream(const WaveFormat& format, std::string& error) {
+    if (format.nFormatTag != kWaveFormatPcm || format.nBitsPerSample != 16 ||
+        format.nChannels == 0 || format.nBlockAlign != 2 * format.nChannels ||
+        format.nSamplesPerSec == 0) {
+        error = "only 16-bit PCM can be recorded";
+        return false;
+    }
+    Join();
+    if (!Load(format, error)) {
+        m_samples.clear();
+        return false;
+    }
+    m_nChannels = format.nChannels;
+    m_nRate = format.nSamplesPerSec;
+    m_nBlockFrames = std::max<std::size_t>(1, std::size_t(format.nSamplesPerSec) * 120 / 1000);
+    m_nNextFrame = 0;
+    return true;
+}
+
+bool CWaveFileCapture::Load(const WaveFormat& format, std::string& error) {
+    CRiffFile file;
+    if (!file.Open(m_strPath)) {
+        error = m_strPath + ": cannot be opened";
+        return false;
+    }
+    RiffChunk riff;
+    riff.nFormType = FourCC("WAVE");
+    if (!file.Descend(riff, nullptr, RiffFind::Riff)) {
+        error = m_strPath + ": not a RIFF WAVE file";
+        return false;
+    }
+
+    // The chunks may come in any order: each one is visited, up to the first that claims more
+    // than the file holds.
+    uint8_t fmt[40] = {};
+    int32_t nFmtBytes = -1;  // bytes of the "fmt " chunk read, -1 while none was found
+    std::vector<uint8_t> data;
+    bool bData = false;
+    RiffChunk chunk;
+    while ((nFmtBytes < 0 || !bData) && file.Descend(chunk, &riff, RiffFind::Current)) {
+        if (chunk.nId == FourCC("fmt ") && nFmtBytes < 0) {
+            nFmtBytes =
+                std::max(0, file.Read(fmt, int32_t(std::min<uint32_t>(chunk.nSize, sizeof fmt))));
+        } else if (chunk.nId == FourCC("data") && !bData) {
+            // A size of 0 or one beyond the end of the file is a writer that never finished
+            // the file: the samples run to its end.
+            const int64_t nLeft = file.GetFileSize() - int64_t(chunk.nDataOffset);
+            const int64_t nBytes =
+                chunk.nSize == 0 || chunk.nSize > nLeft ? nLeft : int64_t(chunk.nSize);
+            data.resize(std::size_t(std::max<int64_t>(0, nBytes)));
+            std::size_t nGot = 0;
+            while (nGot < data.size()) {
+                const int32_t nPiece = int32_t(std::min<std::size_t>(data.size() - nGot, 1 << 20));
+                const int32_t n = file.Read(data.data() + nGot, nPiece);
+                if (n <= 0) break;
+                nGot += std::size_t(n);
+            }
+            data.resize(nGot);
+            bData = true;
+        }
+        if (!file.Ascend(chunk)) break;
+    }
+    if (nFmtBytes < 16) {
+        error =
+            m_strPath + (nFmtBytes < 0 ? ": no format chunk" : ": the format chunk is too short");
+        return false;
+    }
+    if (!bData) {
+        error = m_strPath + ": no data chunk";
+        return false;
+    }
+
+    uint16_t nTag = GetLE16(fmt);
+    const unsigned nChannels = GetLE16(fmt + 2);
+    const uint32_t nRate = GetLE32(fmt + 4);
+    const unsigned nBits = GetLE16(fmt + 14);
+    // The extensible format names its real format in the first two bytes of the sub-format.
+    if (nTag == kWaveFormatExtensible && nFmtBytes >= 26) nTag = GetLE16(fmt + 24);
+    if (nTag != kWaveFormatPcm) {
+        error = m_strPath + ": format " + std::to_string(nTag) + " is not PCM";
+        return false;
+    }
+    if (nBits != 16) {
+        error = m_strPath + ": " + std::to_string(nBits) + " bits per sample; 16 are needed";
+        return false;
+    }
+    if (nRate != format.nSamplesPerSec) {
+        error = m_strPath + ": " + std::to_string(nRate) + " frames per second; " +
+                std::to_string(format.nSamplesPerSec) + " are needed";
+        return false;
+    }
+    if (nChannels != 1 && nChannels != format.nChannels) {
+        error = m_strPath + ": " + std::to_string(nChannels) + " channels; 1 or " +
+                std::to_string(format.nChannels) + " are needed";
+        return false;
+    }
+
+    // Whole frames only; mono goes into every channel.
+    const std::size_t nFrames = data.size() / (2 * nChannels);
+    const std::size_t nOut = format.nChannels;
+    m_samples.resize(nFrames * nOut);
+    for (std::size_t f = 0; f < nFrames; ++f) {
+        for (std::size_t c = 0; c < nOut; ++c) {
+            const uint8_t* p = data.data() + 2 * (f * nChannels + (nChannels == 1 ? 0 : c));
+            m_samples[f * nOut + c] = int16_t(GetLE16(p));
+        }
+    }
+    return true;
+}
+
+bool CWaveFileCapture::StartStream(std::string&) {
+    if (m_thread.joinable() && m_thread.get_id() == std::this_thread::get_id()) {
+        // Stopped and started again from inside a notice: the running thread simply goes on.
+        std::lock_guard lock(m_mutex);
+        m_bStop = false;
+        return true;
+    }
+    Join();
+    {
+        std::lock_guard lock(m_mutex);
+        m_bStop = false;
+    }
+    m_thread = std::thread(&CWaveFileCapture::Run, this);
+    return true;
+}
+
+void CWaveFileCapture::StopStream() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_bStop = true;
+    }
+    m_wake.notify_all();
+    Join();
+}
+
+void CWaveFileCapture::CloseStream() {
+    StopStream();
+    m_samples.clear();
+    m_samples.shrink_to_fit();
+}
+
+void CWaveFileCapture::Join() {
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
+}
+
+void CWaveFileCapture::Run() {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    const double rate = double(m_nRate);
+    std::vector<int16_t> block(m_nBlockFrames * m_nChannels);
+    const std::size_t nFileFrames = m_samples.size() / m_nChannels;
+    for (uint64_t nBlocks = 1;; ++nBlocks) {
+        // Each block is due once its last frame would have been recorded.
+        const auto due =
+            start + std::chrono::duration_cast<Clock::duration>(
+                        std::chrono::duration<double>(double(nBlocks * m_nBlockFrames) / rate));
+        {
+            std::unique_lock lock(m_mutex);
+            if (m_wake.wait_until(lock, due, [this] { return m_bStop; })) return;
+        }
+        std::fill(block.begin(), block.end(), int16_t(0));
+        if (m_nNextFrame < nFileFrames) {
+            const std::size_t n = std::min(m_nBlockFrames, nFileFrames - m_nNextFrame);
+            std::copy_n(m_samples.begin() + std::ptrdiff_t(m_nNextFrame * m_nChannels),
+                        n * m_nChannels, block.begin());
+        }
+        m_nNextFrame += m_nBlockFrames;
+        Deliver(reinterpret_cast<const char*>(block.data()), block.size() * sizeof(int16_t));
+    }
+}
+
+}  // namespace platform
