@@ -17,10 +17,7 @@ constexpr int kLines = 60;
 constexpr double kLineSeconds = 4.0;
 constexpr int kValuesPerLine = 267;  // 4 s at one value per 15 ms
 
-class NullView : public engine::CEngineView {
-public:
-    void SetGradeText(const std::string&) override {}
-};
+using NullView = engine::CNullEngineView;
 
 // One line record: held notes between 550 and 850 with a little wobble, and rests of zeros,
 // written ten values to a row after the count.

@@ -1,18 +1,92 @@
-// What the singing engine needs from the screen. The main dialog implements it with its
-// controls; the headless scorer and the tests implement it without any.
+// What the singing engine needs from around it: the screen (display, bars, grade label) and the
+// session routines of the shell. The main dialog implements it with its controls; the headless
+// scorer and the tests implement it without any. Everything is called on the thread that runs
+// the evaluation, except SetDisplayTime and SetTimeBarPos, which the playback poller calls from
+// its own thread.
 #pragma once
 
 #include <string>
 
 namespace engine {
 
+// What the evaluation loop decided about a line it has just scored.
+struct LineReport {
+    int nLine = 0;        // index of the line in its song
+    float fStart = 0.0f;  // its start and end time, seconds
+    float fEnd = 0.0f;
+    int nHits = 0;  // hit and near buffers
+    int nNears = 0;
+    int nSung = 0;          // sung values gathered
+    int nCut = 0;           // leading values the cleaning cleared (0 when nothing was sung)
+    bool bAligned = false;  // whether the alignment ran
+    float fCost = 0.0f;     // its cost, when it ran
+    float fAlign = 0.0f;    // the alignment score
+    float fScore = 0.0f;    // the line score
+    std::string strGrade;   // the grade word shown
+};
+
 class CEngineView {
 public:
     virtual ~CEngineView() = default;
 
-    // Shows text on the grade label (control 1040) in the grade font, redrawn at once; the label's
-    // colour follows the word.
+    // Grade label (control 1040): shows text in the grade font, redrawn at once; the label's
+    // colour follows the word. " " blanks it.
     virtual void SetGradeText(const std::string& text) = 0;
+
+    // The pitch display: reference values fed for the current line, the distance from the feed
+    // edge to the marker in values, the height of the display area in pixels, the marker.
+    virtual int FramesFed() = 0;
+    virtual float LeadTicks() = 0;
+    virtual int DisplayHeight() = 0;
+    virtual void SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) = 0;
+    // The display starts over for the next song of a medley: Restart, then LoadLyrics.
+    virtual void RestartDisplay() = 0;
+    // The playback time for the display's feed (poller thread).
+    virtual void SetDisplayTime(float seconds) = 0;
+
+    // The line bar (control 1039, percent sung on pitch) and the time bar (control 1100, seconds;
+    // poller thread).
+    virtual void SetLineBarPos(int position) = 0;
+    virtual void SetTimeBarPos(int seconds) = 0;
+
+    // Session routines of the shell. StartSession loads and starts the current song and returns
+    // false when it could not (the loader has told the user why).
+    virtual void StopSinging() = 0;
+    virtual void FreeReference() = 0;
+    virtual bool StartSession() = 0;
+    virtual void ShowScore() = 0;
+    virtual void SetScore(float score) = 0;
+    virtual void EndSession() = 0;
+
+    // Controls bound to the dialog's members are refreshed after every buffer.
+    virtual void UpdateControls() {}
+    // A line has been scored (after its grade is shown).
+    virtual void OnLineScored(const LineReport&) {}
+};
+
+}  // namespace engine
+
+namespace engine {
+
+// A view that shows nothing and starts nothing: for tools that only load songs, and a base for
+// views that care about a few operations.
+class CNullEngineView : public CEngineView {
+public:
+    void SetGradeText(const std::string&) override {}
+    int FramesFed() override { return 0; }
+    float LeadTicks() override { return 0.0f; }
+    int DisplayHeight() override { return 110; }
+    void SetPitchMarker(int, int, int, int) override {}
+    void RestartDisplay() override {}
+    void SetDisplayTime(float) override {}
+    void SetLineBarPos(int) override {}
+    void SetTimeBarPos(int) override {}
+    void StopSinging() override {}
+    void FreeReference() override {}
+    bool StartSession() override { return false; }
+    void ShowScore() override {}
+    void SetScore(float) override {}
+    void EndSession() override {}
 };
 
 }  // namespace engine

@@ -18,10 +18,14 @@ std::size_t Utf8Length(std::string_view s, std::size_t i) {
     if (lead < 0x80) return 1;
     std::size_t length;
     unsigned minimum;
-    if ((lead & 0xE0) == 0xC0) length = 2, minimum = 0x80;
-    else if ((lead & 0xF0) == 0xE0) length = 3, minimum = 0x800;
-    else if ((lead & 0xF8) == 0xF0) length = 4, minimum = 0x10000;
-    else return 0;
+    if ((lead & 0xE0) == 0xC0)
+        length = 2, minimum = 0x80;
+    else if ((lead & 0xF0) == 0xE0)
+        length = 3, minimum = 0x800;
+    else if ((lead & 0xF8) == 0xF0)
+        length = 4, minimum = 0x10000;
+    else
+        return 0;
     if (i + length > s.size()) return 0;
     unsigned code = lead & (0x7F >> length);
     for (std::size_t k = 1; k < length; ++k) {
@@ -71,8 +75,8 @@ CNumberScanner::Result CNumberScanner::NextFloat(float& value) {
     // Only digits and a point may begin the number, which keeps "inf" and "nan" out. from_chars
     // does not depend on the locale, which the windowed program sets from the environment.
     const std::size_t digitAt = !token.empty() && token[0] == '-' ? 1 : 0;
-    if (digitAt >= token.size() || !((token[digitAt] >= '0' && token[digitAt] <= '9') ||
-                                     token[digitAt] == '.'))
+    if (digitAt >= token.size() ||
+        !((token[digitAt] >= '0' && token[digitAt] <= '9') || token[digitAt] == '.'))
         return Result::NotANumber;
     float parsed = 0.0f;
     const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), parsed);

@@ -1,48 +1,32 @@
 #include "engine/singingengine.h"
 
-#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
 #include <vector>
 
+#include "engine/alignment.h"
+#include "engine/bandpass.h"
 #include "engine/linescore.h"
 #include "engine/numberscanner.h"
+#include "engine/pitchcompare.h"
+#include "engine/pitchtracker.h"
+#include "engine/songfolder.h"
+#include "platform/filebytes.h"
 #include "platform/messages.h"
 
 namespace engine {
 namespace {
 
-constexpr const char* kSingleBase = "歌曲/单曲/";
-constexpr const char* kMedleyBase = "歌曲/串烧歌曲/";
 constexpr const char* kEmptyTemplate = "模板数据为空，请重新录制！";
 
 template <typename T>
 void Release(T*& pointer) {
     if (pointer) std::free(pointer);
     pointer = nullptr;
-}
-
-// Reads a whole file. On failure returns false and a description of the problem.
-bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& problem) {
-    errno = 0;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        problem = errno == ENOENT ? "不存在" : errno == EACCES ? "没有读取权限" : "无法打开";
-        return false;
-    }
-    bytes.clear();
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
-    const bool failed = std::ferror(file);
-    const int error = errno;
-    std::fclose(file);
-    if (failed) {
-        problem = error == EISDIR ? "是一个文件夹，不是文件" : "读取失败";
-        return false;
-    }
-    return true;
 }
 
 std::string Quoted(std::string_view token) {
@@ -59,16 +43,16 @@ std::string Ordinal(int index, int wanted) {
 std::string NumberProblem(CNumberScanner::Result result, std::string_view token, int index,
                           int wanted, const char* what) {
     switch (result) {
-    case CNumberScanner::Result::End:
-        return "：应有 " + std::to_string(wanted) + " 个" + what + "，只找到 " +
-               std::to_string(index) + " 个";
-    case CNumberScanner::Result::NotANumber:
-        return Ordinal(index, wanted) + what + Quoted(token) +
-               "不是" + (std::string_view(what) == "时间" ? "数字" : "整数");
-    case CNumberScanner::Result::OutOfRange:
-        return Ordinal(index, wanted) + what + Quoted(token) + "超出范围";
-    case CNumberScanner::Result::Ok:
-        break;
+        case CNumberScanner::Result::End:
+            return "：应有 " + std::to_string(wanted) + " 个" + what + "，只找到 " +
+                   std::to_string(index) + " 个";
+        case CNumberScanner::Result::NotANumber:
+            return Ordinal(index, wanted) + what + Quoted(token) + "不是" +
+                   (std::string_view(what) == "时间" ? "数字" : "整数");
+        case CNumberScanner::Result::OutOfRange:
+            return Ordinal(index, wanted) + what + Quoted(token) + "超出范围";
+        case CNumberScanner::Result::Ok:
+            break;
     }
     return {};
 }
@@ -83,18 +67,23 @@ std::string Seconds(float seconds) {
 
 CSingingEngine::CSingingEngine(CEngineView& view) : m_view(view) {}
 
-CSingingEngine::~CSingingEngine() { ReleaseAll(); }
+CSingingEngine::~CSingingEngine() {
+    StopTimeThread();
+    if (m_hWaveIn && m_pWaveHeaders) ResetCapture();
+    ReleaseCaptureBuffers();
+    ReleaseWork();
+    ReleaseAll();
+}
 
 std::string CSingingEngine::SongFolder(const std::string& song) const {
-    std::string folder = m_strLibrary;
-    if (!folder.empty() && folder.back() != '/') folder += '/';
-    return folder + (m_bMedley ? kMedleyBase : kSingleBase) + song;
+    return SongFolderPath(m_strLibrary, m_bMedley != 0, song);
 }
 
 bool CSingingEngine::Fail(const std::string& file, const std::string& problem) {
     ReleaseAll();
     m_strProblemFile = file;
-    m_strProblem = problem.starts_with("：") ? problem.substr(std::string_view("：").size()) : problem;
+    m_strProblem =
+        problem.starts_with("：") ? problem.substr(std::string_view("：").size()) : problem;
     platform::ShowMessage("歌曲数据文件“" + file + "”" + problem + "。",
                           platform::MessageIcon::Exclamation);
     return false;
@@ -126,7 +115,7 @@ bool CSingingEngine::LoadReference(const std::string& song) {
 
     // The number of points N; a song of N points has N − 1 lines.
     const std::string pointsFile = folder + "断点";
-    if (!ReadWholeFile(pointsFile, bytes, problem)) return Fail(pointsFile, problem);
+    if (!platform::ReadFileBytes(pointsFile, bytes, problem)) return Fail(pointsFile, problem);
     int32_t points = 0;
     {
         CNumberScanner scanner(bytes);
@@ -136,8 +125,8 @@ bool CSingingEngine::LoadReference(const std::string& song) {
                                         ? std::string("是空的，应当写有点数")
                                         : NumberProblem(result, scanner.LastToken(), 0, 1, "点数"));
         if (points < 2)
-            return Fail(pointsFile, "：点数为 " + std::to_string(points) +
-                                        "，至少要有 2 个点（一句歌词）");
+            return Fail(pointsFile,
+                        "：点数为 " + std::to_string(points) + "，至少要有 2 个点（一句歌词）");
     }
 
     // N start and N end times. The files are read before any array of N elements is made, so a
@@ -145,7 +134,8 @@ bool CSingingEngine::LoadReference(const std::string& song) {
     std::vector<float> times[2];
     const std::string timeFiles[2] = {folder + "qidian", folder + "endpoint"};
     for (int t = 0; t < 2; ++t) {
-        if (!ReadWholeFile(timeFiles[t], bytes, problem)) return Fail(timeFiles[t], problem);
+        if (!platform::ReadFileBytes(timeFiles[t], bytes, problem))
+            return Fail(timeFiles[t], problem);
         CNumberScanner scanner(bytes);
         for (int i = 0; i < points; ++i) {
             float value = 0.0f;
@@ -167,15 +157,16 @@ bool CSingingEngine::LoadReference(const std::string& song) {
     int64_t total = points;  // S + N
     for (int i = 1; i < points; ++i) {
         const std::string lineFile = folder + std::to_string(i);
-        if (!ReadWholeFile(lineFile, bytes, problem)) return FailLineFile(lineFile, problem);
+        if (!platform::ReadFileBytes(lineFile, bytes, problem))
+            return FailLineFile(lineFile, problem);
         CNumberScanner scanner(bytes);
         int32_t count = 0;
         auto result = scanner.NextInt(count);
         if (result != CNumberScanner::Result::Ok)
-            return Fail(lineFile, result == CNumberScanner::Result::End
-                                      ? std::string("是空的，应当写有数值个数")
-                                      : NumberProblem(result, scanner.LastToken(), 0, 1,
-                                                      "数值个数"));
+            return Fail(lineFile,
+                        result == CNumberScanner::Result::End
+                            ? std::string("是空的，应当写有数值个数")
+                            : NumberProblem(result, scanner.LastToken(), 0, 1, "数值个数"));
         if (count < 0)
             return Fail(lineFile, "：开头的数值个数为 " + std::to_string(count) + "，不能为负数");
         std::vector<int32_t> record;
@@ -183,8 +174,8 @@ bool CSingingEngine::LoadReference(const std::string& song) {
             int32_t value = 0;
             result = scanner.NextInt(value);
             if (result != CNumberScanner::Result::Ok)
-                return Fail(lineFile, NumberProblem(result, scanner.LastToken(), k, count,
-                                                    "音高数值"));
+                return Fail(lineFile,
+                            NumberProblem(result, scanner.LastToken(), k, count, "音高数值"));
             if (value > kMaxReferencePitch || value < -kMaxReferencePitch)
                 return Fail(lineFile, "：第 " + std::to_string(k + 1) + " 个音高数值 " +
                                           std::to_string(value) + " 超出范围（-" +
@@ -247,6 +238,407 @@ void CSingingEngine::ReleaseAll() {
 float CSingingEngine::ShowGrade(float score) {
     m_view.SetGradeText(GradeWord(score));
     return score;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Capture device
+
+bool CSingingEngine::AllocateCaptureBuffers() {
+    if (m_pWaveHeaders) return true;
+    m_pWaveData = static_cast<char**>(std::calloc(m_nWaveBuffers, sizeof(char*)));
+    m_pWaveHeaders = static_cast<platform::WaveHeader*>(
+        std::calloc(m_nWaveBuffers, sizeof(platform::WaveHeader)));
+    bool ok = m_pWaveData && m_pWaveHeaders;
+    for (int i = 0; ok && i < m_nWaveBuffers; ++i) {
+        m_pWaveData[i] = static_cast<char*>(std::calloc(kCaptureBufferBytes, 1));
+        ok = m_pWaveData[i] != nullptr;
+    }
+    if (ok) return true;
+    ReleaseCaptureBuffers();
+    platform::MessageBeep(platform::MessageIcon::Exclamation);
+    platform::ShowMessage("Memory error!", platform::MessageIcon::Exclamation);
+    return false;
+}
+
+void CSingingEngine::ReleaseCaptureBuffers() {
+    if (m_pWaveData)
+        for (int i = 0; i < m_nWaveBuffers; ++i) std::free(m_pWaveData[i]);
+    Release(m_pWaveData);
+    Release(m_pWaveHeaders);
+}
+
+bool CSingingEngine::OpenCapture(platform::CCaptureDevice::Notice notice) {
+    m_wfx.nFormatTag = platform::kWaveFormatPcm;
+    m_wfx.nChannels = 2;
+    m_wfx.nSamplesPerSec = 8000;
+    m_wfx.nBitsPerSample = 16;
+    m_wfx.nBlockAlign = 4;
+    m_wfx.nAvgBytesPerSec = 32000;
+    m_wfx.nExtraSize = 0;
+    if (m_hWaveIn && m_hWaveIn->Open(m_wfx, std::move(notice))) return true;
+    if (m_hWaveIn) platform::Trace("capture device: " + m_hWaveIn->LastError() + "\n");
+    platform::MessageBeep(platform::MessageIcon::Exclamation);
+    platform::ShowMessage("Audio can not be open!", platform::MessageIcon::Exclamation);
+    return false;
+}
+
+void CSingingEngine::QueueCaptureBuffers() {
+    if (!m_hWaveIn || !m_pWaveHeaders) return;
+    for (int i = 0; i < m_nWaveBuffers; ++i) {
+        platform::WaveHeader& header = m_pWaveHeaders[i];
+        header = platform::WaveHeader{};
+        header.lpData = m_pWaveData[i];
+        header.dwBufferLength = kCaptureBufferBytes;
+        header.dwLoops = 1;
+        m_hWaveIn->PrepareBuffer(&header);
+        m_hWaveIn->AddBuffer(&header);
+    }
+}
+
+void CSingingEngine::StartCapture() {
+    if (m_hWaveIn) m_hWaveIn->Start();
+}
+
+void CSingingEngine::ResetCapture() {
+    if (!m_hWaveIn) return;
+    m_hWaveIn->Reset();
+    if (m_pWaveHeaders)
+        for (int i = 0; i < m_nWaveBuffers; ++i) m_hWaveIn->UnprepareBuffer(&m_pWaveHeaders[i]);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Evaluation
+
+void CSingingEngine::BeginSession() {
+    m_pRefRecord = m_pReference;
+    m_nLine = 0;
+    m_fTime = 0.0f;
+    m_nTake = 0;
+    m_nBuffersUsed = 0;
+    m_nFrames = 0;
+    m_nVoicedBuffers = 0;
+    m_nRefIndex = 0;
+    m_nIndexCorrection = 0;
+    m_bLineStart = 1;
+    m_nHits = 0;
+    m_nNears = 0;
+    m_nSung = 0;
+    m_nKeyEstimates = 0;
+    m_bHit = m_bNear = m_bFar = 0;
+    m_fLineScore = 0.0f;
+    m_fAlignScore = 0.0f;
+    if (!m_pWork) m_pWork = static_cast<int16_t*>(std::calloc(kCaptureSamples, sizeof(int16_t)));
+}
+
+void CSingingEngine::ReleaseWork() { Release(m_pWork); }
+
+void CSingingEngine::OnWaveInData(platform::WaveHeader* header) {
+    if (header->dwBytesRecorded < kCaptureBufferBytes) {
+        platform::Trace("No useful data\n");
+        return;
+    }
+    if (m_pStartTimes && m_pWork) {
+        const int line = m_nLine;
+        const float time = m_fTime.load(std::memory_order_relaxed);
+        if (time < m_pStartTimes[line]) {
+            // Between lines: the whole buffer, both channels, only to show the singer's pitch.
+            m_nFrames = TrackPitch(reinterpret_cast<const int16_t*>(header->lpData),
+                                   kCaptureSamples, 8000, 256, 128, m_pPitch);
+            ShowIdlePitch(m_pPitch, m_nFrames);
+        } else {
+            LinePath(reinterpret_cast<const int16_t*>(header->lpData), line, time);
+        }
+        if (m_nLine > m_nPoints - 2) EndOfSong();
+    }
+    m_view.UpdateControls();
+    // After the end of a song this has no effect: the buffer is unprepared, or already queued
+    // again by the next song's start.
+    if (m_hWaveIn) m_hWaveIn->AddBuffer(header);
+}
+
+namespace {
+
+// trunc(x) as an int, held inside the int range.
+int TruncToInt(double x) {
+    if (!(x > INT_MIN)) return INT_MIN;
+    if (x >= static_cast<double>(INT_MAX)) return INT_MAX;
+    return static_cast<int>(x);
+}
+
+}  // namespace
+
+void CSingingEngine::LinePath(const int16_t* samples, int line, float time) {
+    const float start = m_pStartTimes[line];
+    const float end = m_pEndTimes[line];
+
+    // Samples the line spans at 16000 per second; full buffers first, then the remainder.
+    m_pLineSamples[line] = TruncToInt((end - start) * 8000 * 2);
+    m_nLineBuffers = m_pLineSamples[line] / kCaptureSamples;
+    m_nLineRemainder = m_pLineSamples[line] - kCaptureSamples * m_nLineBuffers;
+    if (m_nBuffersUsed < m_nLineBuffers) {
+        m_nTake = kCaptureSamples;
+        ++m_nBuffersUsed;
+    } else {
+        m_nTake = m_nLineRemainder;
+    }
+
+    int taken = 0;
+    for (int i = 0; i < m_nTake && i < kCaptureSamples; i += 2) m_pWork[taken++] = samples[i];
+
+    if (taken > 256) {
+        BandPassFilter(m_pWork, taken, kBandPass, 2, 70.0, 1000.0, 8000.0, kHammingWindow);
+        m_nFrames = TrackPitch(m_pWork, taken, 8000, 256, 128, m_pPitch);
+        const int32_t offset = m_bHighOffset ? 120 : 80;
+        int64_t sum = 0;
+        for (int i = 0; i < m_nFrames; ++i) {
+            if (m_pPitch[i] != 0) m_pPitch[i] += offset;
+            sum += m_pPitch[i];
+        }
+        if (sum != 0) ++m_nVoicedBuffers;
+
+        m_nRefIndex = TruncToInt(static_cast<float>(m_view.FramesFed()) - m_view.LeadTicks());
+        if (m_bLineStart && m_nRefIndex < 0) {
+            m_bLineStart = 0;
+            m_nIndexCorrection = -m_nRefIndex;
+        }
+        m_nRefIndex += m_nIndexCorrection;
+        if (m_nFrames != 0)
+            CompareBuffer(m_pRefRecord + 1, m_pRefRecord[0], m_pPitch, m_nFrames, m_nVoicedBuffers);
+    }
+
+    // The grade of the previous line goes once this line is half over.
+    if (m_bGradeShown && (start + end) / 2 < time) {
+        m_view.SetGradeText(" ");
+        m_bGradeShown = 0;
+    }
+
+    if (static_cast<double>(end) - 0.3 < time) ScoreLine(line);
+}
+
+void CSingingEngine::ScoreLine(int line) {
+    const int count = m_pRefRecord[0];
+    LineReport report;
+    report.nLine = line;
+    report.fStart = m_pStartTimes[line];
+    report.fEnd = m_pEndTimes[line];
+    report.nHits = m_nHits;
+    report.nNears = m_nNears;
+    report.nSung = m_nSung;
+
+    float score = 0.0f;
+    if (m_nSung != 0) {
+        const int cut = CleanSungSequence(m_pRefRecord, m_pSung);
+        int q = m_nSung - cut;
+        if (line == m_nPoints - 2) q -= kLastLineTail;
+        report.nCut = cut;
+        if (q >= 1) {
+            const float cost = AlignPitch(m_pSung + cut, q, m_pRefRecord + 1, count, kAlignFailed);
+            m_fAlignScore = MapAlignCost(cost, q);
+            score = LineScore(m_nHits, m_nNears, q, m_fAlignScore);
+            report.bAligned = true;
+            report.fCost = cost;
+        }
+    }
+    report.fAlign = m_fAlignScore;
+
+    m_aKeyEstimates[0] = m_aKeyEstimates[1] = m_aKeyEstimates[2] = 0;
+    m_fLineScore = ShowGrade(score);
+    m_bGradeShown = 1;
+    m_nKeyEstimates = 0;
+    m_nLineRemainder = 0;
+    m_fTotal += m_fLineScore;
+    m_nHits = 0;
+    m_nNears = 0;
+    m_view.SetLineBarPos(0);
+    m_nBuffersUsed = 0;
+    m_fAlignScore = 0.0f;
+    m_nVoicedBuffers = 0;
+    m_nSung = 0;
+    m_pRefRecord += count + 1;
+    m_bLineStart = 1;
+    m_nIndexCorrection = 0;
+    ++m_nLine;
+
+    report.fScore = m_fLineScore;
+    report.strGrade = GradeWord(m_fLineScore);
+    m_view.OnLineScored(report);
+}
+
+void CSingingEngine::EndOfSong() {
+    if (m_bMedley && m_nMedleySong < 3) {
+        m_nMedleyLines += m_nLine;
+        ++m_nMedleySong;
+        m_view.StopSinging();
+        m_view.FreeReference();
+        if (!m_view.StartSession()) {
+            // The next song cannot be sung: the session ends with the loader's message shown.
+            m_view.EndSession();
+            return;
+        }
+        m_view.RestartDisplay();
+        return;
+    }
+    if (m_bMedley) {
+        m_nMedleyLines += m_nLine;
+        m_fTotal = m_fTotal / static_cast<float>(m_nMedleyLines);
+    } else {
+        m_fTotal = m_fTotal / static_cast<float>(m_nPoints - 1);
+    }
+    m_view.ShowScore();
+    m_view.SetScore(m_fTotal);
+    m_view.SetTimeBarPos(0);
+    m_view.EndSession();
+}
+
+void CSingingEngine::AppendSung(int32_t value, int times) {
+    for (int i = 0; i < times && m_nSung < kSungCapacity; ++i) m_pSung[m_nSung++] = value;
+}
+
+void CSingingEngine::AppendSung(const int32_t* values, int count) {
+    for (int i = 0; i < count && m_nSung < kSungCapacity; ++i) m_pSung[m_nSung++] = values[i];
+}
+
+void CSingingEngine::MoveLineBar(int frames, int count) {
+    const int h = m_nNears / 2 + m_nHits;
+    m_view.SetLineBarPos(TruncToInt(static_cast<double>(int64_t{h} * frames) / count * 100.0));
+}
+
+void CSingingEngine::CompareBuffer(const int32_t* ref, int count, const int32_t* pitch, int frames,
+                                   int voiced) {
+    const int height = m_view.DisplayHeight();
+    const int p = m_nRefIndex;
+    int y = height / 2;
+    int hit = 0, nearMiss = 0, far = 0;
+
+    if (p <= 0 || p >= count || voiced == 0) {
+        far = 1;  // outside the record, or nothing sung yet in this line: a neutral point
+    } else if (voiced == 1) {
+        m_nFirstVoiced = FirstVoicedFrame(pitch, frames);
+        const int32_t d = MeanVoicedPitch(pitch, frames);
+        if (d != 0 && ref[p] != 0) m_nKeyOffset = EstimateKeyOffset(d, p, ref, frames);
+        const int64_t diff = std::llabs(int64_t{d} - ref[p]);
+        if (diff < 25) {
+            AppendSung(ref[p], frames - m_nFirstVoiced);
+            ++m_nHits;
+            MoveLineBar(frames, count);
+            y = DisplayY(ref[p], height);
+            hit = 1;
+        } else {
+            AppendSung(d, frames - m_nFirstVoiced);
+            if (diff <= 50) {
+                ++m_nNears;
+                nearMiss = 1;
+            } else {
+                far = 1;
+            }
+            y = DisplayY(d, height);
+        }
+    } else if (const int32_t d = MeanVoicedPitch(pitch, frames); d != 0) {
+        m_bPrevVoiced = 1;
+        if (ref[p] != 0 && p > count / 12 && m_nKeyEstimates <= 3) {
+            if (m_nKeyEstimates < 3) {
+                m_aKeyEstimates[m_nKeyEstimates++] = EstimateKeyOffset(d, p, ref, frames);
+            } else if (std::abs(m_aKeyEstimates[1]) < 100 && std::abs(m_aKeyEstimates[2]) < 100) {
+                m_nKeyOffset = (m_aKeyEstimates[1] + m_aKeyEstimates[2]) / 2;
+            }
+        }
+        y = DisplayY(d - m_nKeyOffset, height);
+        if (ref[p] == 0) {
+            AppendSung(pitch, frames);  // the reference rests but the singer sings
+            ++m_nHits;
+            hit = 1;
+        } else {
+            const int64_t diff = std::llabs(int64_t{ref[p]} + m_nKeyOffset - d);
+            if (diff < 25) {
+                AppendSung(ref[p], frames);
+                ++m_nHits;
+                hit = 1;
+            } else {
+                AppendSung(pitch, frames);
+                if (diff <= 50) {
+                    ++m_nNears;
+                    nearMiss = 1;
+                } else {
+                    far = 1;
+                }
+            }
+        }
+        MoveLineBar(frames, count);
+    } else {
+        // A silent buffer: right after singing it is shown at the reference height.
+        if (m_bPrevVoiced) {
+            if (ref[p] != 0) {
+                y = DisplayY(ref[p], height);
+                hit = 1;
+            } else if (p + 2 < count && ref[p + 2] != 0) {
+                y = DisplayY(ref[p + 2], height);
+                hit = 1;
+            } else {
+                far = 1;
+            }
+        } else {
+            far = 1;
+        }
+        m_bPrevVoiced = 0;
+    }
+
+    m_bHit = hit;
+    m_bNear = nearMiss;
+    m_bFar = far;
+    m_view.SetPitchMarker(y, m_bNear, m_bHit, m_bFar);
+}
+
+void CSingingEngine::ShowIdlePitch(const int32_t* pitch, int frames) {
+    const int height = m_view.DisplayHeight();
+    const int32_t d = MeanVoicedPitch(pitch, frames);
+    const int y = d != 0 ? IdleDisplayY(d, height) : height * 4 / 5;
+    m_view.SetPitchMarker(y, 0, 0, 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Playback poller
+
+bool CSingingEngine::PollPlaybackTime(const platform::CPlayer& player) {
+    if (player.Speed() < 1) return false;
+    const int position = player.Position();
+    const int speed = player.Speed();
+    if (speed < 1) return false;  // stopped between the two questions
+    const float time = static_cast<float>(static_cast<double>(position) / speed);
+    m_fTime.store(time, std::memory_order_relaxed);
+    m_view.SetDisplayTime(time);
+    m_nTimeSeconds.store(TruncToInt(time * 1.0), std::memory_order_relaxed);
+    m_view.SetTimeBarPos(m_nTimeSeconds.load(std::memory_order_relaxed));
+    return true;
+}
+
+void CSingingEngine::StartTimeThread(const platform::CPlayer* player) {
+    StopTimeThread();
+    if (!player) return;
+    {
+        std::lock_guard lock(m_timeMutex);
+        m_bStopTime = false;
+    }
+    m_timeThread = std::thread([this, player] {
+        using namespace std::chrono_literals;
+        std::unique_lock lock(m_timeMutex);
+        while (!m_bStopTime) {
+            lock.unlock();
+            const bool playing = PollPlaybackTime(*player);
+            lock.lock();
+            // Every 50 ms; while nothing plays, ask again soon without spinning.
+            m_timeWake.wait_for(lock, playing ? 50ms : 5ms, [this] { return m_bStopTime; });
+        }
+    });
+}
+
+void CSingingEngine::StopTimeThread() {
+    if (!m_timeThread.joinable()) return;
+    {
+        std::lock_guard lock(m_timeMutex);
+        m_bStopTime = true;
+    }
+    m_timeWake.notify_all();
+    m_timeThread.join();
 }
 
 }  // namespace engine

@@ -1,17 +1,29 @@
-// The singing evaluation engine: the reference data of the song being sung, the per-session
-// working arrays, and the routines that judge the singing. It owns no window; what it shows goes
-// through a CEngineView. Everything runs on the user-interface thread.
+// The singing evaluation engine: the reference data of the song being sung, the capture buffers,
+// the evaluation state, and the routines that judge the singing buffer by buffer. It owns no
+// window; what it shows and the session routines it calls go through a CEngineView. Everything
+// runs on the thread that handles the capture buffers, except the playback poller.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "engine/engineview.h"
 #include "engine/linescore.h"
+#include "platform/capturedevice.h"
+#include "platform/player.h"
+#include "platform/waveformat.h"
 
 namespace engine {
 
-inline constexpr int kPitchCapacity = 3840;  // values of m_pPitch
+inline constexpr int kPitchCapacity = 3840;       // values of m_pPitch
+inline constexpr int kCaptureBuffers = 4;         // buffers circulating through the device
+inline constexpr int kCaptureBufferBytes = 3840;  // 960 stereo 16-bit frames, 0.12 s at 8000/s
+inline constexpr int kCaptureSamples = kCaptureBufferBytes / 2;
+inline constexpr int kLastLineTail = 135;              // sung values the last line does not align
 inline constexpr int32_t kMaxReferencePitch = 100000;  // largest magnitude of a reference value
 
 class CSingingEngine {
@@ -38,6 +50,44 @@ public:
     // Shows the grade word of a line score on the grade label; returns the score unchanged.
     float ShowGrade(float score);
 
+    // --- capture device ---
+    // Allocates the buffers; false after "Memory error!" with the warning beep.
+    bool AllocateCaptureBuffers();
+    // The device the buffers go to (owned by the caller, outliving the engine's use of it).
+    void SetCaptureDevice(platform::CCaptureDevice* device) { m_hWaveIn = device; }
+    // Opens the device as 16-bit stereo PCM at 8000 frames/s; every buffer it hands back goes to
+    // notice, which brings it to the evaluation's thread. False after "Audio can not be open!"
+    // with the warning beep.
+    bool OpenCapture(platform::CCaptureDevice::Notice notice);
+    // Prepares and queues every buffer, in index order.
+    void QueueCaptureBuffers();
+    void StartCapture();
+    // Resets the device (every queued buffer comes back) and unprepares the buffers.
+    void ResetCapture();
+
+    // --- evaluation ---
+    // The evaluation state at the start of a song (times, counters, cursor); allocates the work
+    // block when it is missing.
+    void BeginSession();
+    // Releases the work block (when the user stops singing).
+    void ReleaseWork();
+    // Handles a buffer the device handed back, then hands it back to the device.
+    void OnWaveInData(platform::WaveHeader* header);
+    // Classifies one in-line buffer against the reference value under the marker.
+    void CompareBuffer(const int32_t* ref, int count, const int32_t* pitch, int frames, int voiced);
+    // Shows the singer's pitch between lines.
+    void ShowIdlePitch(const int32_t* pitch, int frames);
+
+    // --- playback poller ---
+    // One round of the poller: asks the player for position and speed, sets m_fTime and the
+    // display's time, then the whole seconds and the time bar. False (nothing changed) when the
+    // player is not playing.
+    bool PollPlaybackTime(const platform::CPlayer& player);
+    // Runs the poller every 50 ms on its own thread until StopTimeThread.
+    void StartTimeThread(const platform::CPlayer* player);
+    // Asks the poller to stop and waits for it; harmless when it is not running.
+    void StopTimeThread();
+
     // The folder that holds "歌曲" ("" is the working directory).
     void SetLibraryFolder(const std::string& folder) { m_strLibrary = folder; }
     // The song folder LoadReference reads, as messages name it.
@@ -50,17 +100,65 @@ public:
     int m_bMedley = 0;  // songs come from the medley folder
 
     // The song's reference data, valid between a successful LoadReference and FreeReference.
-    int m_nPoints = 0;                  // N; lines 0 to N − 2
-    float* m_pStartTimes = nullptr;     // [N] start time of each line, seconds
-    float* m_pEndTimes = nullptr;       // [N] end time of each line, seconds
-    int* m_pLineSamples = nullptr;      // [N] samples taken in each line, filled while singing
-    int* m_pLineCounts = nullptr;       // [N] value count M of each line record
-    int32_t* m_pReference = nullptr;    // [S + N] the line records back to back: M, M values, …
-    int32_t* m_pRefRecord = nullptr;    // the record of the line being sung
-    int32_t* m_pPitch = nullptr;        // [kPitchCapacity] pitch values of one buffer
-    int32_t* m_pSung = nullptr;         // [kSungCapacity] the line's sung sequence
+    int m_nPoints = 0;                // N; lines 0 to N − 2
+    float* m_pStartTimes = nullptr;   // [N] start time of each line, seconds
+    float* m_pEndTimes = nullptr;     // [N] end time of each line, seconds
+    int* m_pLineSamples = nullptr;    // [N] samples taken in each line, filled while singing
+    int* m_pLineCounts = nullptr;     // [N] value count M of each line record
+    int32_t* m_pReference = nullptr;  // [S + N] the line records back to back: M, M values, …
+    int32_t* m_pRefRecord = nullptr;  // the record of the line being sung
+    int32_t* m_pPitch = nullptr;      // [kPitchCapacity] pitch values of one buffer
+    int32_t* m_pSung = nullptr;       // [kSungCapacity] the line's sung sequence
+
+    // Capture buffers and device.
+    platform::CCaptureDevice* m_hWaveIn = nullptr;
+    platform::WaveFormat m_wfx{};
+    int m_nWaveBuffers = kCaptureBuffers;
+    platform::WaveHeader* m_pWaveHeaders = nullptr;  // [m_nWaveBuffers]
+    char** m_pWaveData = nullptr;                    // [m_nWaveBuffers] blocks of 3840 bytes
+
+    // Evaluation state (see BeginSession for the values a song starts with).
+    int m_nLine = 0;                     // current line
+    std::atomic<float> m_fTime{0.0f};    // playback time, seconds (written by the poller)
+    std::atomic<int> m_nTimeSeconds{0};  // whole seconds of m_fTime
+    int m_nLineBuffers = 0;              // full buffers the current line spans
+    int m_nLineRemainder = 0;            // samples of the line beyond them
+    int m_nTake = 0;                     // samples taken from the current buffer
+    int m_nBuffersUsed = 0;              // full buffers consumed in the line
+    int16_t* m_pWork = nullptr;          // [kCaptureSamples] the first channel of a buffer
+    int m_nFrames = 0;                   // values in m_pPitch
+    int m_bHighOffset = 1;               // singer offset: 120 when set, else 80
+    int m_nVoicedBuffers = 0;            // buffers of the line with a voiced value
+    int m_nRefIndex = 0;                 // reference index under the display's marker
+    int m_nIndexCorrection = 0;          // shift added to it in this line
+    int m_bLineStart = 1;                // the correction is not fixed yet in this line
+    int m_nHits = 0;                     // hit buffers of the line
+    int m_nNears = 0;                    // near-miss buffers of the line
+    int m_nSung = 0;                     // values in m_pSung
+    int32_t m_nKeyOffset = 0;            // how far the singer sings above the reference
+    int32_t m_aKeyEstimates[3] = {};     // key-offset estimates of the line
+    int m_nKeyEstimates = 0;
+    int m_bPrevVoiced = 0;   // the previous compared buffer had a voiced mean
+    int m_nFirstVoiced = 0;  // first voiced frame of the line's first voiced buffer
+    int m_bHit = 0, m_bNear = 0, m_bFar = 0;  // marker flags of the last buffer
+    float m_fLineScore = 0.0f;                // score of the last finished line
+    float m_fAlignScore = 0.0f;               // its alignment score
+    float m_fTotal = 0.0f;                    // sum of line scores; at the end their mean
+    int m_bGradeShown = 0;                    // a grade is on show
+    int m_nMedleySong = 0;                    // current song of a medley, 0 to 3
+    int m_nMedleyLines = 0;                   // lines of the medley songs finished so far
 
 private:
+    // The line path of one buffer: the line's samples filtered, tracked and compared, the grade
+    // cleared half-way through the next line, the line scored at its end.
+    void LinePath(const int16_t* samples, int line, float time);
+    void ScoreLine(int line);
+    void EndOfSong();
+    void AppendSung(int32_t value, int times);
+    void AppendSung(const int32_t* values, int count);
+    void MoveLineBar(int frames, int count);
+    void ReleaseCaptureBuffers();
+
     // Release everything, remember the problem and show it; both return false.
     bool Fail(const std::string& file, const std::string& problem);
     bool FailLineFile(const std::string& file, const std::string& problem);  // "模板数据为空…"
@@ -69,6 +167,10 @@ private:
 
     CEngineView& m_view;
     std::string m_strLibrary;
+    std::thread m_timeThread;
+    std::mutex m_timeMutex;
+    std::condition_variable m_timeWake;
+    bool m_bStopTime = false;
     std::string m_strProblemFile;
     std::string m_strProblem;
 };

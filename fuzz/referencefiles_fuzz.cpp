@@ -19,10 +19,7 @@
 
 namespace {
 
-class NullView : public engine::CEngineView {
-public:
-    void SetGradeText(const std::string&) override {}
-};
+using NullView = engine::CNullEngineView;
 
 // More line files than this are not written: a song with more lines fails on the first missing
 // one, and thousands of files per input would only slow the run down.
@@ -56,7 +53,8 @@ void CheckLoaded(const engine::CSingingEngine& e) {
         !e.m_pReference || !e.m_pPitch || !e.m_pSung || e.m_pRefRecord != e.m_pReference)
         __builtin_trap();
     for (int i = 0; i < n; ++i) {
-        if (!std::isfinite(e.m_pStartTimes[i]) || !std::isfinite(e.m_pEndTimes[i])) __builtin_trap();
+        if (!std::isfinite(e.m_pStartTimes[i]) || !std::isfinite(e.m_pEndTimes[i]))
+            __builtin_trap();
         if (i + 1 < n && e.m_pStartTimes[i] > e.m_pEndTimes[i]) __builtin_trap();
         if (e.m_pLineSamples[i] != 0) __builtin_trap();
     }

@@ -51,7 +51,8 @@ TEST(NumberScanner, FloatsInTheirUsualSpellings) {
 }
 
 TEST(NumberScanner, RejectsWhatIsNotAFiniteFloat) {
-    for (const char* text : {"inf", "-inf", "nan", "NAN", "1.5s", "1,5", "e5", ".", "-.", "0x1p3"}) {
+    for (const char* text :
+         {"inf", "-inf", "nan", "NAN", "1.5s", "1,5", "e5", ".", "-.", "0x1p3"}) {
         CNumberScanner scanner(text);
         float value = 0.0f;
         EXPECT_EQ(scanner.NextFloat(value), Result::NotANumber) << text;
@@ -80,10 +81,10 @@ TEST(NumberScanner, FloatsDoNotFollowTheLocale) {
 TEST(PrintableToken, KeepsShortValidTextOnly) {
     EXPECT_EQ(PrintableToken("abc"), "abc");
     EXPECT_EQ(PrintableToken("五百"), "五百");
-    EXPECT_EQ(PrintableToken("\xB0\xA1"), "");          // not UTF-8
-    EXPECT_EQ(PrintableToken("a\x01"), "");             // a control character
-    EXPECT_EQ(PrintableToken("\xED\xA0\x80"), "");      // an encoded surrogate
-    EXPECT_EQ(PrintableToken("\xC0\xAF"), "");          // an overlong encoding
+    EXPECT_EQ(PrintableToken("\xB0\xA1"), "");      // not UTF-8
+    EXPECT_EQ(PrintableToken("a\x01"), "");         // a control character
+    EXPECT_EQ(PrintableToken("\xED\xA0\x80"), "");  // an encoded surrogate
+    EXPECT_EQ(PrintableToken("\xC0\xAF"), "");      // an overlong encoding
     EXPECT_EQ(PrintableToken(std::string(30, '7')), std::string(24, '7') + "…");
     EXPECT_EQ(PrintableToken("一二三四五六七八九"), "一二三四五六七八…");  // cut between characters
 }

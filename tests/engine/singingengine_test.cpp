@@ -18,7 +18,7 @@ using testing_support::SongFiles;
 using testing_support::TemporaryFolder;
 using testing_support::WriteSong;
 
-class RecordingView : public CEngineView {
+class RecordingView : public CNullEngineView {
 public:
     void SetGradeText(const std::string& text) override { grades.push_back(text); }
     std::vector<std::string> grades;
@@ -197,9 +197,9 @@ TEST_F(LoadReferenceTest, ALineLongerThanTheSungSequenceIsValid) {
 // Each damaged song: which file is changed, what it holds, and the problem the message names.
 struct DamagedSong {
     const char* name;
-    const char* file;        // "断点", "qidian", "endpoint" or a line number
-    const char* contents;    // nullptr: the file is removed; "/": it becomes a folder
-    const char* problem;     // the message is "歌曲数据文件“<path>”" + problem + "。"
+    const char* file;      // "断点", "qidian", "endpoint" or a line number
+    const char* contents;  // nullptr: the file is removed; "/": it becomes a folder
+    const char* problem;   // the message is "歌曲数据文件“<path>”" + problem + "。"
 };
 
 std::ostream& operator<<(std::ostream& out, const DamagedSong& song) { return out << song.name; }
@@ -221,9 +221,8 @@ TEST_P(DamagedSongTest, IsRefusedWithAMessageNamingTheFile) {
     }
 
     EXPECT_FALSE(engine.LoadReference("song"));
-    EXPECT_EQ(messages.Messages(),
-              std::vector<std::string>{"歌曲数据文件“" + path.string() + "”" + damage.problem +
-                                       "。"});
+    EXPECT_EQ(messages.Messages(), std::vector<std::string>{"歌曲数据文件“" + path.string() + "”" +
+                                                            damage.problem + "。"});
     EXPECT_EQ(engine.LoadProblemFile(), path.string());
     ExpectNothingHeld();
 }
@@ -251,7 +250,8 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedSong{"LineCountNegative", "2", "-2 700 0", "：开头的数值个数为 -2，不能为负数"},
         DamagedSong{"LineShort", "3", "4 612 615", "：应有 4 个音高数值，只找到 2 个"},
         DamagedSong{"LineValueText", "1", "3 600 6l0 0", "：第 2 个音高数值“6l0”不是整数"},
-        DamagedSong{"LineValueNotUtf8", "1", "3 600 \xB0\xA1 0", "：第 2 个音高数值一段内容不是整数"},
+        DamagedSong{"LineValueNotUtf8", "1", "3 600 \xB0\xA1 0",
+                    "：第 2 个音高数值一段内容不是整数"},
         DamagedSong{"LineValueOverflow", "1", "3 600 4294967296 0",
                     "：第 2 个音高数值“4294967296”超出范围"},
         DamagedSong{"LineValueNotAPitch", "4", "1 -200000",

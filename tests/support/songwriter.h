@@ -15,8 +15,7 @@ namespace testing_support {
 class TemporaryFolder {
 public:
     TemporaryFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "quorvel-XXXXXX").string();
+        std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-XXXXXX").string();
         if (!mkdtemp(pattern.data())) std::abort();
         m_path = pattern;
     }
@@ -49,8 +48,9 @@ struct SongFiles {
 
 // Writes the files into library/歌曲/单曲/<song>/ (or 串烧歌曲 for a medley song) and returns the
 // song folder.
-inline std::filesystem::path WriteSong(const std::filesystem::path& library, const std::string& song,
-                                       const SongFiles& files, bool medley = false) {
+inline std::filesystem::path WriteSong(const std::filesystem::path& library,
+                                       const std::string& song, const SongFiles& files,
+                                       bool medley = false) {
     const std::filesystem::path folder = library / "歌曲" / (medley ? "串烧歌曲" : "单曲") / song;
     std::filesystem::create_directories(folder);
     WriteFile(folder / "断点", files.points);

@@ -16,7 +16,9 @@ using testing_support::SongFiles;
 using testing_support::WriteFile;
 using testing_support::WriteSong;
 
-SongFiles TwoLineSong() { return {"3", "0.5 4 8", "3.5 7.5 9", {{1, "2 650 0"}, {2, "3 700 0 710"}}}; }
+SongFiles TwoLineSong() {
+    return {"3", "0.5 4 8", "3.5 7.5 9", {{1, "2 650 0"}, {2, "3 700 0 710"}}};
+}
 
 class CheckCommand : public testing::Test {
 protected:

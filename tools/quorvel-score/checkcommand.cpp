@@ -14,11 +14,6 @@ namespace {
 
 constexpr const char* kUsage = "usage: quorvel-score check [--library DIR] [--medley] SONG...\n";
 
-class NoScreen : public engine::CEngineView {
-public:
-    void SetGradeText(const std::string&) override {}
-};
-
 // What is wrong with a file the song needs, or "" when it can be read.
 std::string FileProblem(const std::filesystem::path& path, std::string* contents = nullptr) {
     std::error_code error;
@@ -57,7 +52,7 @@ int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std
         return 2;
     }
 
-    NoScreen screen;
+    engine::CNullEngineView screen;
     engine::CSingingEngine engine(screen);
     engine.SetLibraryFolder(library);
     engine.m_bMedley = medley;
@@ -81,8 +76,9 @@ int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std
         {
             platform::MessageCapture quiet;  // the loader's message boxes become report lines
             if (!engine.LoadReference(song))
-                report(engine.LoadProblemFile().empty() ? folder.string() : engine.LoadProblemFile(),
-                       engine.LoadProblem());
+                report(
+                    engine.LoadProblemFile().empty() ? folder.string() : engine.LoadProblemFile(),
+                    engine.LoadProblem());
             engine.FreeReference();
         }
         const std::filesystem::path music = folder / "music.mp3";

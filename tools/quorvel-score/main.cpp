@@ -5,14 +5,22 @@
 
 #include "tools/quorvel-score/checkcommand.h"
 #include "tools/quorvel-score/pitchcommand.h"
+#include "tools/quorvel-score/singcommand.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> words(argv + 1, argv + argc);
     const std::vector<std::string> rest(words.empty() ? words.end() : words.begin() + 1,
                                         words.end());
-    if (!words.empty() && words[0] == "pitch") return tools::RunPitchCommand(rest, std::cout, std::cerr);
-    if (!words.empty() && words[0] == "check") return tools::RunCheckCommand(rest, std::cout, std::cerr);
-    std::cerr << "usage: quorvel-score pitch [--raw] FILE.wav\n"
-                 "       quorvel-score check [--library DIR] [--medley] SONG...\n";
+    if (!words.empty() && words[0] == "pitch")
+        return tools::RunPitchCommand(rest, std::cout, std::cerr);
+    if (!words.empty() && words[0] == "check")
+        return tools::RunCheckCommand(rest, std::cout, std::cerr);
+    if (!words.empty() && words[0] == "sing")
+        return tools::RunSingCommand(rest, std::cout, std::cerr);
+    std::cerr
+        << "usage: quorvel-score pitch [--raw] FILE.wav\n"
+           "       quorvel-score check [--library DIR] [--medley] SONG...\n"
+           "       quorvel-score sing [--library DIR] [--role 1|2] [--json] --wav FILE.wav SONG "
+           "[SONG SONG SONG]\n";
     return 2;
 }

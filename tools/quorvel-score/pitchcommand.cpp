@@ -1,14 +1,11 @@
 #include "tools/quorvel-score/pitchcommand.h"
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 
-#include "audio/buffer.h"
-#include "audio/soundfile.h"
 #include "engine/bandpass.h"
 #include "engine/pitchtracker.h"
-#include "platform/messages.h"
+#include "tools/quorvel-score/recording.h"
 
 namespace tools {
 namespace {
@@ -32,22 +29,6 @@ std::optional<Options> ParseArgs(const std::vector<std::string>& args) {
     }
     if (options.file.empty()) return std::nullopt;
     return options;
-}
-
-// What is wrong with the recording's format for this command, or "" when it will do.
-std::string FormatProblem(const platform::WaveFormat& format) {
-    if (format.nFormatTag != platform::kWaveFormatPcm)
-        return "not PCM (format tag " + std::to_string(format.nFormatTag) + "), need 16-bit PCM";
-    if (format.nBitsPerSample != 16)
-        return std::to_string(format.nBitsPerSample) + "-bit samples, need 16-bit";
-    if (format.nSamplesPerSec != kRate)
-        return std::to_string(format.nSamplesPerSec) + " frames/s, need 8000";
-    if (format.nChannels != 1 && format.nChannels != 2)
-        return std::to_string(format.nChannels) + " channels, need mono or stereo";
-    if (format.nBlockAlign != format.nChannels * 2)
-        return "block alignment " + std::to_string(format.nBlockAlign) + " does not match " +
-               std::to_string(format.nChannels) + " channels of 16 bits";
-    return "";
 }
 
 void PrintBlock(std::ostream& out, long index, std::vector<int16_t>& block, bool raw) {
@@ -75,43 +56,17 @@ int RunPitchCommand(const std::vector<std::string>& args, std::ostream& out, std
         return 2;
     };
 
-    // The reader's own messages become part of our one line.
-    platform::MessageCapture messages;
-    std::error_code error;
-    if (!std::filesystem::exists(name, error)) return fail("no such file");
-    if (std::filesystem::is_directory(name, error)) return fail("is a directory");
-    CSoundFile file(name);
-    if (!file.IsOK()) {
-        const auto shown = messages.Messages();
-        return fail(shown.empty() ? "cannot be opened for reading"
-                                  : "not a readable WAVE file (" + shown.front() + ")");
-    }
-    const platform::WaveFormat& format = *file.GetFormat();
-    if (const std::string problem = FormatProblem(format); !problem.empty()) return fail(problem);
+    Recording recording;
+    std::string problem;
+    if (!ReadRecording(name, recording, problem)) return fail(problem);
 
-    const int frameBytes = format.nBlockAlign;
-    file.SetBufferSize(kBlockFrames);
-    CBuffer buffer(kBlockFrames * frameBytes, true);
-    if (!buffer.m_pData) return fail("out of memory");
-
-    // Bytes are gathered until a whole block of frames is there; reads may come back short.
-    std::vector<uint8_t> pending;
+    const std::size_t frames = recording.samples.size() / recording.nChannels;
     std::vector<int16_t> block(kBlockFrames);
     long index = 0;
-    for (;;) {
-        buffer.m_nSize = kBlockFrames * frameBytes;
-        if (!file.Read(&buffer)) break;
-        pending.insert(pending.end(), buffer.m_pData, buffer.m_pData + buffer.m_nSize);
-        size_t used = 0;
-        while (pending.size() - used >= static_cast<size_t>(kBlockFrames) * frameBytes) {
-            for (int f = 0; f < kBlockFrames; ++f) {
-                const uint8_t* sample = pending.data() + used + static_cast<size_t>(f) * frameBytes;
-                block[f] = static_cast<int16_t>(sample[0] | (sample[1] << 8));  // little-endian
-            }
-            used += static_cast<size_t>(kBlockFrames) * frameBytes;
-            PrintBlock(out, index++, block, options->raw);
-        }
-        pending.erase(pending.begin(), pending.begin() + static_cast<long>(used));
+    for (std::size_t first = 0; first + kBlockFrames <= frames; first += kBlockFrames) {
+        for (int f = 0; f < kBlockFrames; ++f)
+            block[f] = recording.samples[(first + f) * recording.nChannels];
+        PrintBlock(out, index++, block, options->raw);
     }
     out.flush();
     if (!out) return fail("cannot write the output");

@@ -1,0 +1,174 @@
+// The capture buffers circulating between the device and the evaluation loop, and the playback
+// poller's thread.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/singingengine.h"
+#include "platform/manualcapture.h"
+#include "platform/messages.h"
+#include "platform/virtualplayer.h"
+#include "tests/support/songwriter.h"
+
+namespace engine {
+namespace {
+
+class CountingView : public CNullEngineView {
+public:
+    void SetPitchMarker(int, int, int, int) override { ++markers; }
+    void SetDisplayTime(float seconds) override { displayTime = seconds; }
+    void SetTimeBarPos(int seconds) override { timeBar = seconds; }
+    int markers = 0;
+    std::atomic<float> displayTime{-1.0f};
+    std::atomic<int> timeBar{-1};
+};
+
+// A device that cannot open.
+class BrokenCapture : public platform::CCaptureDevice {
+public:
+    ~BrokenCapture() override { Close(); }
+
+protected:
+    bool OpenStream(const platform::WaveFormat&, std::string& error) override {
+        error = "no such device";
+        return false;
+    }
+    bool StartStream(std::string&) override { return false; }
+    void StopStream() override {}
+    void CloseStream() override {}
+};
+
+class CaptureCycleTest : public ::testing::Test {
+protected:
+    CaptureCycleTest() : engine(view) {
+        engine.SetLibraryFolder(library.Path().string());
+        engine.SetCaptureDevice(&device);
+        testing_support::WriteSong(library.Path(), "song",
+                                   {"2", "100 200", "150 201", {{1, "2 700 700"}}});
+    }
+
+    void StartSession() {
+        ASSERT_TRUE(engine.LoadReference("song"));
+        engine.BeginSession();
+        engine.QueueCaptureBuffers();
+        engine.StartCapture();
+    }
+
+    // 0.12 s of stereo frames from the microphone.
+    void Capture(int buffers) {
+        const std::vector<char> bytes(kCaptureBufferBytes, 0);
+        for (int i = 0; i < buffers; ++i) device.Feed(bytes.data(), bytes.size());
+    }
+
+    testing_support::TemporaryFolder library;
+    platform::MessageCapture messages;
+    CountingView view;
+    platform::CManualCapture device;
+    CSingingEngine engine;
+};
+
+TEST_F(CaptureCycleTest, OpensSixteenBitStereoAt8000FramesPerSecond) {
+    ASSERT_TRUE(engine.AllocateCaptureBuffers());
+    ASSERT_TRUE(engine.OpenCapture([this](platform::WaveHeader* h) { engine.OnWaveInData(h); }));
+    const platform::WaveFormat& format = device.Format();
+    EXPECT_EQ(format.nFormatTag, platform::kWaveFormatPcm);
+    EXPECT_EQ(format.nChannels, 2);
+    EXPECT_EQ(format.nSamplesPerSec, 8000u);
+    EXPECT_EQ(format.nBitsPerSample, 16);
+    EXPECT_EQ(format.nBlockAlign, 4);
+    EXPECT_EQ(format.nAvgBytesPerSec, 32000u);
+    EXPECT_EQ(format.nExtraSize, 0);
+}
+
+TEST_F(CaptureCycleTest, EveryFullBufferIsHandledAndQueuedAgainOnce) {
+    ASSERT_TRUE(engine.AllocateCaptureBuffers());
+    int handled = 0;
+    ASSERT_TRUE(engine.OpenCapture([&](platform::WaveHeader* header) {
+        ++handled;
+        engine.OnWaveInData(header);
+    }));
+    StartSession();
+    // 10 s of singing before the line: 83 buffers, each tracked for the idle marker.
+    Capture(83);
+    EXPECT_EQ(handled, 83);
+    EXPECT_EQ(view.markers, 83);
+    for (int i = 0; i < kCaptureBuffers; ++i)
+        EXPECT_TRUE(engine.m_pWaveHeaders[i].dwFlags & platform::kWaveHeaderInQueue) << i;
+    EXPECT_TRUE(messages.Traces().empty());
+}
+
+TEST_F(CaptureCycleTest, AResetReturnsPartialBuffersThatAreNotQueuedAgain) {
+    ASSERT_TRUE(engine.AllocateCaptureBuffers());
+    ASSERT_TRUE(engine.OpenCapture([this](platform::WaveHeader* h) { engine.OnWaveInData(h); }));
+    StartSession();
+    Capture(2);
+    const std::vector<char> half(kCaptureBufferBytes / 2, 0);
+    device.Feed(half.data(), half.size());
+    engine.ResetCapture();
+    // All four came back short: one half filled, three empty.
+    EXPECT_EQ(messages.Traces(), std::vector<std::string>(4, "No useful data\n"));
+    for (int i = 0; i < kCaptureBuffers; ++i) {
+        EXPECT_FALSE(engine.m_pWaveHeaders[i].dwFlags & platform::kWaveHeaderInQueue) << i;
+        EXPECT_FALSE(engine.m_pWaveHeaders[i].dwFlags & platform::kWaveHeaderPrepared) << i;
+    }
+    Capture(1);  // nothing is queued: nothing is recorded
+    EXPECT_EQ(view.markers, 2);
+
+    // The next session queues all four again.
+    engine.FreeReference();
+    StartSession();
+    Capture(4);
+    EXPECT_EQ(view.markers, 6);
+}
+
+TEST_F(CaptureCycleTest, ADeviceThatCannotOpenIsReported) {
+    BrokenCapture broken;
+    engine.SetCaptureDevice(&broken);
+    EXPECT_FALSE(engine.OpenCapture(nullptr));
+    EXPECT_EQ(messages.Messages(), std::vector<std::string>{"Audio can not be open!"});
+    EXPECT_EQ(messages.Beeps(), 1);
+    EXPECT_EQ(messages.Traces(), std::vector<std::string>{"capture device: no such device\n"});
+    // Without a device nothing is queued or started, and nothing breaks.
+    ASSERT_TRUE(engine.AllocateCaptureBuffers());
+    engine.QueueCaptureBuffers();
+    engine.StartCapture();
+    engine.ResetCapture();
+    engine.SetCaptureDevice(nullptr);
+}
+
+TEST(PlaybackPoller, FollowsThePlayerUntilStopped) {
+    CountingView view;
+    CSingingEngine engine(view);
+    platform::CVirtualPlayer player;
+    // Nothing open: the poller waits and changes nothing.
+    EXPECT_FALSE(engine.PollPlaybackTime(player));
+    EXPECT_EQ(view.timeBar, -1);
+
+    player.Open("music.mp3");
+    player.Play();
+    player.SetClock(61250);
+    ASSERT_TRUE(engine.PollPlaybackTime(player));
+    EXPECT_EQ(engine.m_fTime, 61.25f);
+    EXPECT_EQ(view.displayTime, 61.25f);
+    EXPECT_EQ(engine.m_nTimeSeconds, 61);
+    EXPECT_EQ(view.timeBar, 61);
+
+    player.SetClock(72500);
+    engine.StartTimeThread(&player);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (view.timeBar != 72 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(view.timeBar, 72);
+    engine.StopTimeThread();  // returns once the thread has ended
+    player.SetClock(80000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    EXPECT_EQ(engine.m_fTime, 72.5f);
+    engine.StopTimeThread();  // a second stop is harmless
+}
+
+}  // namespace
+}  // namespace engine

@@ -1,0 +1,348 @@
+// The per-buffer comparison and the evaluation loop, driven buffer by buffer with a scripted
+// display.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "engine/alignment.h"
+#include "engine/pitchcompare.h"
+#include "engine/singingengine.h"
+#include "platform/messages.h"
+#include "tests/support/songwriter.h"
+
+namespace engine {
+namespace {
+
+using Values = std::vector<int32_t>;
+
+struct Marker {
+    int y, nearFlag, hitFlag, farFlag;
+    bool operator==(const Marker&) const = default;
+};
+
+class ScriptedView : public CNullEngineView {
+public:
+    int FramesFed() override { return framesFed; }
+    float LeadTicks() override { return leadTicks; }
+    void SetPitchMarker(int y, int n, int h, int f) override { markers.push_back({y, n, h, f}); }
+    void SetLineBarPos(int position) override { lineBar.push_back(position); }
+    void SetGradeText(const std::string& text) override { grades.push_back(text); }
+    void SetScore(float score) override { scores.push_back(score); }
+    void EndSession() override { ++ends; }
+    void OnLineScored(const LineReport& report) override { reports.push_back(report); }
+
+    int framesFed = 0;
+    float leadTicks = 0.0f;
+    std::vector<Marker> markers;
+    std::vector<int> lineBar;
+    std::vector<std::string> grades;
+    std::vector<float> scores;
+    std::vector<LineReport> reports;
+    int ends = 0;
+};
+
+constexpr int kHeight = 110;
+
+class CompareBufferTest : public ::testing::Test {
+protected:
+    CompareBufferTest() : engine(view) {
+        engine.m_pSung = sung.data();
+        reference.assign(24, 700);  // M = 24, so estimates are taken from p = 3 on
+    }
+    ~CompareBufferTest() override { engine.m_pSung = nullptr; }
+
+    void Compare(const Values& pitch, int voiced, int p = 5) {
+        engine.m_nRefIndex = p;
+        engine.CompareBuffer(reference.data(), static_cast<int>(reference.size()), pitch.data(),
+                             static_cast<int>(pitch.size()), voiced);
+    }
+    Values Sung() const { return {sung.begin(), sung.begin() + engine.m_nSung}; }
+
+    ScriptedView view;
+    CSingingEngine engine;
+    Values sung = Values(kSungCapacity, 0);
+    Values reference;
+};
+
+TEST_F(CompareBufferTest, FirstVoicedBufferSetsTheKeyAndCountsANearMiss) {
+    Compare({0, 0, 650, 650, 650, 650, 650, 650}, 1);
+    EXPECT_EQ(engine.m_nNears, 1);
+    EXPECT_EQ(engine.m_nHits, 0);
+    EXPECT_EQ(engine.m_nKeyOffset, -50);
+    EXPECT_EQ(engine.m_nFirstVoiced, 2);
+    EXPECT_EQ(Sung(), Values(6, 650));  // from the first voiced frame on
+    EXPECT_TRUE(view.lineBar.empty());
+    EXPECT_EQ(view.markers.back(), (Marker{DisplayY(650, kHeight), 1, 0, 0}));
+
+    // The next buffer is judged with that key: 700 − 50 = 650 is a hit, the reference is kept.
+    Compare(Values(8, 650), 2);
+    EXPECT_EQ(engine.m_nHits, 1);
+    const Values after = Sung();
+    ASSERT_EQ(after.size(), 14u);
+    EXPECT_EQ(Values(after.begin() + 6, after.end()), Values(8, 700));
+    EXPECT_EQ(view.markers.back(), (Marker{DisplayY(700, kHeight), 0, 1, 0}));
+    // (0 / 2 + 1) × 8 / 24 × 100 = 33
+    EXPECT_EQ(view.lineBar.back(), 33);
+}
+
+TEST_F(CompareBufferTest, SilenceAgainstASilentReferenceIsAHitWhileTheLineHasOneVoicedBuffer) {
+    reference[5] = 0;
+    Compare(Values(8, 0), 1);
+    EXPECT_EQ(engine.m_nHits, 1);
+    EXPECT_EQ(Sung(), Values(8, 0));
+    EXPECT_EQ(view.lineBar.size(), 1u);
+    EXPECT_EQ(view.markers.back().hitFlag, 1);
+}
+
+TEST_F(CompareBufferTest, SingingOverARestIsAHitThatKeepsTheSungValues) {
+    reference[5] = 0;
+    const Values pitch = {640, 650, 660, 0, 650, 650, 650, 650};
+    Compare(pitch, 3);
+    EXPECT_EQ(engine.m_nHits, 1);
+    EXPECT_EQ(Sung(), pitch);
+    EXPECT_EQ(engine.m_bPrevVoiced, 1);
+}
+
+TEST_F(CompareBufferTest, KeyOffsetComesFromTheSecondAndThirdEstimates) {
+    for (int32_t sung : {660, 640, 630, 630}) Compare(Values(8, sung), 2, 5);
+    EXPECT_EQ(engine.m_nKeyEstimates, 3);
+    EXPECT_EQ(engine.m_nKeyOffset, -65);  // (−60 − 70) / 2
+
+    CSingingEngine other(view);
+    Values otherSung(kSungCapacity, 0);
+    other.m_pSung = otherSung.data();
+    other.m_nRefIndex = 5;
+    for (int32_t d : {660, 850, 630, 630}) {
+        const Values pitch(8, d);
+        other.CompareBuffer(reference.data(), 24, pitch.data(), 8, 2);
+    }
+    other.m_pSung = nullptr;
+    EXPECT_EQ(other.m_nKeyOffset, -35);  // the 150 estimate counts as 0: (0 − 70) / 2
+}
+
+TEST_F(CompareBufferTest, EstimatesWaitForTheFirstTwelfthOfTheLine) {
+    Compare(Values(8, 660), 2, /*p=*/2);  // 2 ≤ 24 / 12
+    EXPECT_EQ(engine.m_nKeyEstimates, 0);
+    Compare(Values(8, 660), 2, /*p=*/3);
+    EXPECT_EQ(engine.m_nKeyEstimates, 1);
+}
+
+TEST_F(CompareBufferTest, IndexOutsideTheRecordIsANeutralFarPoint) {
+    for (int p : {0, 24, -3, 40}) Compare(Values(8, 700), 2, p);
+    Compare(Values(8, 700), /*voiced=*/0, 5);
+    EXPECT_EQ(engine.m_nHits + engine.m_nNears + engine.m_nSung, 0);
+    for (const Marker& marker : view.markers) EXPECT_EQ(marker, (Marker{kHeight / 2, 0, 0, 1}));
+}
+
+TEST_F(CompareBufferTest, SilenceRightAfterSingingShowsAtTheReferenceOnce) {
+    Compare(Values(8, 700), 2);
+    Compare(Values(8, 0), 2);
+    EXPECT_EQ(view.markers.back(), (Marker{DisplayY(700, kHeight), 0, 1, 0}));
+    Compare(Values(8, 0), 2);
+    EXPECT_EQ(view.markers.back(), (Marker{kHeight / 2, 0, 0, 1}));
+    EXPECT_EQ(engine.m_nHits, 1);
+    EXPECT_EQ(engine.m_nSung, 8);
+
+    // A rest under the marker: the value two further on gives the height.
+    reference[5] = 0;
+    reference[7] = 760;
+    Compare(Values(8, 700), 2);
+    Compare(Values(8, 0), 2);
+    EXPECT_EQ(view.markers.back(), (Marker{DisplayY(760, kHeight), 0, 1, 0}));
+}
+
+TEST_F(CompareBufferTest, TheSungSequenceStopsAtItsCapacity) {
+    for (int i = 0; i < 300; ++i) Compare(Values(8, 700), 2);
+    EXPECT_EQ(engine.m_nSung, kSungCapacity);
+    EXPECT_EQ(engine.m_nHits, 300);
+}
+
+TEST(ShowIdlePitch, UsesTheDivisor800OrFourFifthsOfTheHeight) {
+    ScriptedView view;
+    CSingingEngine engine(view);
+    const Values voiced = {0, 700, 720, 0};
+    engine.ShowIdlePitch(voiced.data(), 4);
+    const Values silent(8, 0);
+    engine.ShowIdlePitch(silent.data(), 8);
+    // mean 710: trunc((36 − 36 × 710 / 800) × 5) = trunc(20.25) = 20
+    EXPECT_EQ(view.markers, (std::vector<Marker>{{20, 0, 0, 1}, {88, 0, 0, 1}}));
+}
+
+TEST(PitchCompare, Helpers) {
+    const Values values = {0, 0, 610, 0, 620, 631};
+    EXPECT_EQ(FirstVoicedFrame(values.data(), 6), 2);
+    EXPECT_EQ(FirstVoicedFrame(values.data(), 2), 0);
+    EXPECT_EQ(MeanVoicedPitch(values.data(), 6), 620);  // 1861 / 3
+    EXPECT_EQ(MeanVoicedPitch(values.data(), 2), 0);
+    const Values ref = {700, 0, 500};
+    EXPECT_EQ(EstimateKeyOffset(650, 0, ref.data(), 3), -50);
+    EXPECT_EQ(EstimateKeyOffset(800, 0, ref.data(), 3), 100);
+    EXPECT_EQ(EstimateKeyOffset(801, 0, ref.data(), 3), 0);
+    EXPECT_EQ(EstimateKeyOffset(650, 1, ref.data(), 3), 0);
+    EXPECT_EQ(EstimateKeyOffset(0, 2, ref.data(), 3), 0);
+    EXPECT_EQ(DisplayY(800, 110), 36);
+    EXPECT_EQ(DisplayY(1000, 110), 0);
+    EXPECT_EQ(DisplayY(0, 110), 180);
+    EXPECT_EQ(DisplayY(650, 110), 63);  // trunc((36 − 23.4) × 5)
+}
+
+// The loop, buffer by buffer, on a song written to a temporary library.
+class EvaluationLoopTest : public ::testing::Test {
+protected:
+    EvaluationLoopTest() : engine(view) {
+        engine.SetLibraryFolder(library.Path().string());
+        header.lpData = reinterpret_cast<char*>(buffer.data());
+        header.dwBufferLength = kCaptureBufferBytes;
+        header.dwBytesRecorded = kCaptureBufferBytes;
+    }
+    ~EvaluationLoopTest() override { engine.ReleaseWork(); }
+
+    void Load(const testing_support::SongFiles& files) {
+        testing_support::WriteSong(library.Path(), "song", files);
+        ASSERT_TRUE(engine.LoadReference("song"));
+        engine.BeginSession();
+    }
+    // A buffer at playback time t whose first channel holds a tone (or silence).
+    void Buffer(float t, double hz = 0.0) {
+        for (int f = 0; f < kCaptureSamples / 2; ++f) {
+            const auto v =
+                static_cast<int16_t>(hz > 0 ? 8000 * std::sin(2 * M_PI * hz * f / 8000) : 0);
+            buffer[2 * f] = buffer[2 * f + 1] = v;  // both channels, as a microphone gives them
+        }
+        engine.m_fTime = t;
+        engine.OnWaveInData(&header);
+    }
+
+    testing_support::TemporaryFolder library;
+    platform::MessageCapture messages;
+    ScriptedView view;
+    CSingingEngine engine;
+    std::vector<int16_t> buffer = std::vector<int16_t>(kCaptureSamples);
+    platform::WaveHeader header;
+};
+
+TEST_F(EvaluationLoopTest, ShortBuffersAreTracedAndDropped) {
+    Load({"2", "1 9", "2 10", {{1, "3 700 700 700"}}});
+    header.dwBytesRecorded = 3000;
+    engine.OnWaveInData(&header);
+    EXPECT_EQ(messages.Traces(), std::vector<std::string>{"No useful data\n"});
+    EXPECT_TRUE(view.markers.empty());
+}
+
+TEST_F(EvaluationLoopTest, ALineConsumesItsFullBuffersThenItsRemainder) {
+    // 12.00 s to 15.30 s: 52800 samples, 27 full buffers and a remainder of 960.
+    Load({"3", "12.00 20 30", "15.30 25 31", {{1, "1 700"}, {2, "1 700"}}});
+    for (int i = 0; i < 27; ++i) {
+        Buffer(12.0f + 0.1f * i);  // the clock may lag the capture a little
+        EXPECT_EQ(engine.m_nTake, kCaptureSamples);
+    }
+    EXPECT_EQ(engine.m_pLineSamples[0], 52800);
+    EXPECT_EQ(engine.m_nLineBuffers, 27);
+    EXPECT_EQ(engine.m_nLineRemainder, 960);
+    Buffer(14.95f);
+    EXPECT_EQ(engine.m_nTake, 960);  // 480 engine samples
+    Buffer(14.99f);
+    EXPECT_EQ(engine.m_nTake, 960);
+    EXPECT_EQ(engine.m_nLine, 0);
+    Buffer(15.01f);  // past 15.30 − 0.3: the line is scored
+    EXPECT_EQ(engine.m_nLine, 1);
+    EXPECT_EQ(view.grades, std::vector<std::string>{"Miss"});
+}
+
+TEST_F(EvaluationLoopTest, ARemainderOfAtMost512SamplesIsNotTracked) {
+    // 0.5 s: 8000 samples, four full buffers and a remainder of 320: 160 engine samples.
+    Load({"3", "1 5 9", "1.5 9 10", {{1, "1 700"}, {2, "1 700"}}});
+    for (int i = 0; i < 4; ++i) Buffer(1.0f + 0.04f * i, 440);
+    EXPECT_EQ(view.markers.size(), 4u);
+    Buffer(1.19f, 440);
+    EXPECT_EQ(engine.m_nTake, 320);
+    EXPECT_EQ(view.markers.size(), 4u);  // nothing compared
+}
+
+TEST_F(EvaluationLoopTest, TheFirstNegativeIndexFixesTheCorrection) {
+    std::string record = "100";
+    for (int i = 0; i < 100; ++i) record += " 700";
+    Load({"2", "1 20", "9 21", {{1, record}}});
+    view.leadTicks = 250.0f;
+    view.framesFed = 244;  // −6
+    Buffer(1.0f, 440);
+    EXPECT_EQ(engine.m_nIndexCorrection, 6);
+    EXPECT_EQ(engine.m_nRefIndex, 0);
+    view.framesFed = 240;  // −10: the correction stays 6
+    Buffer(1.2f, 440);
+    EXPECT_EQ(engine.m_nIndexCorrection, 6);
+    EXPECT_EQ(engine.m_nRefIndex, -4);
+    view.framesFed = 262;
+    Buffer(1.4f, 440);
+    EXPECT_EQ(engine.m_nRefIndex, 18);
+}
+
+TEST_F(EvaluationLoopTest, BeforeTheLineOnlyTheIdleMarkerMoves) {
+    Load({"2", "5 9", "8 10", {{1, "3 700 700 700"}}});
+    Buffer(1.0f, 440);
+    ASSERT_EQ(view.markers.size(), 1u);
+    EXPECT_EQ(view.markers[0].farFlag, 1);
+    EXPECT_LT(view.markers[0].y, kHeight * 4 / 5);  // a voice: above the resting height
+    EXPECT_EQ(engine.m_nBuffersUsed, 0);
+    EXPECT_EQ(engine.m_nVoicedBuffers, 0);
+}
+
+TEST_F(EvaluationLoopTest, TheGradeStaysUntilTheMiddleOfTheNextLine) {
+    Load({"3", "1 3 20", "2 5 21", {{1, "1 700"}, {2, "1 700"}}});
+    Buffer(1.8f);  // line 0 ends
+    EXPECT_EQ(view.grades, std::vector<std::string>{"Miss"});
+    Buffer(3.5f);
+    Buffer(4.0f);  // the middle of line 1: not past it yet
+    EXPECT_EQ(view.grades.size(), 1u);
+    Buffer(4.01f);
+    EXPECT_EQ(view.grades, (std::vector<std::string>{"Miss", " "}));
+}
+
+TEST_F(EvaluationLoopTest, ASingleSongEndsWithTheMeanOfItsLines) {
+    // 11 points, 10 lines, nothing sung: every line 0, the mean 0 over 10 lines.
+    testing_support::SongFiles files{"11", "", "", {}};
+    for (int i = 0; i < 11; ++i) {
+        files.starts += std::to_string(1 + i) + " ";
+        files.ends += std::to_string(1.5 + i) + " ";
+        if (i < 10) files.lines[i + 1] = "2 700 700";
+    }
+    Load(files);
+    for (int i = 0; i < 10; ++i) Buffer(1.3f + i);
+    EXPECT_EQ(view.reports.size(), 10u);
+    EXPECT_EQ(view.scores, std::vector<float>{0.0f});
+    EXPECT_EQ(view.ends, 1);
+}
+
+TEST_F(EvaluationLoopTest, TheLastLineAlignsWithout135Values) {
+    std::string record = "400";
+    for (int i = 0; i < 400; ++i) record += " 700";
+    Load({"3", "1 3 30", "2 20 31", {{1, "2 700 700"}, {2, record}}});
+    Buffer(1.8f);  // line 0: nothing sung
+    for (const int sungValues : {140, 135}) {
+        if (sungValues == 135) {  // the same last line again, with 135 values
+            engine.m_nLine = 1;
+            engine.m_pRefRecord = engine.m_pReference + 3;
+        }
+        engine.m_nSung = sungValues;
+        std::fill(engine.m_pSung, engine.m_pSung + sungValues, 700);
+        engine.m_nHits = 3;
+        view.ends = 0;
+        Buffer(19.8f);
+        EXPECT_EQ(view.ends, 1);
+    }
+    ASSERT_EQ(view.reports.size(), 3u);
+    // 140 − 135 = 5 values are aligned; 5 voiced against 400 fails, so only the hit term counts:
+    // 3 × 8 / 5 × 100 × 0.5 = 240, held at 100.
+    EXPECT_TRUE(view.reports[1].bAligned);
+    EXPECT_GE(view.reports[1].fCost, kAlignFailed);
+    EXPECT_EQ(view.reports[1].fScore, 100.0f);
+    // 135 leave nothing to align: the line scores 0.
+    EXPECT_FALSE(view.reports[2].bAligned);
+    EXPECT_EQ(view.reports[2].fScore, 0.0f);
+}
+
+}  // namespace
+}  // namespace engine

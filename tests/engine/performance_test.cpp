@@ -1,0 +1,155 @@
+// Whole songs sung by made-up singers through the headless session, as the dialog sings them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "engine/headlesssession.h"
+#include "platform/messages.h"
+#include "tests/support/performance.h"
+
+namespace engine {
+namespace {
+
+using namespace testing_support;
+
+class Performance : public ::testing::Test {
+protected:
+    void SetUp() override {
+        melody = MakeMelody(6, 5, /*seed=*/11);
+        WriteSong(library.Path(), "song", SongFilesOf(melody));
+    }
+
+    SessionResult SingSong(const Singer& singer, int role = 1) {
+        CHeadlessSession session({"song"}, role, library.Path().string());
+        const double seconds = melody.back().End() + 3.0;
+        return session.Sing(Stereo(Sing(melody, seconds, singer)));
+    }
+
+    static int Count(const SessionResult& result, const std::string& grade) {
+        int count = 0;
+        for (const auto& song : result.songs)
+            for (const auto& line : song.lines) count += line.strGrade == grade;
+        return count;
+    }
+
+    TemporaryFolder library;
+    std::vector<Line> melody;
+    platform::MessageCapture messages;  // the missing lyric's message and the traces
+};
+
+TEST_F(Performance, FaithfulSingingIsPerfectOnMostLines) {
+    const SessionResult result = SingSong(Singer{});
+    ASSERT_TRUE(result.bCompleted) << result.strError;
+    ASSERT_EQ(result.nLines, 6);
+    EXPECT_GE(Count(result, "Perfect"), 4);
+    EXPECT_GE(result.fFinal, 85.0f);
+    // The final score is the mean of the line scores.
+    float sum = 0.0f;
+    for (const auto& line : result.songs[0].lines) sum += line.fScore;
+    EXPECT_FLOAT_EQ(result.fFinal, sum / 6.0f);
+}
+
+TEST_F(Performance, TheSecondRoleSingsEightSemitonesLower) {
+    Singer second;
+    second.nOffset = 80;
+    const SessionResult result = SingSong(second, /*role=*/2);
+    ASSERT_TRUE(result.bCompleted) << result.strError;
+    EXPECT_GE(result.fFinal, 80.0f);
+}
+
+TEST_F(Performance, AKeyTwoSemitonesHigherStillScoresHigh) {
+    const SessionResult faithful = SingSong(Singer{});
+    Singer higher;
+    higher.semitones = 2.0;
+    CHeadlessSession session({"song"}, 1, library.Path().string());
+    const SessionResult result =
+        session.Sing(Stereo(Sing(melody, melody.back().End() + 3.0, higher)));
+    ASSERT_TRUE(result.bCompleted) << result.strError;
+    EXPECT_GE(result.fFinal, 85.0f);
+    EXPECT_GE(result.fFinal, faithful.fFinal - 10.0f);
+    // The singer's key is found: about 20 tenths of a semitone above the reference.
+    EXPECT_NEAR(session.Engine().m_nKeyOffset, 20, 5);
+}
+
+TEST_F(Performance, SilenceIsAMissOnEveryLine) {
+    CHeadlessSession session({"song"}, 1, library.Path().string());
+    const SessionResult result =
+        session.Sing(std::vector<int16_t>(static_cast<std::size_t>(2 * kRate * 10), 0));
+    ASSERT_TRUE(result.bCompleted) << result.strError;
+    EXPECT_EQ(result.nLines, 6);
+    EXPECT_EQ(Count(result, "Miss"), 6);
+    EXPECT_EQ(result.fFinal, 0.0f);
+    for (const auto& line : result.songs[0].lines) {
+        EXPECT_EQ(line.nSung, 0);
+        EXPECT_FALSE(line.bAligned);
+    }
+}
+
+TEST_F(Performance, RandomNotesScoreClearlyBelowTheMelody) {
+    const SessionResult faithful = SingSong(Singer{});
+    Singer random;
+    random.randomNotes = true;
+    random.seed = 5;
+    const SessionResult result = SingSong(random);
+    ASSERT_TRUE(result.bCompleted) << result.strError;
+    EXPECT_LT(result.fFinal, faithful.fFinal - 25.0f);
+}
+
+TEST_F(Performance, AMedleyAveragesOverTheLinesOfAllFourSongs) {
+    // Songs of 6, 9, 11 and 5 points: 5 + 8 + 10 + 4 = 27 lines.
+    const int lines[4] = {5, 8, 10, 4};
+    std::vector<std::vector<Line>> melodies;
+    std::vector<int16_t> recording;
+    std::vector<std::string> names;
+    for (int s = 0; s < 4; ++s) {
+        melodies.push_back(MakeMelody(lines[s], 3, 20 + s, 4.5));
+        names.push_back("song" + std::to_string(s));
+        WriteSong(library.Path(), names.back(), SongFilesOf(melodies.back()), /*medley=*/true);
+    }
+    // The singer sings song 1 and stays silent in the other songs.
+    recording = Stereo(Sing(melodies[0], melodies[0].back().End() + 2.0, Singer{}));
+    CHeadlessSession session(names, 1, library.Path().string());
+    const SessionResult result = session.Sing(recording);
+    ASSERT_TRUE(result.bCompleted) << result.strError;
+    ASSERT_EQ(result.songs.size(), 4u);
+    EXPECT_EQ(result.nLines, 27);
+    float sum = 0.0f;
+    for (int s = 0; s < 4; ++s) {
+        EXPECT_EQ(result.songs[s].strName, names[s]);
+        EXPECT_EQ(static_cast<int>(result.songs[s].lines.size()), lines[s]);
+        for (const auto& line : result.songs[s].lines) sum += line.fScore;
+    }
+    EXPECT_GT(sum, 0.0f);
+    EXPECT_FLOAT_EQ(result.fFinal, sum / 27.0f);
+}
+
+TEST_F(Performance, ASongThatFailsToLoadDoesNotStart) {
+    testing_support::WriteFile(library.Path() / "歌曲/单曲/song/2", "");
+    CHeadlessSession session({"song"}, 1, library.Path().string());
+    const SessionResult result = session.Sing(std::vector<int16_t>(2 * kRate, 0));
+    EXPECT_FALSE(result.bCompleted);
+    EXPECT_NE(result.strError.find("歌曲/单曲/song/2"), std::string::npos) << result.strError;
+    EXPECT_EQ(result.nLines, 0);
+    EXPECT_EQ(session.Engine().m_pReference, nullptr);
+}
+
+TEST_F(Performance, AMedleyEndsWhenItsNextSongFailsToLoad) {
+    const std::vector<std::string> names = {"m0", "m1", "m2", "m3"};
+    for (int s = 0; s < 4; ++s) {
+        WriteSong(library.Path(), names[s], SongFilesOf(MakeMelody(2, 2, 30 + s, 4.5)), true);
+    }
+    testing_support::WriteFile(library.Path() / "歌曲/串烧歌曲/m2/断点", "zero");
+    CHeadlessSession session(names, 1, library.Path().string());
+    const SessionResult result = session.Sing({});
+    EXPECT_FALSE(result.bCompleted);
+    EXPECT_EQ(result.songs.size(), 2u);
+    EXPECT_EQ(result.nLines, 4);
+    EXPECT_NE(result.strError.find("m2/断点"), std::string::npos) << result.strError;
+    EXPECT_EQ(session.Engine().m_pReference, nullptr);
+}
+
+}  // namespace
+}  // namespace engine

@@ -1,0 +1,135 @@
+#include "tools/quorvel-score/singcommand.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "engine/headlesssession.h"
+#include "platform/messages.h"
+#include "tools/quorvel-score/recording.h"
+
+namespace tools {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: quorvel-score sing [--library DIR] [--role 1|2] [--json] --wav FILE.wav SONG "
+    "[SONG SONG SONG]\n";
+
+struct Options {
+    std::string library;
+    int role = 1;
+    bool json = false;
+    std::string wav;
+    std::vector<std::string> songs;
+};
+
+std::optional<Options> ParseArgs(const std::vector<std::string>& args) {
+    Options options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == "--library" && hasValue) {
+            options.library = args[++i];
+        } else if (arg == "--role" && hasValue && (args[i + 1] == "1" || args[i + 1] == "2")) {
+            options.role = args[++i] == "2" ? 2 : 1;
+        } else if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--wav" && hasValue && options.wav.empty()) {
+            options.wav = args[++i];
+        } else if (!arg.empty() && arg[0] != '-') {
+            options.songs.push_back(arg);
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (options.wav.empty() || (options.songs.size() != 1 && options.songs.size() != 4))
+        return std::nullopt;
+    return options;
+}
+
+std::string Float(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+    return text;
+}
+
+std::string JsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            quoted += escaped;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + '"';
+}
+
+void PrintJson(std::ostream& out, int role, const engine::SessionResult& result) {
+    out << "{\"role\":" << role << ",\"songs\":[";
+    for (std::size_t s = 0; s < result.songs.size(); ++s) {
+        const auto& song = result.songs[s];
+        out << (s ? "," : "") << "{\"name\":" << JsonString(song.strName) << ",\"lines\":[";
+        for (std::size_t l = 0; l < song.lines.size(); ++l) {
+            const engine::LineReport& line = song.lines[l];
+            out << (l ? "," : "") << "{\"start\":" << Float(line.fStart)
+                << ",\"end\":" << Float(line.fEnd) << ",\"hits\":" << line.nHits
+                << ",\"nears\":" << line.nNears << ",\"sung\":" << line.nSung
+                << ",\"cut\":" << line.nCut
+                << ",\"cost\":" << (line.bAligned ? Float(line.fCost) : std::string("null"))
+                << ",\"align\":" << Float(line.fAlign) << ",\"score\":" << Float(line.fScore)
+                << ",\"grade\":" << JsonString(line.strGrade) << "}";
+        }
+        out << "]}";
+    }
+    out << "],\"lines\":" << result.nLines << ",\"final\":" << Float(result.fFinal) << "}\n";
+}
+
+void PrintText(std::ostream& out, const engine::SessionResult& result) {
+    out << "song\tline\tstart\tend\thits\tnears\tsung\tscore\tgrade\n";
+    for (const auto& song : result.songs)
+        for (const engine::LineReport& line : song.lines)
+            out << song.strName << '\t' << line.nLine + 1 << '\t' << line.fStart << '\t'
+                << line.fEnd << '\t' << line.nHits << '\t' << line.nNears << '\t' << line.nSung
+                << '\t' << line.fScore << '\t' << line.strGrade << '\n';
+    out << "final score " << result.fFinal << " over " << result.nLines << " lines\n";
+}
+
+}  // namespace
+
+int RunSingCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const auto options = ParseArgs(args);
+    if (!options) {
+        err << kUsage;
+        return 2;
+    }
+    Recording recording;
+    std::string problem;
+    if (!ReadRecording(options->wav, recording, problem)) {
+        err << "quorvel-score: " << options->wav << ": " << problem << '\n';
+        return 2;
+    }
+
+    platform::MessageCapture messages;  // message boxes and traces of the session
+    engine::CHeadlessSession session(options->songs, options->role, options->library);
+    const engine::SessionResult result = session.Sing(ToStereo(recording));
+    if (!result.bCompleted) {
+        err << "quorvel-score: " << result.strError << '\n';
+        return 2;
+    }
+    for (const std::string& message : messages.Messages())
+        err << "quorvel-score: warning: " << message << '\n';
+    if (options->json)
+        PrintJson(out, options->role, result);
+    else
+        PrintText(out, result);
+    out.flush();
+    return out ? 0 : 2;
+}
+
+}  // namespace tools
