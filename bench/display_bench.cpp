@@ -1,0 +1,96 @@
+// Cost of the pitch display: one 15 ms tick at 800 × 110 (scroll, dot, lyric unit, marker,
+// strip), and, with --cpu-share, the share of one core the display takes while it runs on its
+// own timer for 10 s.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "display/histogramctrl.h"
+#include "platform/messages.h"
+#include "tests/support/songwriter.h"
+
+namespace {
+
+// A display over one long line whose notes of 20 values alternate with short rests, so that
+// every tick draws a dot and every 24th a lyric unit, as while singing.
+struct SingingDisplay {
+    SingingDisplay() {
+        std::string lyric;
+        for (int i = 0; i < 4000; ++i) lyric += "\xB8\xE8\xC7\xFA";  // 歌曲
+        testing_support::WriteFile(library.Path() / "歌曲/单曲/song/Lyric", lyric);
+        blocks.push_back(kValues);
+        for (int i = 0; i < kValues; ++i) blocks.push_back(i % 24 < 20 ? 600 + (i / 24) % 20 * 10 : 0);
+        blocks.push_back(0);
+        parent.resize(800, 600);
+        display.SetLibraryFolder(library.Path().string());
+        display.SetSongSource([] { return CHistogramCtrl::SongChoice{"song", false}; });
+        display.Create(&parent, QRect(0, 444, 800, 110), 1000);
+        display.SetReferenceData(blocks.data(), starts, ends, 2);
+        display.SetPlaybackTime(10.0f);
+        display.SetPitchMarker(60, 0, 1, 0);
+    }
+
+    static constexpr int kValues = 1000000;
+    testing_support::TemporaryFolder library;
+    std::vector<int32_t> blocks;
+    float starts[2] = {5.0f, 100000.0f};
+    float ends[2] = {90000.0f, 100001.0f};
+    QWidget parent;
+    CHistogramCtrl display;
+};
+
+void BM_DisplayTick(benchmark::State& state) {
+    platform::MessageCapture quiet;
+    SingingDisplay singing;
+    for (auto _ : state) singing.display.DrawTick();
+    state.counters["share of 15 ms"] = benchmark::Counter(
+        15e-3, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_DisplayTick)->Unit(benchmark::kMicrosecond);
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+// The display on its own 15 ms timer for 10 s, as while singing; prints the CPU time taken.
+int MeasureCpuShare() {
+    platform::MessageCapture quiet;
+    SingingDisplay singing;
+    singing.parent.show();
+    const double cpuBefore = CpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    QTimer::singleShot(10000, qApp, &QApplication::quit);
+    QApplication::exec();
+    const double cpu = CpuSeconds() - cpuBefore;
+    const double seconds = wall.elapsed() / 1000.0;
+    std::printf("display running %.1f s: %.3f s of CPU, %.2f%% of one core, %d values fed\n",
+                seconds, cpu, 100.0 * cpu / seconds, singing.display.FramesFed());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--cpu-share") == 0) return MeasureCpuShare();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,179 @@
+#include "display/histogramctrl.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+
+#include <cstring>
+
+#include "display/fonts.h"
+#include "platform/codepage.h"
+
+namespace {
+
+constexpr int kTickMs = 15;
+constexpr int kScroll = 3;  // pixels per tick
+const QColor kBackground(0, 0, 0);
+const QColor kReference(0, 130, 66);
+const QColor kBar(64, 0, 128);
+const QColor kNear(189, 189, 0);
+const QColor kHit(10, 192, 14);
+const QColor kFar(43, 0, 0);
+const QColor kStrip(26, 62, 70);
+const QColor kLyric(162, 162, 162);
+
+// The lyric unit as text to draw. A unit of two bytes may cut a character of the code page 936
+// text at either end (after a word of single-byte letters); what is whole is drawn.
+QString UnitText(const std::string& bytes) {
+    std::string utf8;
+    if (platform::Cp936ToUtf8(bytes, utf8)) return QString::fromUtf8(utf8);
+    if (bytes.size() > 1 && platform::Cp936ToUtf8(bytes.substr(1), utf8)) return QString::fromUtf8(utf8);
+    if (bytes.size() > 1 && platform::Cp936ToUtf8(bytes.substr(0, bytes.size() - 1), utf8))
+        return QString::fromUtf8(utf8);
+    return QString();
+}
+
+}  // namespace
+
+CHistogramCtrl::CHistogramCtrl()
+    : m_pModel(std::make_unique<engine::CHistogramModel>(800, 110)),
+      m_fontLyric(display::MakeFont(QStringLiteral("黑体"), 25, 15)) {
+    m_timer.setInterval(kTickMs);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_timer, &QTimer::timeout, this, [this] { DrawTick(); });
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    hide();
+}
+
+CHistogramCtrl::~CHistogramCtrl() { m_timer.stop(); }
+
+bool CHistogramCtrl::Create(QWidget* parent, const QRect& rect, int id) {
+    if (!parent || rect.width() <= 0 || rect.height() <= 0) return false;
+    setParent(parent);
+    setObjectName(QString::number(id));
+    setGeometry(rect);
+    if (m_pModel->Width() != rect.width() || m_pModel->Height() != rect.height()) {
+        m_pModel = std::make_unique<engine::CHistogramModel>(rect.width(), rect.height());
+        m_pModel->SetLibraryFolder(m_strLibrary);
+        m_pModel->SetReferenceData(m_pBlocks, m_pStarts, m_pEnds, m_nPoints);
+        m_pModel->SetLineCounts(m_pLineCounts);
+    }
+    show();
+    if (!CreateSurface()) return false;
+    LoadLyrics();
+    Restart();
+    return true;
+}
+
+bool CHistogramCtrl::CreateSurface() {
+    if (!m_surface.isNull()) return false;
+    m_surface = QImage(width(), height(), QImage::Format_RGB32);
+    if (m_surface.isNull()) return false;
+    m_surface.fill(kBackground);
+    // The bar (10, 10)–(20, H − 10), right and bottom edges excluded.
+    m_rcBar = QRect(10, 10, 10, height() - 20);
+    update();
+    return true;
+}
+
+void CHistogramCtrl::DestroyDisplay() {
+    m_timer.stop();
+    hide();
+    m_surface = QImage();
+}
+
+void CHistogramCtrl::Restart() {
+    m_pModel->Restart();
+    m_timer.start();
+}
+
+bool CHistogramCtrl::LoadLyrics() {
+    const SongChoice song = m_songSource ? m_songSource() : SongChoice{};
+    return m_pModel->LoadLyrics(song.strName, song.bMedley);
+}
+
+void CHistogramCtrl::SetLibraryFolder(const std::string& folder) {
+    m_strLibrary = folder;
+    m_pModel->SetLibraryFolder(folder);
+}
+
+void CHistogramCtrl::SetReferenceData(const int32_t* blocks, const float* starts, const float* ends,
+                                      int points) {
+    m_pBlocks = blocks;
+    m_pStarts = starts;
+    m_pEnds = ends;
+    m_nPoints = points;
+    m_pModel->SetReferenceData(blocks, starts, ends, points);
+}
+
+void CHistogramCtrl::SetLineCounts(const int* counts) {
+    m_pLineCounts = counts;
+    m_pModel->SetLineCounts(counts);
+}
+
+void CHistogramCtrl::SetPlaybackTime(float seconds) { m_pModel->SetPlaybackTime(seconds); }
+
+void CHistogramCtrl::SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) {
+    m_pModel->SetPitchMarker(y, nearFlag, hitFlag, farFlag);
+}
+
+int CHistogramCtrl::FramesFed() const { return m_pModel->FramesFed(); }
+
+float CHistogramCtrl::LeadTicks() const { return m_pModel->LeadTicks(); }
+
+void CHistogramCtrl::DrawTick() {
+    if (m_surface.isNull()) return;
+    const int w = m_surface.width();
+    const int h = m_surface.height();
+
+    // The picture moves 3 pixels left; the three right-most columns keep what they had.
+    for (int y = 0; y < h; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(m_surface.scanLine(y));
+        std::memmove(line, line + kScroll, static_cast<std::size_t>(w - kScroll) * sizeof(QRgb));
+    }
+
+    const engine::HistogramTick tick = m_pModel->Tick();
+    QPainter painter(&m_surface);
+    if (tick.bDot) {
+        painter.setPen(QPen(kReference, 6, Qt::SolidLine, Qt::RoundCap));
+        painter.drawPoint(tick.nDotX, tick.nDotY);
+    }
+    if (tick.bLyric) DrawLyric(painter, tick);
+
+    // The marker: far wins over hit, hit over near; with no flag the dots' 6-pixel pen.
+    QPen marker(kReference, 6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    switch (tick.pen) {
+    case engine::MarkerPen::Near: marker = QPen(kNear, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin); break;
+    case engine::MarkerPen::Hit: marker = QPen(kHit, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin); break;
+    case engine::MarkerPen::Far: marker = QPen(kFar, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin); break;
+    case engine::MarkerPen::Reference: break;
+    }
+    painter.setPen(marker);
+    const QPoint chevron[3] = {{20, tick.nMarkerY + 7}, {50, tick.nMarkerY}, {20, tick.nMarkerY - 7}};
+    painter.drawPolyline(chevron, 3);
+
+    if (tick.bStrip) {
+        // The 20-pixel outline of (0, 0)–(20, H) covers the left 29 columns; the bar lies on it.
+        painter.fillRect(QRect(0, 0, 29, h), kStrip);
+        painter.fillRect(m_rcBar, kBar);
+    }
+    painter.end();
+    update();
+}
+
+void CHistogramCtrl::DrawLyric(QPainter& painter, const engine::HistogramTick& tick) {
+    const QString text = UnitText(tick.strLyric);
+    if (text.isEmpty()) return;
+    painter.save();
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.setFont(m_fontLyric);
+    painter.setPen(kLyric);
+    // The unit's top-left corner is given; the text sits on the font's ascent below it.
+    painter.drawText(QPoint(tick.nLyricX, tick.nLyricY + QFontMetrics(m_fontLyric).ascent()), text);
+    painter.restore();
+}
+
+void CHistogramCtrl::paintEvent(QPaintEvent*) {
+    if (m_surface.isNull()) return;
+    QPainter painter(this);
+    painter.drawImage(0, 0, m_surface);
+}

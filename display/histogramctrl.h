@@ -1,0 +1,78 @@
+// The pitch and lyrics display of the singing screen: the reference melody scrolls in from the
+// right as green dots with the lyric under its notes, and a chevron on the left shows the
+// singer's pitch in the colour of the last comparison. Every 15 ms the picture moves 3 pixels
+// left and the tick's new content is drawn into an off-screen surface; a paint only copies the
+// surface. What to draw on each tick is decided by engine::CHistogramModel.
+#pragma once
+
+#include <QImage>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/histogrammodel.h"
+
+class CHistogramCtrl : public QWidget {
+public:
+    // The song whose lyric the display shows: its folder name and whether it is a medley song.
+    struct SongChoice {
+        std::string strName;
+        bool bMedley = false;
+    };
+
+    CHistogramCtrl();
+    ~CHistogramCtrl() override;
+
+    // Makes the window over rect of parent (client pixels) with the given id (its object name),
+    // its surface, loads the lyric and restarts the feed. False when the surface cannot be made.
+    bool Create(QWidget* parent, const QRect& rect, int id);
+    // Makes the off-screen surface of the client size, black; false when one exists already.
+    bool CreateSurface();
+    // Stops the ticks and takes the window away; a later Create starts with a new surface.
+    void DestroyDisplay();
+
+    // The feed starts over (see CHistogramModel::Restart) and the ticks run every 15 ms.
+    void Restart();
+    // Loads the lyric of the song the main window names (see SetSongSource).
+    bool LoadLyrics();
+    void SetSongSource(std::function<SongChoice()> source) { m_songSource = std::move(source); }
+    void SetLibraryFolder(const std::string& folder);
+
+    void SetReferenceData(const int32_t* blocks, const float* starts, const float* ends, int points);
+    void SetLineCounts(const int* counts);
+    // Safe from any thread.
+    void SetPlaybackTime(float seconds);
+    void SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag);
+    int FramesFed() const;
+    float LeadTicks() const;
+
+    // One 15 ms step: scroll, dot, lyric unit, marker, strip; then a repaint is asked for.
+    void DrawTick();
+
+    const QImage& Surface() const { return m_surface; }
+    bool IsTicking() const { return m_timer.isActive(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void DrawLyric(QPainter& painter, const engine::HistogramTick& tick);
+
+    // Made for the main dialog's 800 × 110 band, and made again by Create for another size.
+    std::unique_ptr<engine::CHistogramModel> m_pModel;
+    std::string m_strLibrary;
+    const int32_t* m_pBlocks = nullptr;  // the reference data as given, for a new model
+    const float* m_pStarts = nullptr;
+    const float* m_pEnds = nullptr;
+    int m_nPoints = 0;
+    const int* m_pLineCounts = nullptr;
+    std::function<SongChoice()> m_songSource;
+    QImage m_surface;
+    QRect m_rcBar;
+    QTimer m_timer;
+    QFont m_fontLyric;
+};

@@ -1,0 +1,37 @@
+// The score of a finished song: a frameless 800 × 446 window over the stage, the score picture
+// stretched over it and the mean line score written across it with one decimal, three times
+// with a two-step shadow. Enter and Escape hide it, as its OK does.
+#pragma once
+
+#include <QDialog>
+#include <QPixmap>
+#include <QString>
+
+class CScoreDlg : public QDialog {
+public:
+    explicit CScoreDlg(QWidget* parent);
+
+    // Makes the window, hidden (once, after construction).
+    void CreateModeless();
+    void SetScore(float score) { m_fScore = score; }
+    float Score() const { return m_fScore; }
+    // Hides the dialog; harmless when it is not shown.
+    void OnOK();
+
+    // The text a score is shown as: "%0.1f".
+    static QString ScoreText(float score);
+
+    void accept() override { OnOK(); }
+    void reject() override { OnOK(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    // Writes the score over the picture.
+    void DrawScore(QPainter& painter, float score);
+
+    float m_fScore = 0.0f;
+    QPixmap m_picture;
+};
