@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "engine/pitchtracker.h"
+#include "platform/soundplayer.h"
 
 extern char** environ;
 
@@ -156,6 +157,9 @@ protected:
         return m_changed.wait_for(lock, std::chrono::seconds(15), [&] { return done(m_buffers); });
     }
 
+    // Waits for buffers that carry the tone, then checks that their pitch is 440 Hz.
+    void ExpectTone();
+
     // Plays a 440 Hz tone into the server with paplay, which finds it through PULSE_SERVER.
     void PlayTone() {
         m_tone = (std::filesystem::temp_directory_path() /
@@ -205,7 +209,22 @@ TEST_F(PortAudioCaptureTest, RecordsAToneFromTheDefaultInput) {
     QueueAll();
     ASSERT_TRUE(m_device.Start()) << m_device.LastError();
     PlayTone();
+    ExpectTone();
+}
 
+TEST_F(PortAudioCaptureTest, TheProgramsOwnSoundsReachTheDefaultOutput) {
+    ASSERT_TRUE(Open()) << m_device.LastError();
+    QueueAll();
+    ASSERT_TRUE(m_device.Start()) << m_device.LastError();
+    m_tone = (std::filesystem::temp_directory_path() /
+              ("quorvel-sound-" + std::to_string(getpid()) + ".wav"))
+                 .string();
+    WriteTone(m_tone, 440, 2.0, 8000);
+    ASSERT_TRUE(platform::PlaySoundFile(m_tone, /*wait=*/false));
+    ExpectTone();
+}
+
+void PortAudioCaptureTest::ExpectTone() {
     // Enough buffers that lie wholly inside the tone.
     constexpr int kToneBuffers = 6;
     const bool enough = WaitUntil([](const std::vector<std::string>& buffers) {

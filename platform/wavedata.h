@@ -1,0 +1,23 @@
+// The samples of a RIFF WAVE file of integer PCM, read whole: for the WAV file played as the
+// microphone and for button sounds.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct WaveData {
+    unsigned nChannels = 0;
+    uint32_t nRate = 0;         // frames per second
+    unsigned nBits = 0;         // bits per sample
+    std::vector<uint8_t> data;  // the samples as stored, whole frames only
+};
+
+// Reads the "fmt " and "data" chunks, in any order. The format may be plain or extensible PCM.
+// A data size of 0 or beyond the end of the file (a writer that never finished) runs to the end.
+// On failure returns false and a message naming the file and the problem.
+bool ReadWaveData(const std::string& path, WaveData& wave, std::string& error);
+
+}  // namespace platform
