@@ -8,7 +8,7 @@ namespace {
 
 class StandardErrorSink : public MessageSink {
 public:
-    void ShowMessage(const std::string& text, MessageIcon) override {
+    void ShowMessage(const std::string& text, MessageIcon, const std::string&) override {
         std::fprintf(stderr, "%s\n", text.c_str());
     }
     void Beep(MessageIcon) override {}
@@ -28,9 +28,9 @@ MessageSink* SetMessageSink(MessageSink* sink) {
     return previous;
 }
 
-void ShowMessage(const std::string& text, MessageIcon icon) {
+void ShowMessage(const std::string& text, MessageIcon icon, const std::string& caption) {
     std::lock_guard lock(g_sinkMutex);
-    g_pSink->ShowMessage(text, icon);
+    g_pSink->ShowMessage(text, icon, caption);
 }
 
 void MessageBeep(MessageIcon icon) {
@@ -47,9 +47,12 @@ MessageCapture::MessageCapture() : m_pPrevious(SetMessageSink(this)) {}
 
 MessageCapture::~MessageCapture() { SetMessageSink(m_pPrevious); }
 
-void MessageCapture::ShowMessage(const std::string& text, MessageIcon) {
+void MessageCapture::ShowMessage(const std::string& text, MessageIcon icon,
+                                 const std::string& caption) {
     std::lock_guard lock(m_mutex);
     m_messages.push_back(text);
+    m_captions.push_back(caption);
+    m_icons.push_back(icon);
 }
 
 void MessageCapture::Beep(MessageIcon) {
@@ -67,6 +70,16 @@ std::vector<std::string> MessageCapture::Messages() const {
     return m_messages;
 }
 
+std::vector<std::string> MessageCapture::Captions() const {
+    std::lock_guard lock(m_mutex);
+    return m_captions;
+}
+
+std::vector<MessageIcon> MessageCapture::Icons() const {
+    std::lock_guard lock(m_mutex);
+    return m_icons;
+}
+
 std::vector<std::string> MessageCapture::Traces() const {
     std::lock_guard lock(m_mutex);
     return m_traces;
@@ -80,6 +93,8 @@ int MessageCapture::Beeps() const {
 void MessageCapture::Clear() {
     std::lock_guard lock(m_mutex);
     m_messages.clear();
+    m_captions.clear();
+    m_icons.clear();
     m_traces.clear();
     m_nBeeps = 0;
 }

@@ -17,8 +17,10 @@ enum class MessageIcon { None, Information, Exclamation, Error };
 class MessageSink {
 public:
     virtual ~MessageSink() = default;
-    // A message box with an OK button; returns when the user has closed it.
-    virtual void ShowMessage(const std::string& text, MessageIcon icon) = 0;
+    // A message box with an OK button and the caption given (the program's name when empty);
+    // returns when the user has closed it.
+    virtual void ShowMessage(const std::string& text, MessageIcon icon,
+                             const std::string& caption) = 0;
     // The warning beep that goes with an exclamation.
     virtual void Beep(MessageIcon icon) = 0;
     // A line of developer diagnostics, passed as written (usually ending in '\n').
@@ -29,7 +31,8 @@ public:
 // The sink must outlive its installation.
 MessageSink* SetMessageSink(MessageSink* sink);
 
-void ShowMessage(const std::string& text, MessageIcon icon = MessageIcon::Exclamation);
+void ShowMessage(const std::string& text, MessageIcon icon = MessageIcon::Exclamation,
+                 const std::string& caption = std::string());
 void MessageBeep(MessageIcon icon = MessageIcon::Exclamation);
 void Trace(const std::string& line);
 
@@ -42,11 +45,14 @@ public:
     MessageCapture(const MessageCapture&) = delete;
     MessageCapture& operator=(const MessageCapture&) = delete;
 
-    void ShowMessage(const std::string& text, MessageIcon icon) override;
+    void ShowMessage(const std::string& text, MessageIcon icon,
+                     const std::string& caption) override;
     void Beep(MessageIcon icon) override;
     void Trace(const std::string& line) override;
 
     std::vector<std::string> Messages() const;
+    std::vector<std::string> Captions() const;  // one per message
+    std::vector<MessageIcon> Icons() const;     // one per message
     std::vector<std::string> Traces() const;
     int Beeps() const;
     void Clear();
@@ -54,6 +60,8 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_messages;
+    std::vector<std::string> m_captions;
+    std::vector<MessageIcon> m_icons;
     std::vector<std::string> m_traces;
     int m_nBeeps = 0;
     MessageSink* m_pPrevious;

@@ -15,7 +15,10 @@ class IconSink : public platform::MessageSink {
 public:
     IconSink() : m_pPrevious(platform::SetMessageSink(this)) {}
     ~IconSink() override { platform::SetMessageSink(m_pPrevious); }
-    void ShowMessage(const std::string& text, platform::MessageIcon icon) override { m_shown.emplace_back(text, icon); }
+    void ShowMessage(const std::string& text, platform::MessageIcon icon,
+                     const std::string&) override {
+        m_shown.emplace_back(text, icon);
+    }
     void Beep(platform::MessageIcon) override {}
     void Trace(const std::string&) override {}
 

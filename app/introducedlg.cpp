@@ -1,0 +1,98 @@
+#include "app/introducedlg.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QPainter>
+#include <QPushButton>
+#include <QUrl>
+
+#include <cstdio>
+#include <cstring>
+
+#include "display/fonts.h"
+#include "platform/codepage.h"
+#include "res/resources.h"
+
+namespace {
+
+QRect Units(int x, int y, int w, int h) { return QRect(2 * x, 2 * y, 2 * w, 2 * h); }
+
+}  // namespace
+
+CIntroduceDlg::CIntroduceDlg(QWidget* parent) : QDialog(parent, Qt::Dialog) {
+    m_open = [](const QString& folder) {
+        return QDesktopServices::openUrl(
+            QUrl::fromLocalFile(QDir::current().absoluteFilePath(folder)));
+    };
+}
+
+void CIntroduceDlg::CreateModeless() {
+    display::InstallFontSubstitutions();
+    setModal(false);
+    resize(800, 600);
+    setFont(display::MakeFont(QStringLiteral("System"), 20));
+
+    m_btnClose = new CButtonST(this);
+    m_btnClose->setObjectName(QStringLiteral("1"));
+    m_btnClose->setGeometry(Units(7, 255, 54, 44));
+    connect(m_btnClose, &QPushButton::clicked, this, [this] { hide(); });
+
+    auto* cancel = new QPushButton(QStringLiteral("取消"), this);
+    cancel->setObjectName(QStringLiteral("2"));
+    cancel->setGeometry(Units(343, 285, 50, 14));
+    cancel->hide();
+    connect(cancel, &QPushButton::clicked, this, [this] { hide(); });
+
+    m_listHelp = new QListWidget(this);
+    m_listHelp->setObjectName(QStringLiteral("1108"));
+    m_listHelp->setGeometry(Units(32, 19, 336, 231));
+
+    m_btnOpenFolder = new CButtonST(this);
+    m_btnOpenFolder->setObjectName(QStringLiteral("1109"));
+    m_btnOpenFolder->setGeometry(Units(212, 82, 67, 61));
+    connect(m_btnOpenFolder, &QPushButton::clicked, this, [this] { OnOpenSongFolder(); });
+
+    m_hint = new QLabel(QStringLiteral("歌曲包解压后复制到该文件夹下对应类目"), this);
+    m_hint->setObjectName(QStringLiteral("1110"));
+    m_hint->setGeometry(Units(127, 69, 145, 8));
+    m_hint->setAttribute(Qt::WA_TranslucentBackground);
+
+    // Initialisation of the page: the folder button's look.
+    m_btnOpenFolder->LoadIcons(256, 0);
+    m_btnOpenFolder->ShowBorder(false, true);
+    m_btnOpenFolder->SetTransparent(true);
+    m_btnClose->LoadIcons(232, 0);
+    m_btnClose->ShowBorder(false, true);
+    m_btnClose->SetTransparent(true);
+    hide();
+}
+
+QWidget* CIntroduceDlg::Control(int id) const { return findChild<QWidget*>(QString::number(id)); }
+
+void CIntroduceDlg::LoadHelpText(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (!file) return;
+    int position = 0;
+    char line[1000];
+    // Up to 999 bytes at a time; an empty line ends the help.
+    while (std::fgets(line, sizeof line, file) && line[0] != '\n') {
+        std::size_t length = std::strlen(line);
+        if (length > 0) line[length - 1] = '\0';  // its line feed (or last byte)
+        std::string utf8;
+        if (!platform::Cp936ToUtf8(line, utf8)) utf8 = line;  // shown as it is
+        m_listHelp->insertItem(position++, QString::fromUtf8(utf8.c_str()));
+        m_listHelp->insertItem(position++, QString());
+    }
+    std::fclose(file);
+}
+
+void CIntroduceDlg::OnOpenSongFolder() {
+    if (m_open) m_open(QStringLiteral("歌曲"));
+}
+
+void CIntroduceDlg::paintEvent(QPaintEvent*) {
+    if (isMinimized()) return;
+    QPainter painter(this);
+    const QPixmap background = res::LoadBitmap(228);
+    if (!background.isNull()) painter.drawPixmap(rect(), background, background.rect());
+}

@@ -1,0 +1,55 @@
+#include "app/quorvelapp.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "app/messageboxsink.h"
+#include "app/quorveldlg.h"
+#include "platform/wavefilecapture.h"
+
+CQuorvelApp::Options CQuorvelApp::ParseCommandLine(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--capture-file") == 0 && i + 1 < argc)
+            options.strCaptureFile = argv[++i];
+        else if (std::strcmp(argv[i], "--help") == 0)
+            options.bHelp = true;
+        else
+            options.strError = std::string("unknown argument: ") + argv[i];
+    }
+    return options;
+}
+
+int CQuorvelApp::InitInstance(int argc, char** argv) {
+    const Options options = ParseCommandLine(argc, argv);
+    if (options.bHelp || !options.strError.empty()) {
+        if (!options.strError.empty())
+            std::fprintf(stderr, "quorvel: %s\n", options.strError.c_str());
+        std::fprintf(
+            stderr,
+            "usage: quorvel [--capture-file FILE.wav]\n"
+            "Run it in the folder that holds the song library (歌曲/单曲, 歌曲/串烧歌曲).\n");
+        return options.bHelp ? 0 : 2;
+    }
+    QApplication app(argc, argv);
+    CMessageBoxSink messages;
+    platform::SetMessageSink(&messages);
+
+    CQuorvelDlg::Devices devices;
+    if (!options.strCaptureFile.empty()) {
+        const std::string file = options.strCaptureFile;
+        devices.makeCapture = [file] { return std::make_unique<platform::CWaveFileCapture>(file); };
+    }
+    int result = 0;
+    {
+        CQuorvelDlg dialog(std::move(devices));
+        dialog.OnInitDialog();
+        result = dialog.exec();
+    }
+    platform::SetMessageSink(nullptr);
+    (void)result;  // the dialog's result is not looked at
+    return 0;
+}

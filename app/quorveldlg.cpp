@@ -1,0 +1,708 @@
+#include "app/quorveldlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPropertyAnimation>
+#include <QScreen>
+
+#include "app/aboutdlg.h"
+#include "display/fonts.h"
+#include "platform/messages.h"
+#include "platform/portaudiocapture.h"
+#include "res/resources.h"
+
+namespace {
+
+constexpr const char* kDownloadPage = "https://quorvel.example.org/songs";
+constexpr const char* kNoSong = "请打开歌曲列表，选择要演唱的曲目";
+
+// Dialog units are two pixels each way.
+QRect Units(int x, int y, int w, int h) { return QRect(2 * x, 2 * y, 2 * w, 2 * h); }
+
+}  // namespace
+
+CQuorvelDlg::CQuorvelDlg(Devices devices)
+    : QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      m_devices(std::move(devices)),
+      m_engine(*this),
+      m_hIcon(res::LoadIcon(128)),
+      m_hHandCursor(res::LoadCursor(239)) {
+    if (!m_devices.makeCapture)
+        m_devices.makeCapture = [] { return std::make_unique<platform::CPortAudioCapture>(); };
+    display::InstallFontSubstitutions();
+    setFont(display::MakeFont(QStringLiteral("宋体"), 24));
+    setWindowTitle(QString());
+    setFixedSize(800, 600);
+    setMouseTracking(true);
+    m_display.SetSongSource([this] {
+        return CHistogramCtrl::SongChoice{SongName().toStdString(), m_engine.m_bMedley != 0};
+    });
+    CreateControls();
+    qApp->installEventFilter(this);
+}
+
+CQuorvelDlg::~CQuorvelDlg() {
+    qApp->removeEventFilter(this);
+    EndSession();
+    m_engine.SetCaptureDevice(nullptr);
+}
+
+QWidget* CQuorvelDlg::Control(int id) const { return findChild<QWidget*>(QString::number(id)); }
+
+void CQuorvelDlg::CreateControls() {
+    auto name = [](QWidget* widget, int id) {
+        widget->setObjectName(QString::number(id));
+        return widget;
+    };
+    auto label = [&](int id, const QString& text, const QRect& rect, Qt::Alignment align) {
+        auto* widget = new QLabel(text, this);
+        name(widget, id)->setGeometry(rect);
+        widget->setAlignment(align);
+        return widget;
+    };
+    auto iconButton = [&](int id, const QRect& rect) {
+        auto* button = new CButtonST(this);
+        name(button, id)->setGeometry(rect);
+        return button;
+    };
+    auto bitmapButton = [&](int id, const QString& caption, const QRect& rect) {
+        auto* button = new CBitButtonNL(caption, this);
+        name(button, id)->setGeometry(rect);
+        button->Attach();
+        return button;
+    };
+
+    auto* placeholder = label(1014, QString(), Units(0, 244, 400, 55), Qt::AlignCenter);
+    placeholder->setFrameShape(QFrame::Box);
+    auto* line = label(1039, QString(), Units(29, 223, 72, 12), Qt::AlignLeft);
+    line->setFrameShape(QFrame::Box);
+    auto* grade = label(1040, QStringLiteral(" "), Units(101, 223, 72, 12), Qt::AlignCenter);
+    grade->setFrameShape(QFrame::Box);
+    grade->setAutoFillBackground(true);
+    label(1041, QString(), Units(121, 102, 192, 77), Qt::AlignLeft);
+
+    m_link = new CHyperLink(QStringLiteral("更多歌曲下载请点击.....      "), this);
+    name(m_link, 1074)->setGeometry(Units(275, 224, 125, 9));
+    m_link->setAlignment(Qt::AlignRight | Qt::AlignTop);
+
+    auto* fullScreen = new QCheckBox(QStringLiteral("全屏演唱"), this);  // never shown
+    name(fullScreen, 1079)->setGeometry(Units(168, 58, 45, 20));
+    fullScreen->hide();
+
+    m_btnStart = bitmapButton(1081, QStringLiteral("开始演唱"), Units(141, 94, 92, 20));
+    m_btnSettings = bitmapButton(1082, QStringLiteral("麦克风设置"), Units(141, 131, 92, 20));
+    m_btnHelp = bitmapButton(1083, QStringLiteral("帮助"), Units(141, 170, 92, 20));
+    m_btnExit = bitmapButton(1084, QStringLiteral("退出"), Units(141, 207, 92, 20));
+    connect(m_btnStart, &QPushButton::clicked, this, [this] { OnStartSinging(); });
+    connect(m_btnSettings, &QPushButton::clicked, this, [this] { OnSettingsPage(); });
+    connect(m_btnHelp, &QPushButton::clicked, this, [this] { OnHelpPage(); });
+    connect(m_btnExit, &QPushButton::clicked, this, [this] { OnExit(); });
+
+    m_listSongs = new QListWidget(this);
+    name(m_listSongs, 1072)->setGeometry(Units(11, 103, 103, 130));
+    connect(m_listSongs, &QListWidget::currentRowChanged, this, [this] { OnSongPicked(); });
+
+    const int boxTops[4] = {113, 147, 177, 208};
+    for (int i = 0; i < 4; ++i) {
+        auto* box = new QLineEdit(this);
+        name(box, m_pSongEdits[i])->setGeometry(Units(158, boxTops[i], 76, 14));
+    }
+
+    m_btnConfirm = iconButton(1064, Units(338, 240, 62, 59));
+    m_btnHome = iconButton(1089, Units(1, 240, 62, 59));
+    m_btnClear[0] = iconButton(1090, Units(241, 112, 15, 14));
+    for (int i = 1; i < 4; ++i)
+        m_btnClear[i] = iconButton(1090 + i, Units(241, boxTops[i], 16, 11));
+    m_btnListBack = iconButton(1094, Units(1, 240, 62, 59));
+    m_btnStop = iconButton(1098, Units(0, 222, 28, 15));
+    connect(m_btnConfirm, &QPushButton::clicked, this, [this] { OnConfirm(); });
+    connect(m_btnHome, &QPushButton::clicked, this, [this] { OnHome(); });
+    connect(m_btnListBack, &QPushButton::clicked, this, [this] { OnListBack(); });
+    connect(m_btnStop, &QPushButton::clicked, this, [this] { OnStopSinging(); });
+    for (int i = 0; i < 4; ++i)
+        connect(m_btnClear[i], &QPushButton::clicked, this, [this, i] { OnClearSong(i); });
+
+    auto* ok = new QPushButton(QStringLiteral("确定"), this);  // never shown
+    name(ok, 1096)->setGeometry(Units(342, 285, 58, 14));
+
+    auto* timeBar = label(1100, QStringLiteral("Progress1"), Units(0, 235, 400, 9), Qt::AlignLeft);
+    timeBar->setFrameShape(QFrame::Box);
+
+    auto picture = [&](int id, const QRect& rect) {
+        auto* control = new CPictureEx(this);
+        name(control, id)->setGeometry(rect);
+        // A picture is not clickable: clicks reach the dialog.
+        control->setAttribute(Qt::WA_TransparentForMouseEvents);
+        return control;
+    };
+    m_picSingles = picture(1102, Units(233, 83, 20, 20));
+    m_picMedleys = picture(1103, Units(55, 81, 20, 20));
+    m_picStage = picture(1105, Units(0, 0, 20, 20));
+    m_picStage->lower();
+
+    m_radioBoy = new QRadioButton(this);
+    name(m_radioBoy, 1055)->setGeometry(Units(315, 118, 66, 46));
+    m_radioGirl = new QRadioButton(this);
+    name(m_radioGirl, 1056)->setGeometry(Units(315, 173, 66, 43));
+    connect(m_radioBoy, &QRadioButton::clicked, this, [this] { OnRoleBoy(); });
+    connect(m_radioGirl, &QRadioButton::clicked, this, [this] { OnRoleGirl(); });
+}
+
+bool CQuorvelDlg::OnInitDialog() {
+    // The about item lives in the dialog's own context menu (see contextMenuEvent).
+    m_engine.m_nKeyOffset = 0;
+    m_pGradeLabel = Control(1040);
+    m_fontGrade = display::MakeFont(QStringLiteral("Arial"), 23, 0, 900);
+    m_fontLink = display::MakeFont(QStringLiteral("楷体_GB2312"), 18, 0, 900);
+    setWindowIcon(m_hIcon);
+
+    if (!m_engine.AllocateCaptureBuffers()) return false;
+    m_pCapture = m_devices.makeCapture();
+    m_engine.SetCaptureDevice(m_pCapture.get());
+    const bool opened = m_engine.OpenCapture([this](platform::WaveHeader* header) {
+        // Each filled buffer reaches the evaluation on this window's thread, one at a time.
+        QMetaObject::invokeMethod(
+            this, [this, header] { m_engine.OnWaveInData(header); }, Qt::QueuedConnection);
+    });
+    if (!opened) {
+        platform::ShowMessage("打开录音设备出错！", platform::MessageIcon::None, "警告");
+        return false;
+    }
+
+    m_rcDisplay = Control(1014)->geometry();
+    m_link->SetTarget(QString::fromLatin1(kDownloadPage));
+    m_link->Attach();
+    m_link->setFont([this] {
+        QFont font = m_fontLink;
+        font.setUnderline(true);
+        return font;
+    }());
+    // The dialog decides the link's colour: black, whatever its state.
+    m_link->SetLinkColours(Qt::black, Qt::black, Qt::black);
+
+    Show({1039, 1014, 1041, 1089, 1040, 1074, 1072, 1045, 1046, 1047, 1048,
+          1064, 1094, 1096, 1090, 1091, 1092, 1093, 1098, 1100, 1055, 1056},
+         false);
+
+    const int faces[4][2] = {{218, 219}, {221, 222}, {223, 224}, {225, 226}};
+    CBitButtonNL* buttons[4] = {m_btnStart, m_btnSettings, m_btnHelp, m_btnExit};
+    for (int i = 0; i < 4; ++i) {
+        buttons[i]->LoadImages(faces[i][0], 0, faces[i][1], 0);
+        buttons[i]->FitToImage();
+    }
+
+    if (m_picSingles->Load(237, "GIF")) m_picSingles->Draw();
+    if (m_picMedleys->Load(238, "GIF")) m_picMedleys->Draw();
+    m_radioBoy->setChecked(true);
+    Show({1105, 1103, 1102}, false);
+
+    auto skin = [](CButtonST* button, int icon) {
+        button->LoadIcons(icon, 0);
+        button->ShowBorder(false, true);
+        button->SetTransparent(true);
+    };
+    for (CButtonST* clear : m_btnClear) skin(clear, 241);
+    skin(m_btnHome, 232);
+    skin(m_btnConfirm, 242);
+    skin(m_btnListBack, 232);
+
+    m_pScoreDlg = new CScoreDlg(this);
+    m_pScoreDlg->CreateModeless();
+    m_pIntroDlg = new CIntroduceDlg(this);
+    m_pIntroDlg->CreateModeless();
+    m_bInitialised = true;
+    return true;
+}
+
+void CQuorvelDlg::Show(std::initializer_list<int> ids, bool visible) {
+    for (int id : ids)
+        if (QWidget* control = Control(id)) control->setVisible(visible);
+}
+
+QString CQuorvelDlg::BoxText(int id) const {
+    auto* box = qobject_cast<QLineEdit*>(Control(id));
+    return box ? box->text() : QString();
+}
+
+void CQuorvelDlg::SetBoxText(int id, const QString& text) {
+    if (auto* box = qobject_cast<QLineEdit*>(Control(id))) box->setText(text);
+}
+
+QString CQuorvelDlg::SongName() const {
+    if (m_engine.m_bMedley) {
+        const int song = m_engine.m_nMedleySong;
+        return song >= 0 && song < 4 ? BoxText(m_pSongEdits[song]) : QString();
+    }
+    return BoxText(1046);
+}
+
+bool CQuorvelDlg::HasCaption() const { return !(windowFlags() & Qt::FramelessWindowHint); }
+
+void CQuorvelDlg::SetCaption(bool caption) {
+    if (HasCaption() == caption) return;
+    const bool visible = isVisible();
+    setWindowFlag(Qt::FramelessWindowHint, !caption);
+    if (visible) show();  // a change of frame hides the window
+}
+
+// ---------------------------------------------------------------------------------------------
+// Painting, colours, keys, menu
+
+void CQuorvelDlg::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QPixmap background = res::LoadBitmap(m_pBackgrounds[m_nScreen]);
+    if (!background.isNull()) painter.drawPixmap(rect(), background, background.rect());
+}
+
+QColor CQuorvelDlg::GradeColour(const QString& text) {
+    if (text == "Perfect") return QColor(255, 0, 0);
+    if (text == "Great") return QColor(255, 0, 255);
+    if (text == "Good") return QColor(255, 128, 0);
+    if (text == "Poor") return QColor(0, 128, 0);
+    return QColor(128, 128, 128);
+}
+
+CQuorvelDlg::ControlColours CQuorvelDlg::OnCtlColor(int id) const {
+    ControlColours colours;
+    if (QApplication::activeWindow() != this) {
+        colours.bTransparent = true;
+        return colours;
+    }
+    switch (id) {
+        case 1041:
+            colours.bTransparent = true;
+            return colours;
+        case 1074:
+            colours.text = Qt::black;
+            return colours;
+        case 1040:
+            colours.bTransparent = true;
+            colours.text = GradeColour(m_pGradeLabel ? static_cast<QLabel*>(m_pGradeLabel)->text()
+                                                     : QString());
+            colours.brush = Qt::black;
+            return colours;
+        case 1014:
+        case 1055:
+        case 1056:
+            colours.bTransparent = true;
+            colours.text = Qt::black;
+            return colours;
+        case 1045:
+        case 1046:
+        case 1047:
+        case 1048: {
+            // A song-name box shows the background unless it has the keyboard focus.
+            const QWidget* focus = QApplication::focusWidget();
+            colours.bDefault = focus && focus == Control(id);
+            colours.bTransparent = !colours.bDefault;
+            return colours;
+        }
+        default:
+            colours.bDefault = true;
+            return colours;
+    }
+}
+
+bool CQuorvelDlg::eventFilter(QObject* watched, QEvent* event) {
+    // Space and Enter are swallowed before any control of this window sees them.
+    if (event->type() == QEvent::KeyPress) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (widget && widget->window() == this &&
+            (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter))
+            return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CQuorvelDlg::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return ||
+        event->key() == Qt::Key_Enter)
+        return;
+    QDialog::keyPressEvent(event);  // Escape ends the program
+}
+
+void CQuorvelDlg::contextMenuEvent(QContextMenuEvent* event) {
+    const QString about = res::LoadString(101);
+    if (about.isEmpty()) return;
+    QMenu menu(this);
+    menu.addAction(about, this, [this] { OnAbout(); });
+    menu.exec(event->globalPos());
+}
+
+void CQuorvelDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CQuorvelDlg::done(int result) {
+    // However the dialog ends, nothing of a session is left running.
+    EndSession();
+    QDialog::done(result);
+}
+
+void CQuorvelDlg::OnExit() { accept(); }
+
+// ---------------------------------------------------------------------------------------------
+// Screens
+
+void CQuorvelDlg::OnStartSinging() {
+    Show({1081, 1082, 1083, 1084, 1079}, false);
+    Show({1089}, true);
+    m_nScreen = 3;
+    Show({1102, 1103}, true);
+    update();
+    if (m_bFirstStart) {
+        m_lineBar.SubclassCreate(1039, this, 163, 4, QColor(0, 0, 0), 0);
+        m_timeBar.SubclassCreate(1100, this, 206, 5, QColor(0, 0, 0), 0);
+        m_timeBar.SetPos(0);
+        m_lineBar.SetRange(0, 100);
+        m_bFirstStart = false;
+    }
+}
+
+void CQuorvelDlg::OnHome() {
+    Show({1081, 1082, 1083, 1084}, true);
+    Show({1079, 1089, 1102, 1103}, false);
+    m_nScreen = 0;
+    update();
+}
+
+void CQuorvelDlg::OnTypeChoiceClick(const QPoint& point) {
+    if (m_nScreen != 3) return;
+    const bool singles = Control(1102)->geometry().contains(point);
+    const bool medleys = !singles && Control(1103)->geometry().contains(point);
+    if (!singles && !medleys) return;
+    Show({1102, 1103}, false);
+    Show({1055, 1056}, true);
+    if (singles)
+        ShowSingleList();
+    else
+        ShowMedleyList();
+}
+
+void CQuorvelDlg::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) OnTypeChoiceClick(event->position().toPoint());
+    QDialog::mousePressEvent(event);
+}
+
+void CQuorvelDlg::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint point = event->position().toPoint();
+    const bool overPicture = m_nScreen == 3 && (Control(1102)->geometry().contains(point) ||
+                                                Control(1103)->geometry().contains(point));
+    if (overPicture)
+        setCursor(m_hHandCursor);
+    else
+        unsetCursor();
+    QDialog::mouseMoveEvent(event);
+}
+
+void CQuorvelDlg::FillSongList(bool medley) {
+    m_nListCount = 0;
+    const QDir folder(medley ? QStringLiteral("歌曲/串烧歌曲") : QStringLiteral("歌曲/单曲"));
+    // Sub-folders only, in the order the file system gives them.
+    const QStringList names = folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QString& name : names) m_listSongs->insertItem(m_nListCount++, name);
+}
+
+void CQuorvelDlg::ShowMedleyList() {
+    m_nScreen = 1;
+    Show({1089}, false);
+    Show({1072, 1045, 1046, 1047, 1048, 1064, 1094, 1090, 1091, 1092, 1093}, true);
+    m_listSongs->blockSignals(true);
+    m_listSongs->clear();
+    m_listSongs->blockSignals(false);
+    FillSongList(true);
+    m_bMedleyList = true;
+    m_bSingleList = false;
+    update();
+}
+
+void CQuorvelDlg::ShowSingleList() {
+    m_nScreen = 1;
+    Show({1089}, false);
+    Show({1072, 1046, 1091, 1064, 1094}, true);
+    m_bMedleyList = false;
+    m_bSingleList = true;
+    m_listSongs->blockSignals(true);
+    m_listSongs->clear();
+    m_listSongs->blockSignals(false);
+    FillSongList(false);
+    update();
+}
+
+void CQuorvelDlg::OnSongPicked() {
+    const QListWidgetItem* item = m_listSongs->currentItem();
+    if (!item) return;
+    const QString song = item->text();
+    if (m_bMedleyList) {
+        for (int id : m_pSongEdits)
+            if (BoxText(id).isEmpty()) {
+                SetBoxText(id, song);
+                return;
+            }
+    } else if (BoxText(1046).isEmpty()) {
+        SetBoxText(1046, song);
+    }
+}
+
+void CQuorvelDlg::OnClearSong(int box) {
+    if (box >= 0 && box < 4) SetBoxText(m_pSongEdits[box], QString());
+    // The same entry may be picked again at once.
+    m_listSongs->blockSignals(true);
+    m_listSongs->setCurrentRow(-1);
+    m_listSongs->blockSignals(false);
+}
+
+void CQuorvelDlg::OnListBack() {
+    m_nScreen = 3;
+    Show({1055, 1056}, false);
+    Show({1089, 1102, 1103}, true);
+    Show({1072, 1046, 1091, 1064, 1094, 1096}, false);
+    if (m_bMedleyList) {
+        Show({1045, 1047, 1048, 1090, 1092, 1093}, false);
+        for (int id : m_pSongEdits) SetBoxText(id, QString());
+    } else {
+        SetBoxText(1046, QString());
+    }
+    update();
+}
+
+void CQuorvelDlg::OnRoleBoy() { m_engine.m_bHighOffset = 1; }
+
+void CQuorvelDlg::OnRoleGirl() { m_engine.m_bHighOffset = 0; }
+
+void CQuorvelDlg::ShowPage(bool help) {
+    m_pIntroDlg->show();
+    m_pIntroDlg->setGeometry(geometry());  // exactly over the main window
+    m_pIntroDlg->Control(1108)->setVisible(help);
+    m_pIntroDlg->Control(1110)->setVisible(!help);
+    m_pIntroDlg->Control(1109)->setVisible(!help);
+    if (help && m_bLoadHelp) {
+        m_pIntroDlg->LoadHelpText();
+        m_bLoadHelp = false;
+    }
+}
+
+void CQuorvelDlg::OnHelpPage() {
+    if (m_pIntroDlg) ShowPage(true);
+}
+
+void CQuorvelDlg::OnSettingsPage() {
+    if (m_pIntroDlg) ShowPage(false);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sessions
+
+void CQuorvelDlg::OnConfirm() {
+    if (m_bMedleyList) {
+        for (int id : m_pSongEdits)
+            if (BoxText(id).isEmpty()) {
+                platform::ShowMessage("请选择四首要演唱的歌曲", platform::MessageIcon::Information);
+                return;
+            }
+    } else if (BoxText(1046).isEmpty()) {
+        platform::ShowMessage("请选择要演唱的歌曲", platform::MessageIcon::Information);
+        update();
+        return;
+    }
+    if (!m_bInitialised) return;  // without a capture device there is nothing to sing with
+
+    Show({1074, 1105}, true);
+    if (m_picStage->Load(m_radioBoy->isChecked() ? 245 : 246, "GIF")) m_picStage->Draw();
+    m_engine.m_nMedleySong = 0;
+    m_engine.m_bMedley = m_bMedleyList ? 1 : 0;
+    m_bSingle = m_bMedleyList ? 0 : 1;
+    m_nScreen = 0;
+    Show({1039, 1014}, true);
+    Show({1041}, false);
+    Show({1040, 1098, 1100}, true);
+    Show({1072, 1064, 1094}, false);
+    if (m_bMedleyList)
+        Show({1045, 1046, 1047, 1048, 1090, 1091, 1092, 1093}, false);
+    else
+        Show({1046, 1091}, false);
+    m_btnStop->LoadIcons(250, 0);
+    m_btnStop->ShowBorder(false, true);
+    m_btnStop->SetTransparent(true);
+    update();
+
+    if (!StartSession()) {
+        // The song cannot be sung: the loader has said why; back to the list, names kept.
+        EndSession();
+        SetCaption(true);
+        m_nScreen = 1;
+        Show({1105, 1039, 1014, 1041, 1040, 1098, 1100, 1074}, false);
+        m_picStage->StopAnimation();
+        if (m_bMedleyList)
+            Show({1072, 1045, 1046, 1047, 1048, 1064, 1094, 1090, 1091, 1092, 1093}, true);
+        else
+            Show({1072, 1046, 1064, 1094, 1091}, true);
+        m_engine.ReleaseWork();
+        update();
+    }
+}
+
+bool CQuorvelDlg::StartSession() {
+    SetCaption(false);
+    m_engine.m_nRefIndex = 0;
+    const QString song = SongName();
+    if (m_engine.m_bMedley) {
+        m_bMedleyEdits = true;
+    } else if (song.isEmpty()) {
+        platform::ShowMessage(kNoSong, platform::MessageIcon::Information);
+        return false;
+    }
+    if (m_engine.m_bMedley ? m_bCreateDisplay : true) {
+        m_bCreateDisplay = false;
+        m_display.Create(this, m_rcDisplay, 1000);
+        m_display.raise();
+        m_bDisplayUp = true;
+    }
+    if (!m_engine.LoadReference(song.toStdString())) return false;
+    m_display.SetReferenceData(m_engine.m_pRefRecord, m_engine.m_pStartTimes, m_engine.m_pEndTimes,
+                               m_engine.m_nPoints);
+    m_display.SetLineCounts(m_engine.m_pLineCounts);
+    m_engine.BeginSession();
+    m_lineBar.SetPos(0);
+    m_timeBar.SetPos(0);
+    m_engine.QueueCaptureBuffers();
+    m_engine.StartCapture();
+    StartAccompaniment();
+    update();
+    m_engine.StartTimeThread(m_pPlayer);
+    activateWindow();
+    return true;
+}
+
+void CQuorvelDlg::StartAccompaniment() {
+    const QString song = SongName();
+    if (song.isEmpty()) {
+        platform::ShowMessage(kNoSong, platform::MessageIcon::Information);
+        return;
+    }
+    const QString path =
+        (m_engine.m_bMedley ? QStringLiteral("歌曲/串烧歌曲/") : QStringLiteral("歌曲/单曲/")) +
+        song + QStringLiteral("/music.mp3");
+    if (!m_devices.makePlayer) return;
+    // The previous player goes only now: the poller that asked it has been stopped.
+    m_pPlayerObject = m_devices.makePlayer();
+    m_pPlayer = m_pPlayerObject.get();
+    m_pPlayer->Open(path.toStdString());
+    m_pPlayer->Play();
+    m_nSongLength = m_pPlayer->Length();
+    m_timeBar.SetRange32(0, m_nSongLength / 1000);
+}
+
+void CQuorvelDlg::StopSinging() {
+    if (!m_pPlayer) return;
+    m_pPlayer->Stop();
+    m_pPlayer = nullptr;
+    m_engine.StopTimeThread();
+    m_engine.m_fTime = 0.0f;
+    m_engine.ResetCapture();
+}
+
+void CQuorvelDlg::FreeReference() {
+    m_engine.FreeReference();
+    m_pPlayer = nullptr;
+}
+
+void CQuorvelDlg::ClearGrade() {
+    m_engine.m_nTimeSeconds = 0;
+    if (m_bDisplayUp) {
+        m_display.DestroyDisplay();
+        m_bDisplayUp = false;
+    }
+    SetGradeText(" ");
+}
+
+void CQuorvelDlg::EndSession() {
+    StopSinging();
+    m_engine.StopTimeThread();
+    FreeReference();
+    ClearGrade();
+    m_bMedleyEdits = false;
+    m_bCreateDisplay = true;
+    m_engine.m_nMedleyLines = 0;
+}
+
+void CQuorvelDlg::OnStopSinging() {
+    SetCaption(true);
+    m_nScreen = 1;
+    m_bScoreShown = false;
+    m_engine.m_fTotal = 0.0f;
+    EndSession();
+    Show({1105, 1039, 1014, 1041, 1040, 1098, 1100, 1074}, false);
+    m_picStage->StopAnimation();
+    if (m_bMedleyList) {
+        Show({1072, 1045, 1046, 1047, 1048, 1064, 1094, 1090, 1091, 1092, 1093}, true);
+        for (int id : m_pSongEdits) SetBoxText(id, QString());
+    } else if (m_bSingleList) {
+        Show({1072, 1046, 1064, 1094, 1091}, true);
+        SetBoxText(1046, QString());
+    }
+    if (m_pScoreDlg) m_pScoreDlg->OnOK();
+    m_engine.ReleaseWork();
+    update();
+}
+
+void CQuorvelDlg::ShowScore() {
+    QWidget* stage = Control(1105);
+    if (!stage || !m_pScoreDlg) return;
+    const QRect target(stage->mapToGlobal(QPoint(0, 0)), stage->size().expandedTo(QSize(800, 446)));
+    m_pScoreDlg->setGeometry(target);
+    m_pScoreDlg->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    m_pScoreDlg->setWindowFlag(Qt::WindowDoesNotAcceptFocus, true);
+    // Shown growing from the centre over 500 ms.
+    const QRect start(target.center(), QSize(1, 1));
+    m_pScoreDlg->setGeometry(start);
+    m_pScoreDlg->show();
+    auto* grow = new QPropertyAnimation(m_pScoreDlg, "geometry", m_pScoreDlg);
+    grow->setDuration(500);
+    grow->setStartValue(start);
+    grow->setEndValue(target);
+    grow->start(QAbstractAnimation::DeleteWhenStopped);
+    m_bScoreShown = true;
+}
+
+void CQuorvelDlg::SetScore(float score) {
+    if (!m_pScoreDlg) return;
+    m_pScoreDlg->SetScore(score);
+    m_pScoreDlg->update();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The screen, as the evaluation sees it
+
+void CQuorvelDlg::SetGradeText(const std::string& text) {
+    auto* label = static_cast<QLabel*>(m_pGradeLabel ? m_pGradeLabel : Control(1040));
+    if (!label) return;
+    const QString shown = QString::fromStdString(text);
+    label->setFont(m_fontGrade);
+    QPalette colours = label->palette();
+    colours.setColor(QPalette::WindowText, GradeColour(shown));
+    colours.setColor(QPalette::Window, Qt::black);
+    label->setPalette(colours);
+    label->setText(shown);
+    label->repaint();
+}
+
+void CQuorvelDlg::SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) {
+    m_display.SetPitchMarker(y, nearFlag, hitFlag, farFlag);
+}
+
+void CQuorvelDlg::RestartDisplay() {
+    m_display.Restart();
+    m_display.LoadLyrics();
+}

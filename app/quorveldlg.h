@@ -1,0 +1,180 @@
+// The main window: one 800 × 600 dialog whose screens (home, type choice, song lists, singing,
+// finished) share its controls, the song choice, and the singing sessions. It owns everything
+// else: the skinned controls, the pitch display and the progress bars, the capture device, the
+// accompaniment player, the evaluation engine (as CSingingEngine, which it serves as the view of
+// the screen and the session), the score dialog and the song-folder dialog.
+#pragma once
+
+#include <QColor>
+#include <QDialog>
+#include <QFont>
+#include <QIcon>
+#include <QListWidget>
+#include <QRadioButton>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/introducedlg.h"
+#include "controls/bitbuttonnl.h"
+#include "controls/btnst.h"
+#include "controls/hyperlink.h"
+#include "controls/pictureex.h"
+#include "display/histogramctrl.h"
+#include "display/iconprogress.h"
+#include "display/scoredlg.h"
+#include "engine/engineview.h"
+#include "engine/singingengine.h"
+#include "platform/capturedevice.h"
+#include "platform/player.h"
+
+class CQuorvelDlg : public QDialog, public engine::CEngineView {
+public:
+    // Where the microphone and the accompaniment come from; the defaults are the real devices.
+    struct Devices {
+        std::function<std::unique_ptr<platform::CCaptureDevice>()> makeCapture;
+        std::function<std::unique_ptr<platform::CPlayer>()> makePlayer;
+    };
+
+    explicit CQuorvelDlg(Devices devices = {});
+    ~CQuorvelDlg() override;
+
+    // Initialisation; false when it stopped early (no capture buffers or no capture device).
+    bool OnInitDialog();
+
+    // How a control's text and background are painted (the colour rules of the dialog).
+    struct ControlColours {
+        bool bTransparent = false;  // the background shows through
+        QColor text;                // invalid: the platform's own
+        QColor brush;               // invalid: hollow or the platform's own
+        bool bDefault = false;      // the platform's default look
+    };
+    ControlColours OnCtlColor(int id) const;
+    // The grade label's colour for a text.
+    static QColor GradeColour(const QString& text);
+
+    // The widget of a control id (nullptr when there is none).
+    QWidget* Control(int id) const;
+    int Screen() const { return m_nScreen; }
+    engine::CSingingEngine& Engine() { return m_engine; }
+    CScoreDlg* ScoreDlg() const { return m_pScoreDlg; }
+    CIntroduceDlg* IntroDlg() const { return m_pIntroDlg; }
+    CHistogramCtrl& Display() { return m_display; }
+    bool IsDisplayUp() const { return m_bDisplayUp; }
+    bool IsSessionRunning() const { return m_pPlayer != nullptr; }
+    bool HasCaption() const;
+
+    // Handlers, named as the buttons' commands.
+    void OnStartSinging();
+    void OnSettingsPage();
+    void OnHelpPage();
+    void OnExit();
+    void OnSongPicked();
+    void OnClearSong(int box);
+    void OnConfirm();
+    void OnListBack();
+    void OnHome();
+    void OnStopSinging();
+    void OnRoleBoy();
+    void OnRoleGirl();
+    void OnTypeChoiceClick(const QPoint& point);
+    void OnAbout();
+
+    // Song lists (the mode folders below the working directory).
+    void FillSongList(bool medley);
+    void ShowMedleyList();
+    void ShowSingleList();
+
+    // Session routines.
+    void StartAccompaniment();
+    void ShowScore() override;
+    void ClearGrade();
+
+    // engine::CEngineView
+    void SetGradeText(const std::string& text) override;
+    int FramesFed() override { return m_display.FramesFed(); }
+    float LeadTicks() override { return m_display.LeadTicks(); }
+    int DisplayHeight() override { return m_rcDisplay.height(); }
+    void SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) override;
+    void RestartDisplay() override;
+    void SetDisplayTime(float seconds) override { m_display.SetPlaybackTime(seconds); }
+    void SetLineBarPos(int position) override { m_lineBar.SetPos(position); }
+    void SetTimeBarPos(int seconds) override { m_timeBar.SetPos(seconds); }
+    void StopSinging() override;
+    void FreeReference() override;
+    bool StartSession() override;
+    void SetScore(float score) override;
+    void EndSession() override;
+    void UpdateControls() override {}
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void done(int result) override;
+
+private:
+    void CreateControls();
+    void Show(std::initializer_list<int> ids, bool visible);
+    QString SongName() const;
+    QString BoxText(int id) const;
+    void SetBoxText(int id, const QString& text);
+    void SetCaption(bool caption);
+    void ShowPage(bool help);
+
+    Devices m_devices;
+    engine::CSingingEngine m_engine;
+    std::unique_ptr<platform::CCaptureDevice> m_pCapture;
+    std::unique_ptr<platform::CPlayer>
+        m_pPlayerObject;                     // kept after a stop: its answers stay valid
+    platform::CPlayer* m_pPlayer = nullptr;  // the playing accompaniment (m_hPlayer)
+
+    QIcon m_hIcon;
+    QCursor m_hHandCursor;
+    int m_nScreen = 0;
+    int m_pBackgrounds[10] = {175, 176, 177, 228};
+    int m_pSongEdits[4] = {1045, 1046, 1047, 1048};
+    QFont m_fontGrade;
+    QFont m_fontLink;
+    QWidget* m_pGradeLabel = nullptr;
+    QRect m_rcDisplay;
+    bool m_bFirstStart = true;
+    bool m_bCreateDisplay = true;
+    bool m_bDisplayUp = false;
+    bool m_bScoreShown = false;
+    bool m_bLoadHelp = true;
+    bool m_bMedleyList = true;
+    bool m_bSingleList = true;
+    int m_nListCount = 0;
+    int m_bSingle = 0;
+    bool m_bMedleyEdits = false;  // m_pMedleyEdits: the session's copy of the box ids exists
+    int m_nSongLength = 0;
+    bool m_bInitialised = false;
+
+    // Controls.
+    CHistogramCtrl m_display;
+    CIconProgress m_lineBar;
+    CIconProgress m_timeBar;
+    QListWidget* m_listSongs = nullptr;
+    CHyperLink* m_link = nullptr;
+    CBitButtonNL* m_btnStart = nullptr;
+    CBitButtonNL* m_btnSettings = nullptr;
+    CBitButtonNL* m_btnHelp = nullptr;
+    CBitButtonNL* m_btnExit = nullptr;
+    CButtonST* m_btnConfirm = nullptr;
+    CButtonST* m_btnHome = nullptr;
+    CButtonST* m_btnListBack = nullptr;
+    CButtonST* m_btnStop = nullptr;
+    CButtonST* m_btnClear[4] = {};
+    CPictureEx* m_picSingles = nullptr;
+    CPictureEx* m_picMedleys = nullptr;
+    CPictureEx* m_picStage = nullptr;
+    QRadioButton* m_radioBoy = nullptr;
+    QRadioButton* m_radioGirl = nullptr;
+    CScoreDlg* m_pScoreDlg = nullptr;
+    CIntroduceDlg* m_pIntroDlg = nullptr;
+};

@@ -1,0 +1,420 @@
+// The main dialog driven as a user drives it, on the offscreen platform, in a song library made
+// for the test.
+#include "app/quorveldlg.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/manualcapture.h"
+#include "platform/messages.h"
+#include "platform/wavefilecapture.h"
+#include "tests/support/performance.h"
+
+namespace {
+
+using namespace testing_support;
+
+// A silent accompaniment whose position is the time since it started playing.
+class ClockPlayer : public platform::CPlayer {
+public:
+    bool Open(const std::string&) override {
+        m_bOpen = true;
+        return true;
+    }
+    void Play() override {
+        m_start = std::chrono::steady_clock::now();
+        m_bPlaying = true;
+    }
+    int Length() const override { return 600000; }
+    int Position() const override {
+        if (!m_bPlaying) return m_nStopped;
+        return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now() - m_start)
+                                    .count());
+    }
+    int Speed() const override { return m_bOpen ? platform::kNormalSpeed : 0; }
+    void Stop() override {
+        m_nStopped = Position();
+        m_bPlaying = false;
+    }
+
+private:
+    std::chrono::steady_clock::time_point m_start;
+    std::atomic<bool> m_bOpen{false};
+    std::atomic<bool> m_bPlaying{false};
+    std::atomic<int> m_nStopped{0};
+};
+
+class BrokenCapture : public platform::CCaptureDevice {
+public:
+    ~BrokenCapture() override { Close(); }
+
+protected:
+    bool OpenStream(const platform::WaveFormat&, std::string& error) override {
+        error = "no input device";
+        return false;
+    }
+    bool StartStream(std::string&) override { return false; }
+    void StopStream() override {}
+    void CloseStream() override {}
+};
+
+class DialogTest : public ::testing::Test {
+protected:
+    DialogTest() : m_previous(std::filesystem::current_path()) {
+        std::filesystem::current_path(library.Path());
+    }
+    ~DialogTest() override { std::filesystem::current_path(m_previous); }
+
+    // A dialog whose microphone is fed by hand (or plays a WAV file) and whose accompaniment is a
+    // silent clock.
+    std::unique_ptr<CQuorvelDlg> MakeDialog(const std::string& captureFile = "") {
+        CQuorvelDlg::Devices devices;
+        if (captureFile.empty())
+            devices.makeCapture = [] { return std::make_unique<platform::CManualCapture>(); };
+        else
+            devices.makeCapture = [captureFile] {
+                return std::make_unique<platform::CWaveFileCapture>(captureFile);
+            };
+        devices.makePlayer = [] { return std::make_unique<ClockPlayer>(); };
+        auto dialog = std::make_unique<CQuorvelDlg>(std::move(devices));
+        EXPECT_TRUE(dialog->OnInitDialog());
+        dialog->show();
+        return dialog;
+    }
+
+    static std::set<int> VisibleIds(const CQuorvelDlg& dialog) {
+        std::set<int> ids;
+        for (QWidget* child :
+             dialog.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            bool number = false;
+            const int id = child->objectName().toInt(&number);
+            if (number && child->isVisible()) ids.insert(id);
+        }
+        return ids;
+    }
+
+    static QString Box(const CQuorvelDlg& dialog, int id) {
+        return static_cast<QLineEdit*>(dialog.Control(id))->text();
+    }
+
+    static void Pick(CQuorvelDlg& dialog, int row) {
+        auto* list = static_cast<QListWidget*>(dialog.Control(1072));
+        list->setCurrentRow(row);
+    }
+
+    void Songs(bool medley, const std::vector<std::string>& names, int lines = 2) {
+        unsigned seed = 1;
+        for (const std::string& name : names)
+            WriteSong(library.Path(), name, SongFilesOf(MakeMelody(lines, 3, seed++)), medley);
+    }
+
+    // Home → type choice → the list of the given kind.
+    static void ToList(CQuorvelDlg& dialog, bool medley) {
+        dialog.OnStartSinging();
+        dialog.OnTypeChoiceClick(dialog.Control(medley ? 1103 : 1102)->geometry().center());
+    }
+
+    TemporaryFolder library;
+    platform::MessageCapture messages;
+    std::filesystem::path m_previous;
+};
+
+TEST_F(DialogTest, StartsOnTheHomeScreenWithItsFourButtons) {
+    auto dialog = MakeDialog();
+    EXPECT_EQ(VisibleIds(*dialog), (std::set<int>{1081, 1082, 1083, 1084}));
+    EXPECT_EQ(dialog->Screen(), 0);
+    EXPECT_EQ(dialog->Control(1081)->size(), QSize(246, 44));
+    EXPECT_TRUE(messages.Messages().empty());
+}
+
+TEST_F(DialogTest, WithoutAMicrophoneBothMessagesComeInOrder) {
+    CQuorvelDlg::Devices devices;
+    devices.makeCapture = [] { return std::make_unique<BrokenCapture>(); };
+    CQuorvelDlg dialog(std::move(devices));
+    EXPECT_FALSE(dialog.OnInitDialog());
+    EXPECT_EQ(messages.Messages(),
+              (std::vector<std::string>{"Audio can not be open!", "打开录音设备出错！"}));
+    EXPECT_EQ(messages.Captions().back(), "警告");
+    EXPECT_EQ(dialog.ScoreDlg(), nullptr);
+    // Its buttons do not crash the program.
+    dialog.OnStartSinging();
+    dialog.OnHelpPage();
+    dialog.OnSettingsPage();
+    dialog.OnConfirm();
+    dialog.OnStopSinging();
+}
+
+TEST_F(DialogTest, EnterAndSpaceDoNothingAndEscapeEnds) {
+    auto dialog = MakeDialog();
+    dialog->Control(1081)->setFocus();
+    QTest::keyClick(dialog->Control(1081), Qt::Key_Space);
+    QTest::keyClick(dialog->Control(1081), Qt::Key_Return);
+    EXPECT_EQ(dialog->Screen(), 0);
+    EXPECT_TRUE(dialog->isVisible());
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(dialog->result(), QDialog::Rejected);
+}
+
+TEST_F(DialogTest, GradeColours) {
+    EXPECT_EQ(CQuorvelDlg::GradeColour("Perfect"), QColor(255, 0, 0));
+    EXPECT_EQ(CQuorvelDlg::GradeColour("Great"), QColor(255, 0, 255));
+    EXPECT_EQ(CQuorvelDlg::GradeColour("Good"), QColor(255, 128, 0));
+    EXPECT_EQ(CQuorvelDlg::GradeColour("Poor"), QColor(0, 128, 0));
+    EXPECT_EQ(CQuorvelDlg::GradeColour("Miss"), QColor(128, 128, 128));
+    EXPECT_EQ(CQuorvelDlg::GradeColour(" "), QColor(128, 128, 128));
+    auto dialog = MakeDialog();
+    dialog->activateWindow();
+    QApplication::setActiveWindow(dialog.get());
+    dialog->SetGradeText("Great");
+    const CQuorvelDlg::ControlColours grade = dialog->OnCtlColor(1040);
+    EXPECT_EQ(grade.text, QColor(255, 0, 255));
+    EXPECT_EQ(grade.brush, QColor(Qt::black));
+}
+
+TEST_F(DialogTest, OnlySubFoldersAreListed) {
+    Songs(true, {"一", "二"});
+    for (const char* file : {"a.txt", "b.mp3", "c"})
+        WriteFile(library.Path() / "歌曲/串烧歌曲" / file, "x");
+    auto dialog = MakeDialog();
+    ToList(*dialog, true);
+    auto* list = static_cast<QListWidget*>(dialog->Control(1072));
+    std::set<QString> names;
+    for (int i = 0; i < list->count(); ++i) names.insert(list->item(i)->text());
+    EXPECT_EQ(names, (std::set<QString>{"一", "二"}));
+    EXPECT_EQ(dialog->Screen(), 1);
+}
+
+TEST_F(DialogTest, PickingFillsTheEmptyBoxesInOrder) {
+    Songs(true, {"a", "b", "c", "d", "e"});
+    auto dialog = MakeDialog();
+    ToList(*dialog, true);
+    for (int row = 0; row < 5; ++row) Pick(*dialog, row);
+    std::set<QString> boxes;
+    for (int id : {1045, 1046, 1047, 1048}) {
+        EXPECT_FALSE(Box(*dialog, id).isEmpty()) << id;
+        boxes.insert(Box(*dialog, id));
+    }
+    EXPECT_EQ(boxes.size(), 4u);  // the fifth pick changed nothing
+    const QString fifth = static_cast<QListWidget*>(dialog->Control(1072))->item(4)->text();
+    EXPECT_EQ(boxes.count(fifth), 0u);
+
+    // Clearing box 1046 and picking again fills 1046.
+    dialog->OnClearSong(1);
+    Pick(*dialog, 4);
+    EXPECT_EQ(Box(*dialog, 1046), fifth);
+}
+
+TEST_F(DialogTest, AMedleyOfThreeIsRefused) {
+    Songs(true, {"a", "b", "c"});
+    auto dialog = MakeDialog();
+    ToList(*dialog, true);
+    for (int row = 0; row < 3; ++row) Pick(*dialog, row);
+    dialog->OnConfirm();
+    EXPECT_EQ(messages.Messages(), std::vector<std::string>{"请选择四首要演唱的歌曲"});
+    EXPECT_FALSE(dialog->IsSessionRunning());
+    EXPECT_EQ(dialog->Screen(), 1);
+}
+
+TEST_F(DialogTest, BackFromTheMedleyListLeavesTheSingleBoxEmpty) {
+    Songs(true, {"a"});
+    Songs(false, {"s"});
+    auto dialog = MakeDialog();
+    ToList(*dialog, true);
+    Pick(*dialog, 0);
+    ASSERT_FALSE(Box(*dialog, 1045).isEmpty());
+    dialog->OnListBack();
+    EXPECT_EQ(dialog->Screen(), 3);
+    dialog->OnTypeChoiceClick(dialog->Control(1102)->geometry().center());
+    EXPECT_TRUE(Box(*dialog, 1046).isEmpty());
+    EXPECT_EQ(VisibleIds(*dialog).count(1045), 0u);
+}
+
+TEST_F(DialogTest, TheProgressBarsAreSetUpOnTheFirstStartOnly) {
+    auto dialog = MakeDialog();
+    dialog->OnStartSinging();
+    QWidget* bar = dialog->Control(1039);
+    ASSERT_NE(bar, nullptr);
+    EXPECT_NE(dialog->findChild<QWidget*>("1039-replaced"), nullptr);
+    dialog->OnHome();
+    dialog->OnStartSinging();
+    EXPECT_EQ(dialog->Control(1039), bar);
+    EXPECT_EQ(dialog->findChildren<QWidget*>("1039-replaced").size(), 1);
+}
+
+TEST_F(DialogTest, ClicksOutsideThePicturesDoNothing) {
+    auto dialog = MakeDialog();
+    dialog->OnStartSinging();
+    dialog->OnTypeChoiceClick(QPoint(5, 5));
+    EXPECT_EQ(dialog->Screen(), 3);
+    EXPECT_TRUE(dialog->Control(1102)->isVisible());
+}
+
+TEST_F(DialogTest, ConfirmCreatesTheDisplayAndStopDestroysIt) {
+    Songs(false, {"s"}, 3);
+    auto dialog = MakeDialog();
+    ToList(*dialog, false);
+    dialog->OnRoleGirl();
+    static_cast<QRadioButton*>(dialog->Control(1056))->setChecked(true);
+    Pick(*dialog, 0);
+    dialog->OnConfirm();
+    EXPECT_TRUE(dialog->IsDisplayUp());
+    EXPECT_TRUE(dialog->IsSessionRunning());
+    EXPECT_FALSE(dialog->HasCaption());
+    auto* stage = static_cast<CPictureEx*>(dialog->Control(1105));
+    EXPECT_EQ(stage->GetSize(), QSize(800, 446));  // GIF 246 for the second role
+    EXPECT_EQ(dialog->Engine().m_bHighOffset, 0);
+
+    dialog->OnStopSinging();
+    EXPECT_FALSE(dialog->IsDisplayUp());
+    EXPECT_FALSE(dialog->IsSessionRunning());
+    EXPECT_TRUE(dialog->HasCaption());
+    EXPECT_TRUE(Box(*dialog, 1046).isEmpty());
+    EXPECT_EQ(dialog->Screen(), 1);
+
+    Pick(*dialog, -1);
+    Pick(*dialog, 0);
+    dialog->OnConfirm();
+    EXPECT_TRUE(dialog->IsDisplayUp());
+    dialog->OnStopSinging();
+}
+
+TEST_F(DialogTest, ASongThatCannotLoadDoesNotStart) {
+    Songs(false, {"s"});
+    std::filesystem::remove(library.Path() / "歌曲/单曲/s/qidian");
+    auto dialog = MakeDialog();
+    ToList(*dialog, false);
+    Pick(*dialog, 0);
+    dialog->OnConfirm();
+    EXPECT_FALSE(dialog->IsSessionRunning());
+    EXPECT_FALSE(dialog->IsDisplayUp());
+    EXPECT_EQ(dialog->Screen(), 1);
+    EXPECT_TRUE(dialog->Control(1072)->isVisible());
+    EXPECT_EQ(Box(*dialog, 1046), "s");  // the choice is kept
+    ASSERT_FALSE(messages.Messages().empty());
+    EXPECT_NE(messages.Messages().back().find("歌曲/单曲/s/qidian"), std::string::npos);
+}
+
+TEST_F(DialogTest, HelpShowsEveryLineOnceWithAnEmptyEntryAfterIt) {
+    WriteFile(library.Path() / "init", "\xB0\xA1 one\ntwo\nthree\n\nnot shown\n");
+    auto dialog = MakeDialog();
+    dialog->OnHelpPage();
+    QListWidget* help = dialog->IntroDlg()->HelpList();
+    ASSERT_EQ(help->count(), 6);
+    EXPECT_EQ(help->item(0)->text(), QStringLiteral("啊 one"));
+    EXPECT_EQ(help->item(1)->text(), QString());
+    EXPECT_EQ(help->item(4)->text(), QStringLiteral("three"));
+    EXPECT_TRUE(help->isVisible());
+    EXPECT_FALSE(dialog->IntroDlg()->Control(1109)->isVisible());
+    dialog->IntroDlg()->hide();
+    dialog->OnHelpPage();
+    EXPECT_EQ(help->count(), 6);
+    dialog->OnSettingsPage();
+    EXPECT_FALSE(help->isVisible());
+    EXPECT_TRUE(dialog->IntroDlg()->Control(1109)->isVisible());
+    EXPECT_TRUE(dialog->IntroDlg()->Control(1110)->isVisible());
+}
+
+// Whole sessions, in real time: a WAV file plays as the microphone against the silent clock.
+class SessionTest : public DialogTest {
+protected:
+    std::string Recording(const std::vector<int16_t>& mono) {
+        const std::string path = (library.Path() / "performance.wav").string();
+        std::string data;
+        for (int16_t s : mono) {
+            data += static_cast<char>(s & 0xFF);
+            data += static_cast<char>((s >> 8) & 0xFF);
+        }
+        auto le = [](uint32_t n, int bytes) {
+            std::string out;
+            for (int i = 0; i < bytes; ++i) out += static_cast<char>(n >> (8 * i));
+            return out;
+        };
+        WriteFile(path, "RIFF" + le(36 + data.size(), 4) + "WAVEfmt " + le(16, 4) + le(1, 2) +
+                            le(1, 2) + le(8000, 4) + le(16000, 4) + le(2, 2) + le(16, 2) + "data" +
+                            le(data.size(), 4) + data);
+        return path;
+    }
+
+    static bool WaitForScore(CQuorvelDlg& dialog, int seconds) {
+        return QTest::qWaitFor([&] { return dialog.ScoreDlg()->isVisible(); }, seconds * 1000);
+    }
+};
+
+TEST_F(SessionTest, AFaithfulSingleSongReachesTheScore) {
+    const auto melody = MakeMelody(2, 3, 7, 4.5);
+    WriteSong(library.Path(), "s", SongFilesOf(melody));
+    auto dialog = MakeDialog(Recording(Sing(melody, melody.back().End() + 3.0, Singer{})));
+    ToList(*dialog, false);
+    Pick(*dialog, 0);
+    dialog->OnConfirm();
+    ASSERT_TRUE(WaitForScore(*dialog, static_cast<int>(melody.back().End()) + 20));
+    EXPECT_GE(dialog->ScoreDlg()->Score(), 80.0f);
+    EXPECT_FALSE(dialog->IsSessionRunning());  // the session ended with the song
+    EXPECT_FALSE(dialog->IsDisplayUp());
+
+    dialog->OnStopSinging();
+    EXPECT_FALSE(dialog->ScoreDlg()->isVisible());
+    EXPECT_TRUE(dialog->HasCaption());
+    EXPECT_TRUE(dialog->Control(1072)->isVisible());
+    EXPECT_TRUE(Box(*dialog, 1046).isEmpty());
+}
+
+TEST_F(SessionTest, AMedleyReachesTheScoreAfterItsFourSongs) {
+    double songs = 0.0;  // seconds the four songs take at the least
+    for (int s = 0; s < 4; ++s) {
+        const auto melody = MakeMelody(1, 2, 40 + s, 4.0);
+        WriteSong(library.Path(), "m" + std::to_string(s), SongFilesOf(melody), true);
+        songs += melody.back().End() - 0.3;
+    }
+    auto dialog = MakeDialog(Recording(std::vector<int16_t>(8000, 0)));  // a silent singer
+    ToList(*dialog, true);
+    for (int row = 0; row < 4; ++row) Pick(*dialog, row);
+    const auto start = std::chrono::steady_clock::now();
+    dialog->OnConfirm();
+    bool displayKept = true;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            if (dialog->IsSessionRunning() && !dialog->IsDisplayUp()) displayKept = false;
+            return dialog->ScoreDlg()->isVisible();
+        },
+        static_cast<int>(songs + 30) * 1000));
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(elapsed, songs - 1.0);  // all four songs were sung, one after another
+    EXPECT_TRUE(displayKept);         // one display for the whole medley
+    EXPECT_EQ(dialog->Engine().m_nMedleySong, 3);
+    EXPECT_EQ(dialog->ScoreDlg()->Score(), 0.0f);
+    dialog->OnStopSinging();
+    for (int id : {1045, 1046, 1047, 1048}) EXPECT_TRUE(Box(*dialog, id).isEmpty());
+}
+
+TEST_F(SessionTest, StopInTheMiddleLeavesNothingRunning) {
+    const auto melody = MakeMelody(3, 3, 9, 4.5);
+    WriteSong(library.Path(), "s", SongFilesOf(melody));
+    auto dialog = MakeDialog(Recording(Sing(melody, melody.back().End() + 3.0, Singer{})));
+    ToList(*dialog, false);
+    Pick(*dialog, 0);
+    dialog->OnConfirm();
+    QTest::qWait(1500);
+    EXPECT_GT(dialog->Engine().m_fTime.load(), 0.5f);  // the poller has been running
+    dialog->OnStopSinging();
+    EXPECT_FALSE(dialog->IsSessionRunning());
+    EXPECT_FALSE(dialog->IsDisplayUp());
+    EXPECT_EQ(dialog->Engine().m_pReference, nullptr);
+    const float stopped = dialog->Engine().m_fTime;
+    QTest::qWait(300);
+    EXPECT_EQ(dialog->Engine().m_fTime.load(), stopped);  // no poller any more
+}
+
+}  // namespace
