@@ -16,6 +16,7 @@
 #include "app/aboutdlg.h"
 #include "display/fonts.h"
 #include "platform/messages.h"
+#include "platform/mp3player.h"
 #include "platform/portaudiocapture.h"
 #include "res/resources.h"
 
@@ -38,6 +39,8 @@ CQuorvelDlg::CQuorvelDlg(Devices devices)
       m_hHandCursor(res::LoadCursor(239)) {
     if (!m_devices.makeCapture)
         m_devices.makeCapture = [] { return std::make_unique<platform::CPortAudioCapture>(); };
+    if (!m_devices.makePlayer)
+        m_devices.makePlayer = [] { return std::make_unique<platform::CMp3Player>(); };
     display::InstallFontSubstitutions();
     setFont(display::MakeFont(QStringLiteral("宋体"), 24));
     setWindowTitle(QString());
@@ -48,6 +51,22 @@ CQuorvelDlg::CQuorvelDlg(Devices devices)
     });
     CreateControls();
     qApp->installEventFilter(this);
+    // The song-name boxes show the background except the one being typed into.
+    connect(qApp, &QApplication::focusChanged, this, [this] { PaintSongBoxes(); });
+    PaintSongBoxes();
+}
+
+void CQuorvelDlg::PaintSongBoxes() {
+    for (int id : m_pSongEdits) {
+        auto* box = qobject_cast<QLineEdit*>(Control(id));
+        if (!box) continue;
+        const ControlColours colours = OnCtlColor(id);
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::Base, colours.bDefault
+                                             ? QApplication::palette().color(QPalette::Base)
+                                             : QColor(Qt::transparent));
+        box->setPalette(palette);
+    }
 }
 
 CQuorvelDlg::~CQuorvelDlg() {

@@ -125,6 +125,7 @@ private:
     void SetBoxText(int id, const QString& text);
     void SetCaption(bool caption);
     void ShowPage(bool help);
+    void PaintSongBoxes();
 
     Devices m_devices;
     engine::CSingingEngine m_engine;

@@ -18,7 +18,8 @@ public:
     virtual void Play() = 0;
     // Length of the opened media in milliseconds (0 when nothing is open).
     virtual int Length() const = 0;
-    // Current position in milliseconds; it stays at the length once the end is reached.
+    // Current position in milliseconds: the session's clock. It keeps running past the length
+    // once the music has ended, so that lines after the end are still reached.
     virtual int Position() const = 0;
     // kNormalSpeed while media is open, 0 when nothing is open.
     virtual int Speed() const = 0;

@@ -1,7 +1,6 @@
 // A player without sound whose position is set by its owner: the headless scorer's clock.
 #pragma once
 
-#include <algorithm>
 #include <atomic>
 
 #include "platform/player.h"
@@ -10,7 +9,7 @@ namespace platform {
 
 class CVirtualPlayer : public CPlayer {
 public:
-    // A media of the given length; 0 means it never ends.
+    // A media of the given length; 0 means it never ends. Its clock is set by its owner.
     explicit CVirtualPlayer(int lengthMs = 0) : m_nLength(lengthMs) {}
 
     // A newly opened media starts at position 0.
@@ -26,10 +25,9 @@ public:
     int Speed() const override { return m_bOpen ? kNormalSpeed : 0; }
     void Stop() override { m_bPlaying = false; }
 
-    // Moves the clock; a stopped player keeps its position, a finished one stays at its length.
+    // Moves the clock; a stopped player keeps its position.
     void SetClock(int milliseconds) {
-        if (!m_bPlaying) return;
-        m_nPosition = m_nLength > 0 ? std::min(milliseconds, m_nLength) : milliseconds;
+        if (m_bPlaying) m_nPosition = milliseconds;
     }
     bool IsPlaying() const { return m_bPlaying; }
 

@@ -17,6 +17,7 @@
 #include "platform/manualcapture.h"
 #include "platform/messages.h"
 #include "platform/wavefilecapture.h"
+#include "res/resources.h"
 #include "tests/support/performance.h"
 
 namespace {
@@ -133,6 +134,11 @@ TEST_F(DialogTest, StartsOnTheHomeScreenWithItsFourButtons) {
     auto dialog = MakeDialog();
     EXPECT_EQ(VisibleIds(*dialog), (std::set<int>{1081, 1082, 1083, 1084}));
     EXPECT_EQ(dialog->Screen(), 0);
+    // Background 175 fills the client area (a corner no control covers).
+    const QImage shown = dialog->grab().toImage();
+    const QImage background = res::LoadBitmap(175).toImage();
+    EXPECT_EQ(shown.pixelColor(5, 300), background.pixelColor(5, 300));
+    EXPECT_EQ(shown.pixelColor(790, 20), background.pixelColor(790, 20));
     EXPECT_EQ(dialog->Control(1081)->size(), QSize(246, 44));
     EXPECT_TRUE(messages.Messages().empty());
 }
@@ -271,8 +277,13 @@ TEST_F(DialogTest, ConfirmCreatesTheDisplayAndStopDestroysIt) {
     EXPECT_TRUE(dialog->IsDisplayUp());
     EXPECT_TRUE(dialog->IsSessionRunning());
     EXPECT_FALSE(dialog->HasCaption());
+    // The stage plays GIF 246 for the second role, not 245.
     auto* stage = static_cast<CPictureEx*>(dialog->Control(1105));
-    EXPECT_EQ(stage->GetSize(), QSize(800, 446));  // GIF 246 for the second role
+    CPictureEx girl, boy;
+    ASSERT_TRUE(girl.Load(246, "GIF"));
+    ASSERT_TRUE(boy.Load(245, "GIF"));
+    EXPECT_EQ(stage->GetFrame(0).picture, girl.GetFrame(0).picture);
+    EXPECT_NE(stage->GetFrame(0).picture, boy.GetFrame(0).picture);
     EXPECT_EQ(dialog->Engine().m_bHighOffset, 0);
 
     dialog->OnStopSinging();

@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -18,14 +19,18 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <mutex>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/pitchtracker.h"
+#include "platform/messages.h"
+#include "platform/mp3player.h"
 #include "platform/soundplayer.h"
 
 extern char** environ;
@@ -135,11 +140,13 @@ protected:
     }
 
     // Opens the microphone; every returned buffer is copied, and queued again while m_requeue.
-    bool Open() {
-        return m_device.Open(kStereo8000, [this](WaveHeader* header) {
+    // With a clock, its position as each buffer comes back is kept beside the buffer.
+    bool Open(const platform::CPlayer* clock = nullptr) {
+        return m_device.Open(kStereo8000, [this, clock](WaveHeader* header) {
             std::lock_guard lock(m_mutex);
             m_returned.push_back(header);
             m_buffers.emplace_back(header->lpData, header->dwBytesRecorded);
+            if (clock) m_positions.push_back(clock->Position());
             if (m_requeue) m_device.AddBuffer(header);
             m_changed.notify_all();
         });
@@ -180,6 +187,7 @@ protected:
     std::condition_variable m_changed;
     std::vector<WaveHeader*> m_returned;
     std::vector<std::string> m_buffers;
+    std::vector<int> m_positions;
     bool m_requeue = true;
     pid_t m_player = 0;
     std::string m_tone;
@@ -222,6 +230,143 @@ TEST_F(PortAudioCaptureTest, TheProgramsOwnSoundsReachTheDefaultOutput) {
     WriteTone(m_tone, 440, 2.0, 8000);
     ASSERT_TRUE(platform::PlaySoundFile(m_tone, /*wait=*/false));
     ExpectTone();
+}
+
+// The accompaniment's tone is recorded back whole, and the player's clock follows the sound: as
+// each buffer comes back, the position is the time since the tone began in the recording (plus
+// the recording's own short delay).
+TEST_F(PortAudioCaptureTest, TheAccompanimentPlaysOnItsClock) {
+    platform::CMp3Player player;
+    ASSERT_TRUE(player.Open(QUORVEL_TEST_DATA "/mp3/tone-440.mp3"));
+    ASSERT_TRUE(Open(&player)) << m_device.LastError();
+    QueueAll();
+    ASSERT_TRUE(m_device.Start()) << m_device.LastError();
+    player.Play();
+    ASSERT_TRUE(player.HasSound()) << "the player found no output device";
+
+    // Until the tone has come and gone.
+    constexpr int kLoud = 3000;
+    auto toneEnd = [](const std::vector<std::string>& buffers) {
+        bool heard = false;
+        for (const std::string& buffer : buffers) {
+            if (buffer.size() != kBufferBytes) continue;
+            const std::vector<int16_t> left = FirstChannel(buffer);
+            const bool loud = std::any_of(left.begin(), left.end(),
+                                          [](int16_t x) { return std::abs(x) > kLoud; });
+            if (heard && !loud) return true;
+            heard = heard || loud;
+        }
+        return false;
+    };
+    ASSERT_TRUE(WaitUntil(toneEnd)) << "the tone did not come back whole";
+    std::vector<std::string> buffers;
+    std::vector<int> positions;
+    {
+        std::lock_guard lock(m_mutex);
+        buffers = m_buffers;
+        positions = m_positions;
+    }
+    ASSERT_EQ(positions.size(), buffers.size());
+
+    std::vector<int16_t> recorded;  // the first channel of every full buffer, in order
+    for (const std::string& buffer : buffers) {
+        ASSERT_EQ(buffer.size(), kBufferBytes) << "a buffer came back short while recording";
+        const std::vector<int16_t> left = FirstChannel(buffer);
+        recorded.insert(recorded.end(), left.begin(), left.end());
+    }
+    auto loud = [](int16_t x) { return std::abs(x) > kLoud; };
+    const auto first = std::find_if(recorded.begin(), recorded.end(), loud) - recorded.begin();
+    const auto last = recorded.rend() - std::find_if(recorded.rbegin(), recorded.rend(), loud);
+    const int toneMs = int((last - first) * 1000 / 8000);
+    EXPECT_NEAR(toneMs, player.Length(), 60) << "the tone was recorded " << toneMs << " ms long";
+
+    // Position minus recorded time since the onset, for each buffer that ended inside the tone.
+    std::vector<int> lead;
+    for (std::size_t i = 0; i < buffers.size(); ++i) {
+        const auto end = std::ptrdiff_t((i + 1) * kBufferFrames);
+        if (end > first && end <= last) lead.push_back(positions[i] - int((end - first) / 8));
+    }
+    ASSERT_GE(lead.size(), 10u);
+    std::sort(lead.begin(), lead.end());
+    const int median = lead[lead.size() / 2];
+    EXPECT_GE(median, -60) << "the clock runs behind the sound";
+    EXPECT_LE(median, 100) << "the clock runs ahead of the sound";
+    std::cout << "position ahead of the recording by " << lead.front() << " to " << lead.back()
+              << " ms, median " << median << "\n";
+
+    ExpectTone();
+    m_device.Close();  // its notices ask the player, which goes first
+}
+
+// With a device, too, Play restarts, the clock runs on past the end, and the player leaves
+// neither a thread nor PortAudio behind when it goes while playing.
+TEST_F(PortAudioCaptureTest, TheAccompanimentRestartsRunsOnAndEndsCleanly) {
+    const int threadsBefore = ThreadCount();
+    auto waitFor = [](const platform::CMp3Player& player, int ms) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (player.Position() <= ms && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return player.Position();
+    };
+    {
+        platform::CMp3Player player;
+        ASSERT_TRUE(player.Open(QUORVEL_TEST_DATA "/mp3/quiet.mp3"));
+        player.Play();
+        ASSERT_TRUE(player.HasSound()) << "the player found no output device";
+        const int first = waitFor(player, 300);
+        ASSERT_GT(first, 300);
+        player.Play();
+        EXPECT_LT(player.Position(), first) << "Play starts again from the beginning";
+        EXPECT_GT(waitFor(player, 100), 100);
+        player.Stop();
+        const int stopped = player.Position();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(player.Position(), stopped);
+
+        ASSERT_TRUE(player.Open(QUORVEL_TEST_DATA "/mp3/tone-440.mp3"));
+        player.Play();
+        const int past = player.Length() + 300;
+        EXPECT_GT(waitFor(player, past), past) << "the clock stopped at the end of the music";
+        EXPECT_TRUE(player.HasSound()) << "the device was given up on";
+
+        ASSERT_TRUE(player.Open(QUORVEL_TEST_DATA "/mp3/quiet.mp3"));
+        player.Play();
+        EXPECT_GT(waitFor(player, 100), 100);
+    }  // destroyed while playing
+    EXPECT_EQ(Pa_GetDeviceCount(), paNotInitialized) << "PortAudio is still initialised";
+    EXPECT_EQ(ThreadCount(), threadsBefore) << "threads were left running";
+}
+
+// Where PortAudio finds no output device, the accompaniment goes on with its silent clock. The
+// sound server is pointed at nowhere for this test; a machine with a sound card of its own still
+// has a device, and then there is nothing to see.
+TEST(Mp3PlayerWithoutDevice, TheClockRunsWithoutSound) {
+    struct Variable {
+        Variable(const char* name, const char* value) : name(name) {
+            if (const char* old = getenv(name)) saved = old;
+            setenv(name, value, 1);
+        }
+        ~Variable() { saved ? setenv(name, saved->c_str(), 1) : unsetenv(name); }
+        const char* name;
+        std::optional<std::string> saved;
+    };
+    const Variable server("PULSE_SERVER", "unix:/nonexistent/quorvel-no-server");
+    const Variable jack("JACK_NO_START_SERVER", "1");
+    platform::MessageCapture messages;
+    platform::CMp3Player player;
+    ASSERT_TRUE(player.Open(QUORVEL_TEST_DATA "/mp3/tone-440.mp3"));
+    player.Play();
+    if (player.HasSound()) GTEST_SKIP() << "this machine has an output device of its own";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (player.Position() <= 100 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_GT(player.Position(), 100);
+    player.Stop();
+    EXPECT_EQ(Pa_GetDeviceCount(), paNotInitialized) << "PortAudio is still initialised";
+    EXPECT_TRUE(messages.Messages().empty()) << "no message box for a missing device";
+    const auto traces = messages.Traces();
+    ASSERT_EQ(traces.size(), 1u);
+    EXPECT_NE(traces[0].find("tone-440.mp3"), std::string::npos) << traces[0];
 }
 
 void PortAudioCaptureTest::ExpectTone() {

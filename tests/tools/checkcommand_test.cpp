@@ -20,14 +20,21 @@ SongFiles TwoLineSong() {
     return {"3", "0.5 4 8", "3.5 7.5 9", {{1, "2 650 0"}, {2, "3 700 0 710"}}};
 }
 
+const std::filesystem::path kMp3Folder = std::filesystem::path(QUORVEL_TEST_DATA) / "mp3";
+
 class CheckCommand : public testing::Test {
 protected:
-    // A song folder with everything a session needs.
-    std::filesystem::path WriteSoundSong(const std::string& song, bool medley = false) {
-        const auto folder = WriteSong(library.Path(), song, TwoLineSong(), medley);
-        WriteFile(folder / "music.mp3", "ID3 not really mp3 but present");
+    // A song folder with everything a session needs; the music (9.5 s) outlasts the last line.
+    std::filesystem::path WriteSoundSong(const std::string& song, bool medley = false,
+                                         const SongFiles& files = TwoLineSong()) {
+        const auto folder = WriteSong(library.Path(), song, files, medley);
+        SetMusic(folder, "quiet.mp3");
         WriteFile(folder / "Lyric", "\xB8\xE8 \xC7\xFA");  // code page 936
         return folder;
+    }
+    static void SetMusic(const std::filesystem::path& folder, const std::string& fixture) {
+        std::filesystem::copy_file(kMp3Folder / fixture, folder / "music.mp3",
+                                   std::filesystem::copy_options::overwrite_existing);
     }
 
     int Run(std::vector<std::string> args) {
@@ -85,6 +92,28 @@ TEST_F(CheckCommand, MedleySongsAreLookedForInTheMedleyFolder) {
     EXPECT_EQ(Run({"mixed"}), 1);
     EXPECT_EQ(Lines(), std::vector<std::string>{library.Path().string() +
                                                 "/歌曲/单曲/mixed: 歌曲文件夹不存在"});
+}
+
+TEST_F(CheckCommand, MusicThatCannotBeDecodedOrEndsBeforeTheLastLine) {
+    // tone-440.mp3 lasts exactly 2 s.
+    auto endingAt = [](const std::string& lastEnd) {
+        return SongFiles{"3", "0.5 1 1.5", "0.9 " + lastEnd + " 9", TwoLineSong().lines};
+    };
+    SetMusic(WriteSoundSong("not-mp3"), "not-an-mp3.mp3");
+    SetMusic(WriteSoundSong("short"), "tone-440.mp3");  // the last line ends at 7.5 s
+    SetMusic(WriteSoundSong("just-over", false, endingAt("2.001")), "tone-440.mp3");
+    SetMusic(WriteSoundSong("together", false, endingAt("2")), "tone-440.mp3");
+    SetMusic(WriteSoundSong("broken-reference", false, {"3", "0.5 4 8", "3.5 7.5 9", {}}),
+             "tone-440.mp3");
+
+    EXPECT_EQ(Run({"not-mp3", "short", "just-over", "together", "broken-reference"}), 1);
+    const std::string base = library.Path().string() + "/歌曲/单曲/";
+    EXPECT_EQ(Lines(), (std::vector<std::string>{
+                           base + "not-mp3/music.mp3: 不是 MP3 文件，找不到可以解码的音频",
+                           base + "short/music.mp3: 伴奏长 2 秒，最后一句在 7.5 秒才结束",
+                           base + "just-over/music.mp3: 伴奏长 2 秒，最后一句在 2.001 秒才结束",
+                           base + "broken-reference/1: 不存在（模板数据为空，请重新录制！）",
+                       }));
 }
 
 TEST_F(CheckCommand, EmptyFilesAndFoldersInPlaceOfFiles) {

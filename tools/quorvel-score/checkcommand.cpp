@@ -1,5 +1,7 @@
 #include "tools/quorvel-score/checkcommand.h"
 
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -8,6 +10,7 @@
 #include "engine/singingengine.h"
 #include "platform/codepage.h"
 #include "platform/messages.h"
+#include "platform/mp3player.h"
 
 namespace tools {
 namespace {
@@ -27,6 +30,12 @@ std::string FileProblem(const std::filesystem::path& path, std::string* contents
     if (bytes.empty()) return "是空文件";
     if (contents) *contents = std::move(bytes);
     return {};
+}
+
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    return text;
 }
 
 }  // namespace
@@ -73,17 +82,30 @@ int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std
             report(folder.string(), "歌曲文件夹不存在");
             continue;
         }
+        float lastLineEnd = -1;  // seconds; -1 when the reference data did not load
         {
             platform::MessageCapture quiet;  // the loader's message boxes become report lines
             if (!engine.LoadReference(song))
                 report(
                     engine.LoadProblemFile().empty() ? folder.string() : engine.LoadProblemFile(),
                     engine.LoadProblem());
+            else if (engine.m_nPoints >= 2)
+                lastLineEnd = engine.m_pEndTimes[engine.m_nPoints - 2];
             engine.FreeReference();
         }
+        // The accompaniment is scanned as the player scans it. A last line that ends after the
+        // music is sung without it (the session's clock runs on), which is worth a word.
         const std::filesystem::path music = folder / "music.mp3";
-        if (const std::string problem = FileProblem(music); !problem.empty())
+        std::string musicProblem;
+        if (const std::string problem = FileProblem(music); !problem.empty()) {
             report(music.string(), problem);
+        } else if (const int length = platform::Mp3LengthMs(music.string(), musicProblem);
+                   length < 0) {
+            report(music.string(), musicProblem);
+        } else if (lastLineEnd >= 0 && std::lround(double(lastLineEnd) * 1000) > length) {
+            report(music.string(), "伴奏长 " + Seconds(length / 1000.0) + " 秒，最后一句在 " +
+                                       Seconds(lastLineEnd) + " 秒才结束");
+        }
         const std::filesystem::path lyric = folder / "Lyric";
         std::string text, converted;
         if (const std::string problem = FileProblem(lyric, &text); !problem.empty())

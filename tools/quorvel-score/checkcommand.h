@@ -2,9 +2,10 @@
 // shared.
 //
 // Each SONG is a folder under DIR/歌曲/单曲/ (or DIR/歌曲/串烧歌曲/ with --medley; DIR defaults
-// to the working directory). Its reference data is loaded exactly as a session loads it, and the
-// accompaniment "music.mp3" and the lyric file "Lyric" (code page 936 or UTF-8 text) are looked
-// at. Every problem gives one line on out, "<file>: <problem>"; a song whose reference data fails
+// to the working directory). Its reference data is loaded exactly as a session loads it, the
+// accompaniment "music.mp3" is opened as the player opens it (a last line that ends after the
+// music is reported), and the lyric file "Lyric" (code page 936 or UTF-8 text) is looked at.
+// Every problem gives one line on out, "<file>: <problem>"; a song whose reference data fails
 // shows the first problem the loader met. Nothing is printed for a sound song.
 #pragma once
 

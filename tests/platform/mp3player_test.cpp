@@ -1,0 +1,227 @@
+// The accompaniment player without a sound device: lengths, refusals and the silent clock. Its
+// sound through a real output is tested in portaudio_tests.
+#include "platform/mp3player.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/messages.h"
+#include "tests/support/songwriter.h"
+
+namespace platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+const std::string kMp3Folder = std::string(QUORVEL_TEST_DATA) + "/mp3/";
+const std::string kTone = kMp3Folder + "tone-440.mp3";
+const std::string kQuiet = kMp3Folder + "quiet.mp3";
+
+// The lengths make-mp3s.sh computed from the samples it encoded: file name and milliseconds.
+std::vector<std::pair<std::string, int>> ExpectedLengths() {
+    std::vector<std::pair<std::string, int>> lengths;
+    std::ifstream in(kMp3Folder + "lengths.expected");
+    std::string name;
+    long samples = 0, rate = 0;
+    int ms = 0;
+    while (in >> name >> samples >> rate >> ms) lengths.emplace_back(name, ms);
+    return lengths;
+}
+
+int ExpectedLength(const std::string& name) {
+    for (const auto& [file, ms] : ExpectedLengths())
+        if (file == name) return ms;
+    ADD_FAILURE() << name << " is not in lengths.expected";
+    return -1;
+}
+
+// Waits, for a generous while, until the player's position passes ms; the last position read.
+int WaitForPosition(const CMp3Player& player, int ms) {
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    int position = player.Position();
+    while (position <= ms && Clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(5));
+        position = player.Position();
+    }
+    return position;
+}
+
+TEST(Mp3Player, LengthsAreExactAfterTheScan) {
+    const auto lengths = ExpectedLengths();
+    ASSERT_GE(lengths.size(), 2u) << "lengths.expected is missing or short";
+    CMp3Player player(CMp3Player::Output::None);
+    EXPECT_EQ(player.Length(), 0);
+    EXPECT_EQ(player.Speed(), 0) << "nothing is open yet";
+    EXPECT_EQ(player.Position(), 0);
+    for (const auto& [name, ms] : lengths) {
+        MessageCapture messages;
+        ASSERT_TRUE(player.Open(kMp3Folder + name)) << name;
+        EXPECT_EQ(player.Length(), ms) << name;
+        EXPECT_EQ(player.Speed(), kNormalSpeed) << name;
+        EXPECT_EQ(player.Position(), 0) << name << " is not playing yet";
+        std::string error;
+        EXPECT_EQ(Mp3LengthMs(kMp3Folder + name, error), ms) << name;
+        EXPECT_EQ(error, "");
+        EXPECT_TRUE(messages.Messages().empty());
+    }
+}
+
+TEST(Mp3Player, FilesItCannotPlayAreRefusedWithOneMessageNamingThem) {
+    testing_support::TemporaryFolder folder;
+    const std::string empty = (folder.Path() / "music.mp3").string();
+    testing_support::WriteFile(empty, "");
+    // Far past the 59 bytes the original program's buffer held.
+    const std::string longMissing = (folder.Path() / std::string(120, 'x') /
+                                     "很长很长的歌曲名字很长很长的歌曲名字" / "music.mp3")
+                                        .string();
+    const struct {
+        std::string path;
+        std::string reason;
+    } cases[] = {
+        {kMp3Folder + "not-an-mp3.mp3", "不是 MP3 文件"},
+        {longMissing, "不存在"},
+        {folder.Path().string(), "文件夹"},
+        {empty, "空文件"},
+    };
+
+    CMp3Player player(CMp3Player::Output::None);
+    for (const auto& c : cases) {
+        ASSERT_TRUE(player.Open(kTone));  // a bad file also closes the one open before
+        MessageCapture messages;
+        EXPECT_FALSE(player.Open(c.path)) << c.path;
+        ASSERT_EQ(messages.Messages().size(), 1u) << c.path;
+        const std::string text = messages.Messages()[0];
+        EXPECT_NE(text.find("“" + c.path + "”"), std::string::npos) << text;
+        EXPECT_NE(text.find(c.reason), std::string::npos) << text;
+        EXPECT_EQ(player.Length(), 0) << c.path;
+        EXPECT_EQ(player.Speed(), 0) << c.path;
+
+        player.Play();  // nothing to play
+        EXPECT_EQ(player.Position(), 0);
+        std::string error;
+        EXPECT_EQ(Mp3LengthMs(c.path, error), -1) << c.path;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    }
+}
+
+TEST(Mp3Player, LongAndChinesePathsOpen) {
+    testing_support::TemporaryFolder folder;
+    const auto path = folder.Path() / "歌曲" / "单曲" /
+                      (std::string(40, 'a') + "一首名字很长的歌") / std::string(100, 'b') /
+                      "music.mp3";
+    std::filesystem::create_directories(path.parent_path());
+    std::filesystem::copy_file(kTone, path);
+    CMp3Player player(CMp3Player::Output::None);
+    ASSERT_TRUE(player.Open(path.string()));
+    EXPECT_EQ(player.Length(), ExpectedLength("tone-440.mp3"));
+}
+
+TEST(Mp3Player, TheSilentClockRunsInRealTimeAndStaysWhenStopped) {
+    CMp3Player player(CMp3Player::Output::None);
+    ASSERT_TRUE(player.Open(kQuiet));
+    const auto beforePlay = Clock::now();
+    player.Play();
+    const auto afterPlay = Clock::now();
+    EXPECT_FALSE(player.HasSound());
+    std::this_thread::sleep_for(milliseconds(100));
+    const auto beforeRead = Clock::now();
+    const int position = player.Position();
+    const auto afterRead = Clock::now();
+    // The clock starts inside Play and counts real milliseconds: never more than have passed
+    // since before Play, never fewer than between Play's return and the read.
+    const auto most = std::chrono::duration_cast<milliseconds>(afterRead - beforePlay).count();
+    const auto least = std::chrono::duration_cast<milliseconds>(beforeRead - afterPlay).count();
+    EXPECT_LE(position, most + 1);
+    EXPECT_GE(position, least - 1);
+    EXPECT_GE(position, 99);
+
+    const int later = WaitForPosition(player, position + 50);
+    EXPECT_GT(later, position + 50);
+    player.Stop();
+    const int stopped = player.Position();
+    EXPECT_GE(stopped, later);
+    std::this_thread::sleep_for(milliseconds(60));
+    EXPECT_EQ(player.Position(), stopped);
+    EXPECT_EQ(player.Speed(), kNormalSpeed) << "stopped, the media is still open";
+    EXPECT_EQ(player.Length(), ExpectedLength("quiet.mp3"));
+    player.Stop();  // a second stop changes nothing
+    EXPECT_EQ(player.Position(), stopped);
+}
+
+TEST(Mp3Player, TheClockRunsOnPastTheEndUntilStopped) {
+    CMp3Player player(CMp3Player::Output::None);
+    ASSERT_TRUE(player.Open(kTone));
+    player.Play();
+    const int past = player.Length() + 300;
+    const int position = WaitForPosition(player, past);
+    EXPECT_GT(position, past) << "the clock stopped at the end of the music";
+    player.Stop();
+    EXPECT_GT(player.Position(), past);
+}
+
+TEST(Mp3Player, PlayRestartsAndOpenAfterStopStartsAnew) {
+    CMp3Player player(CMp3Player::Output::None);
+    ASSERT_TRUE(player.Open(kTone));
+    player.Play();
+    const int first = WaitForPosition(player, 400);
+    ASSERT_GT(first, 400);
+    player.Play();  // from the beginning again
+    EXPECT_LT(player.Position(), first);
+    EXPECT_GT(WaitForPosition(player, 100), 100);
+    player.Stop();
+
+    ASSERT_TRUE(player.Open(kQuiet));
+    EXPECT_EQ(player.Position(), 0) << "a newly opened file starts at 0";
+    EXPECT_EQ(player.Length(), ExpectedLength("quiet.mp3"));
+    player.Play();
+    EXPECT_GT(WaitForPosition(player, 100), 100);
+
+    // Opening while playing stops the old playback.
+    ASSERT_TRUE(player.Open(kTone));
+    EXPECT_EQ(player.Position(), 0);
+    std::this_thread::sleep_for(milliseconds(30));
+    EXPECT_EQ(player.Position(), 0);
+}
+
+TEST(Mp3Player, QueriesFromOtherThreadsSeeAMonotoneClock) {
+    CMp3Player player(CMp3Player::Output::None);
+    ASSERT_TRUE(player.Open(kTone));
+    const int length = player.Length();
+    std::atomic<bool> done{false};
+    std::vector<std::vector<int>> seen(4);
+    std::vector<int> badAnswers(seen.size(), 0);
+    std::vector<std::thread> readers;
+    player.Play();
+    for (std::size_t i = 0; i < seen.size(); ++i)
+        readers.emplace_back([&, i] {
+            while (!done) {
+                seen[i].push_back(player.Position());
+                badAnswers[i] += player.Speed() != kNormalSpeed || player.Length() != length;
+            }
+        });
+    WaitForPosition(player, 200);
+    player.Stop();
+    const int stopped = player.Position();
+    std::this_thread::sleep_for(milliseconds(20));  // reads of the stopped player too
+    done = true;
+    for (std::thread& reader : readers) reader.join();
+
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        ASSERT_FALSE(seen[i].empty());
+        EXPECT_TRUE(std::is_sorted(seen[i].begin(), seen[i].end())) << "reader " << i;
+        EXPECT_EQ(seen[i].back(), stopped) << "reader " << i;
+        EXPECT_EQ(badAnswers[i], 0) << "reader " << i;
+    }
+}
+
+}  // namespace
+}  // namespace platform
