@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "app/quorveldlg.h"
+#include "bench/qtbenchmain.h"
 #include "platform/manualcapture.h"
 #include "platform/messages.h"
 #include "platform/wavefilecapture.h"
@@ -49,13 +50,6 @@ private:
     std::chrono::steady_clock::time_point m_start;
     std::atomic<bool> m_bOpen{false}, m_bPlaying{false};
 };
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
 
 void BM_StartToHomeScreen(benchmark::State& state) {
     platform::MessageCapture quiet;
@@ -124,13 +118,4 @@ int MeasureCpuShare() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--cpu-share") == 0) return MeasureCpuShare();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return QtBenchmarkMain(argc, argv, MeasureCpuShare); }

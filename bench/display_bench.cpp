@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/qtbenchmain.h"
 #include "display/histogramctrl.h"
 #include "platform/messages.h"
 #include "tests/support/songwriter.h"
@@ -29,7 +30,8 @@ struct SingingDisplay {
         for (int i = 0; i < 4000; ++i) lyric += "\xB8\xE8\xC7\xFA";  // 歌曲
         testing_support::WriteFile(library.Path() / "歌曲/单曲/song/Lyric", lyric);
         blocks.push_back(kValues);
-        for (int i = 0; i < kValues; ++i) blocks.push_back(i % 24 < 20 ? 600 + (i / 24) % 20 * 10 : 0);
+        for (int i = 0; i < kValues; ++i)
+            blocks.push_back(i % 24 < 20 ? 600 + (i / 24) % 20 * 10 : 0);
         blocks.push_back(0);
         parent.resize(800, 600);
         display.SetLibraryFolder(library.Path().string());
@@ -58,13 +60,6 @@ void BM_DisplayTick(benchmark::State& state) {
 }
 BENCHMARK(BM_DisplayTick)->Unit(benchmark::kMicrosecond);
 
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
-
 // The display on its own 15 ms timer for 10 s, as while singing; prints the CPU time taken.
 int MeasureCpuShare() {
     platform::MessageCapture quiet;
@@ -84,13 +79,4 @@ int MeasureCpuShare() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--cpu-share") == 0) return MeasureCpuShare();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return QtBenchmarkMain(argc, argv, MeasureCpuShare); }

@@ -17,6 +17,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/qtbenchmain.h"
 #include "controls/pictureex.h"
 #include "platform/messages.h"
 #include "res/resources.h"
@@ -62,13 +63,6 @@ void BM_StageStep(benchmark::State& state) {
 }
 BENCHMARK(BM_StageStep)->Unit(benchmark::kMicrosecond);
 
-double CpuSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
-
 // The three animations of the main dialog playing for 10 s in a shown window. The process's CPU
 // time (getrusage) includes the window's thread, which only copies the buffers on repaint; the
 // GUI thread's own share is measured apart and taken off.
@@ -113,13 +107,4 @@ int MeasureCpuShare() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--cpu-share") == 0) return MeasureCpuShare();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return QtBenchmarkMain(argc, argv, MeasureCpuShare); }
