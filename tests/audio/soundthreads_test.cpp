@@ -23,6 +23,7 @@
 #include "audio/soundout.h"
 #include "engine/pitchtracker.h"
 #include "platform/messages.h"
+#include "tests/support/pulseserver.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define QUORVEL_ASAN 1
@@ -43,13 +44,6 @@ namespace {
 constexpr int32_t kNote440 = 690;  // 440 Hz in tenths of a semitone
 constexpr int kToneBuffers = 24;   // of 2000 bytes, 3 s at 8000 Hz
 constexpr int kChunk = 960;        // samples per pitch-tracked piece, 0.12 s at 8000 Hz
-
-std::string ReadText(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    return text;
-}
 
 template <typename Condition>
 bool Eventually(Condition condition, int seconds = 20) {
@@ -98,25 +92,8 @@ void ReadFromFile(CBuffer* pBuffer, void* pParam) {
 
 class SoundThreadsTest : public ::testing::Test {
 protected:
-    // Takes the server's variables from the fixture's env file before PortAudio first starts.
     static void SetUpTestSuite() {
-        const std::filesystem::path dir = QUORVEL_PULSE_DIR;
-        if (std::filesystem::exists(dir / "unavailable")) {
-            s_skip = "no sound server: " + ReadText(dir / "unavailable");
-            return;
-        }
-        std::ifstream env(dir / "env");
-        if (!env) {
-            s_skip =
-                "the private sound server is not running (CTest's fixture pulse-null-sink "
-                "starts it)";
-            return;
-        }
-        for (std::string line; std::getline(env, line);) {
-            const auto equals = line.find('=');
-            if (equals != std::string::npos)
-                setenv(line.substr(0, equals).c_str(), line.substr(equals + 1).c_str(), 1);
-        }
+        s_skip = testing_support::JoinPrivateSoundServer(QUORVEL_PULSE_DIR);
     }
     void SetUp() override {
         if (!s_skip.empty()) GTEST_SKIP() << s_skip;

@@ -32,6 +32,7 @@
 #include "platform/messages.h"
 #include "platform/mp3player.h"
 #include "platform/soundplayer.h"
+#include "tests/support/pulseserver.h"
 
 extern char** environ;
 
@@ -60,13 +61,6 @@ constexpr WaveFormat kStereo8000{platform::kWaveFormatPcm, 2, 8000, 32000, 4, 16
 constexpr uint32_t kBufferBytes = 3840;  // 960 frames, 0.12 s
 constexpr int kBufferFrames = kBufferBytes / 4;
 constexpr int32_t kNote440 = 690;  // 440 Hz in tenths of a semitone
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    return text;
-}
 
 int ThreadCount() {
     int n = 0;
@@ -100,25 +94,8 @@ void WriteTone(const std::string& path, double hz, double seconds, uint32_t rate
 
 class PortAudioCaptureTest : public ::testing::Test {
 protected:
-    // Takes the server's variables from the fixture's env file before PortAudio first starts.
     static void SetUpTestSuite() {
-        const std::filesystem::path dir = QUORVEL_PULSE_DIR;
-        if (std::filesystem::exists(dir / "unavailable")) {
-            s_skip = "no sound server: " + ReadFile(dir / "unavailable");
-            return;
-        }
-        std::ifstream env(dir / "env");
-        if (!env) {
-            s_skip =
-                "the private sound server is not running (CTest's fixture pulse-null-sink starts "
-                "it)";
-            return;
-        }
-        for (std::string line; std::getline(env, line);) {
-            const auto equals = line.find('=');
-            if (equals != std::string::npos)
-                setenv(line.substr(0, equals).c_str(), line.substr(equals + 1).c_str(), 1);
-        }
+        s_skip = testing_support::JoinPrivateSoundServer(QUORVEL_PULSE_DIR);
     }
 
     void SetUp() override {

@@ -3,12 +3,11 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "engine/singingengine.h"
 #include "platform/codepage.h"
+#include "platform/filebytes.h"
 #include "platform/messages.h"
 #include "platform/mp3player.h"
 
@@ -19,14 +18,8 @@ constexpr const char* kUsage = "usage: quorvel-score check [--library DIR] [--me
 
 // What is wrong with a file the song needs, or "" when it can be read.
 std::string FileProblem(const std::filesystem::path& path, std::string* contents = nullptr) {
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (!std::filesystem::exists(status)) return "不存在";
-    if (std::filesystem::is_directory(status)) return "是一个文件夹，不是文件";
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return "无法打开";
-    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) return "读取失败";
+    std::string bytes, problem;
+    if (!platform::ReadFileBytes(path.string(), bytes, problem)) return problem;
     if (bytes.empty()) return "是空文件";
     if (contents) *contents = std::move(bytes);
     return {};
