@@ -9,12 +9,9 @@
 #include <QListWidget>
 #include <QTimer>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 
 #include "app/quorveldlg.h"
@@ -22,34 +19,12 @@
 #include "platform/manualcapture.h"
 #include "platform/messages.h"
 #include "platform/wavefilecapture.h"
+#include "tests/support/clockplayer.h"
 #include "tests/support/performance.h"
 
 namespace {
 
 using namespace testing_support;
-
-// A silent accompaniment whose position is the time since it started.
-class ClockPlayer : public platform::CPlayer {
-public:
-    bool Open(const std::string&) override { return m_bOpen = true; }
-    void Play() override {
-        m_start = std::chrono::steady_clock::now();
-        m_bPlaying = true;
-    }
-    int Length() const override { return 600000; }
-    int Position() const override {
-        return m_bPlaying ? static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                 std::chrono::steady_clock::now() - m_start)
-                                                 .count())
-                          : 0;
-    }
-    int Speed() const override { return m_bOpen ? platform::kNormalSpeed : 0; }
-    void Stop() override { m_bPlaying = false; }
-
-private:
-    std::chrono::steady_clock::time_point m_start;
-    std::atomic<bool> m_bOpen{false}, m_bPlaying{false};
-};
 
 void BM_StartToHomeScreen(benchmark::State& state) {
     platform::MessageCapture quiet;
@@ -65,19 +40,6 @@ void BM_StartToHomeScreen(benchmark::State& state) {
 }
 BENCHMARK(BM_StartToHomeScreen)->Unit(benchmark::kMillisecond);
 
-void WriteWav(const std::string& path, const std::vector<int16_t>& mono) {
-    auto le = [](uint32_t n, int bytes) {
-        std::string out;
-        for (int i = 0; i < bytes; ++i) out += static_cast<char>(n >> (8 * i));
-        return out;
-    };
-    std::ofstream out(path, std::ios::binary);
-    const uint32_t size = static_cast<uint32_t>(mono.size() * 2);
-    out << "RIFF" << le(36 + size, 4) << "WAVEfmt " << le(16, 4) << le(1, 2) << le(1, 2)
-        << le(8000, 4) << le(16000, 4) << le(2, 2) << le(16, 2) << "data" << le(size, 4);
-    out.write(reinterpret_cast<const char*>(mono.data()), size);
-}
-
 // Sings a long song for 10 s through the dialog and prints the CPU time it took.
 int MeasureCpuShare() {
     platform::MessageCapture quiet;
@@ -87,7 +49,7 @@ int MeasureCpuShare() {
     const auto melody = MakeMelody(12, 4, 3, 4.0);
     WriteSong(library.Path(), "song", SongFilesOf(melody));
     const std::string wav = (library.Path() / "sung.wav").string();
-    WriteWav(wav, Sing(melody, melody.back().End() + 2.0, Singer{}));
+    WriteMonoWav(wav, Sing(melody, melody.back().End() + 2.0, Singer{}));
 
     double cpu = 0.0, seconds = 0.0;
     {

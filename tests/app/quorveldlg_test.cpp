@@ -18,42 +18,12 @@
 #include "platform/messages.h"
 #include "platform/wavefilecapture.h"
 #include "res/resources.h"
+#include "tests/support/clockplayer.h"
 #include "tests/support/performance.h"
 
 namespace {
 
 using namespace testing_support;
-
-// A silent accompaniment whose position is the time since it started playing.
-class ClockPlayer : public platform::CPlayer {
-public:
-    bool Open(const std::string&) override {
-        m_bOpen = true;
-        return true;
-    }
-    void Play() override {
-        m_start = std::chrono::steady_clock::now();
-        m_bPlaying = true;
-    }
-    int Length() const override { return 600000; }
-    int Position() const override {
-        if (!m_bPlaying) return m_nStopped;
-        return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    std::chrono::steady_clock::now() - m_start)
-                                    .count());
-    }
-    int Speed() const override { return m_bOpen ? platform::kNormalSpeed : 0; }
-    void Stop() override {
-        m_nStopped = Position();
-        m_bPlaying = false;
-    }
-
-private:
-    std::chrono::steady_clock::time_point m_start;
-    std::atomic<bool> m_bOpen{false};
-    std::atomic<bool> m_bPlaying{false};
-    std::atomic<int> m_nStopped{0};
-};
 
 class BrokenCapture : public platform::CCaptureDevice {
 public:
@@ -341,19 +311,7 @@ class SessionTest : public DialogTest {
 protected:
     std::string Recording(const std::vector<int16_t>& mono) {
         const std::string path = (library.Path() / "performance.wav").string();
-        std::string data;
-        for (int16_t s : mono) {
-            data += static_cast<char>(s & 0xFF);
-            data += static_cast<char>((s >> 8) & 0xFF);
-        }
-        auto le = [](uint32_t n, int bytes) {
-            std::string out;
-            for (int i = 0; i < bytes; ++i) out += static_cast<char>(n >> (8 * i));
-            return out;
-        };
-        WriteFile(path, "RIFF" + le(36 + data.size(), 4) + "WAVEfmt " + le(16, 4) + le(1, 2) +
-                            le(1, 2) + le(8000, 4) + le(16000, 4) + le(2, 2) + le(16, 2) + "data" +
-                            le(data.size(), 4) + data);
+        WriteMonoWav(path, mono);
         return path;
     }
 

@@ -125,6 +125,21 @@ inline std::vector<int16_t> Sing(const std::vector<Line>& melody, double seconds
     return samples;
 }
 
+// Writes mono samples as a 16-bit PCM WAVE file at 8000 frames per second.
+inline void WriteMonoWav(const std::filesystem::path& path, const std::vector<int16_t>& mono) {
+    auto le = [](uint32_t n, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i) out += static_cast<char>(n >> (8 * i));
+        return out;
+    };
+    std::string data;
+    for (int16_t s : mono) data += le(static_cast<uint16_t>(s), 2);
+    const auto size = static_cast<uint32_t>(data.size());
+    WriteFile(path, "RIFF" + le(36 + size, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(1, 2) +
+                        le(kRate, 4) + le(2 * kRate, 4) + le(2, 2) + le(16, 2) + "data" +
+                        le(size, 4) + data);
+}
+
 // Mono samples as stereo frames, each sample in both channels.
 inline std::vector<int16_t> Stereo(const std::vector<int16_t>& mono) {
     std::vector<int16_t> stereo(mono.size() * 2);
