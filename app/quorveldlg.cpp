@@ -541,7 +541,6 @@ void CQuorvelDlg::OnConfirm() {
     if (m_picStage->Load(m_radioBoy->isChecked() ? 245 : 246, "GIF")) m_picStage->Draw();
     m_engine.m_nMedleySong = 0;
     m_engine.m_bMedley = m_bMedleyList ? 1 : 0;
-    m_bSingle = m_bMedleyList ? 0 : 1;
     m_nScreen = 0;
     Show({1039, 1014}, true);
     Show({1041}, false);
@@ -576,13 +575,12 @@ bool CQuorvelDlg::StartSession() {
     SetCaption(false);
     m_engine.m_nRefIndex = 0;
     const QString song = SongName();
-    if (m_engine.m_bMedley) {
-        m_bMedleyEdits = true;
-    } else if (song.isEmpty()) {
+    if (!m_engine.m_bMedley && song.isEmpty()) {
         platform::ShowMessage(kNoSong, platform::MessageIcon::Information);
         return false;
     }
-    if (m_engine.m_bMedley ? m_bCreateDisplay : true) {
+    // A single song gets a new display; a medley keeps the one made for its first song.
+    if (!m_engine.m_bMedley || m_bCreateDisplay) {
         m_bCreateDisplay = false;
         m_display.Create(this, m_rcDisplay, 1000);
         m_display.raise();
@@ -651,7 +649,6 @@ void CQuorvelDlg::EndSession() {
     m_engine.StopTimeThread();
     FreeReference();
     ClearGrade();
-    m_bMedleyEdits = false;
     m_bCreateDisplay = true;
     m_engine.m_nMedleyLines = 0;
 }

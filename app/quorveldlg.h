@@ -151,8 +151,6 @@ private:
     bool m_bMedleyList = true;
     bool m_bSingleList = true;
     int m_nListCount = 0;
-    int m_bSingle = 0;
-    bool m_bMedleyEdits = false;  // m_pMedleyEdits: the session's copy of the box ids exists
     int m_nSongLength = 0;
     bool m_bInitialised = false;
 

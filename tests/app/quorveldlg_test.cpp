@@ -18,26 +18,13 @@
 #include "platform/messages.h"
 #include "platform/wavefilecapture.h"
 #include "res/resources.h"
+#include "tests/support/brokencapture.h"
 #include "tests/support/clockplayer.h"
 #include "tests/support/performance.h"
 
 namespace {
 
 using namespace testing_support;
-
-class BrokenCapture : public platform::CCaptureDevice {
-public:
-    ~BrokenCapture() override { Close(); }
-
-protected:
-    bool OpenStream(const platform::WaveFormat&, std::string& error) override {
-        error = "no input device";
-        return false;
-    }
-    bool StartStream(std::string&) override { return false; }
-    void StopStream() override {}
-    void CloseStream() override {}
-};
 
 class DialogTest : public ::testing::Test {
 protected:

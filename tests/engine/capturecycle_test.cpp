@@ -12,6 +12,7 @@
 #include "platform/manualcapture.h"
 #include "platform/messages.h"
 #include "platform/virtualplayer.h"
+#include "tests/support/brokencapture.h"
 #include "tests/support/songwriter.h"
 
 namespace engine {
@@ -25,21 +26,6 @@ public:
     int markers = 0;
     std::atomic<float> displayTime{-1.0f};
     std::atomic<int> timeBar{-1};
-};
-
-// A device that cannot open.
-class BrokenCapture : public platform::CCaptureDevice {
-public:
-    ~BrokenCapture() override { Close(); }
-
-protected:
-    bool OpenStream(const platform::WaveFormat&, std::string& error) override {
-        error = "no such device";
-        return false;
-    }
-    bool StartStream(std::string&) override { return false; }
-    void StopStream() override {}
-    void CloseStream() override {}
 };
 
 class CaptureCycleTest : public ::testing::Test {
@@ -126,7 +112,7 @@ TEST_F(CaptureCycleTest, AResetReturnsPartialBuffersThatAreNotQueuedAgain) {
 }
 
 TEST_F(CaptureCycleTest, ADeviceThatCannotOpenIsReported) {
-    BrokenCapture broken;
+    testing_support::BrokenCapture broken;
     engine.SetCaptureDevice(&broken);
     EXPECT_FALSE(engine.OpenCapture(nullptr));
     EXPECT_EQ(messages.Messages(), std::vector<std::string>{"Audio can not be open!"});
