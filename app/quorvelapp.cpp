@@ -47,7 +47,14 @@ int CQuorvelApp::InitInstance(int argc, char** argv) {
     {
         CQuorvelDlg dialog(std::move(devices));
         dialog.OnInitDialog();
-        result = dialog.exec();
+        // The application's loop, not the dialog's own: a change of the window's frame hides and
+        // shows it again, which would end a dialog loop in the middle of a song.
+        QObject::connect(&dialog, &QDialog::finished, &app, [&result](int code) {
+            result = code;
+            QApplication::quit();
+        });
+        dialog.show();
+        QApplication::exec();
     }
     platform::SetMessageSink(nullptr);
     (void)result;  // the dialog's result is not looked at

@@ -13,6 +13,8 @@
 #include <QPropertyAnimation>
 #include <QScreen>
 
+#include <cstdio>
+
 #include "app/aboutdlg.h"
 #include "display/fonts.h"
 #include "platform/messages.h"
@@ -596,6 +598,7 @@ bool CQuorvelDlg::StartSession() {
     m_engine.QueueCaptureBuffers();
     m_engine.StartCapture();
     StartAccompaniment();
+    platform::Trace("song: " + song.toStdString() + "\n");
     update();
     m_engine.StartTimeThread(m_pPlayer);
     activateWindow();
@@ -712,6 +715,16 @@ void CQuorvelDlg::SetGradeText(const std::string& text) {
     label->setPalette(colours);
     label->setText(shown);
     label->repaint();
+}
+
+void CQuorvelDlg::OnLineScored(const engine::LineReport& report) {
+    // Each line's result goes to the trace output, for whoever runs the program from a terminal.
+    char line[160];
+    std::snprintf(line, sizeof line, "line %d (%.2f-%.2f s): %.1f %s, %d hits, %d near\n",
+                  report.nLine + 1, static_cast<double>(report.fStart),
+                  static_cast<double>(report.fEnd), static_cast<double>(report.fScore),
+                  report.strGrade.c_str(), report.nHits, report.nNears);
+    platform::Trace(line);
 }
 
 void CQuorvelDlg::SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) {

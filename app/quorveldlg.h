@@ -107,6 +107,7 @@ public:
     void SetScore(float score) override;
     void EndSession() override;
     void UpdateControls() override {}
+    void OnLineScored(const engine::LineReport& report) override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

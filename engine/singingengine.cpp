@@ -484,6 +484,9 @@ void CSingingEngine::EndOfSong() {
     } else {
         m_fTotal = m_fTotal / static_cast<float>(m_nPoints - 1);
     }
+    char line[64];
+    std::snprintf(line, sizeof line, "final score: %.1f\n", static_cast<double>(m_fTotal));
+    platform::Trace(line);
     m_view.ShowScore();
     m_view.SetScore(m_fTotal);
     m_view.SetTimeBarPos(0);

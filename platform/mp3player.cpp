@@ -24,8 +24,12 @@ namespace {
 
 constexpr int64_t kUnset = INT64_MIN;
 constexpr int64_t kNsPerMs = 1'000'000;
-// A device that has taken nothing for this long is taken for lost.
+// A device that has taken nothing for this long is taken for lost. While it starts (its first
+// half second of sound) it gets longer: a sound server may take over a second to get going when
+// a stream follows another at once, as a medley's songs do.
 constexpr int64_t kStallNs = 1'000'000'000;
+constexpr int64_t kStartingStallNs = 3'000'000'000;
+constexpr int64_t kStartingMs = 500;
 // The decoding thread's pause while the queue is full or the music is over.
 constexpr auto kNap = std::chrono::milliseconds(10);
 constexpr std::size_t kChunkBytes = 4096;  // decoded per mpg123_read
@@ -177,6 +181,10 @@ struct CMp3Player::Playback {
     std::atomic<long> rate{0};
     std::atomic<bool> sound{false};
     std::atomic<int64_t> lastCallbackNs{0};
+    // The device stopped taking sound and the clock runs on alone; set back when it takes some
+    // again (a device may be slow to start), and then the clock follows the sound once more.
+    std::atomic<bool> stalled{false};
+    std::atomic<bool> resumed{false};
 
     // --- the sound ---
     Decoder decoder;
@@ -233,15 +241,23 @@ struct CMp3Player::Playback {
         while (!stop.load()) {
             if (!DecodeChunk()) std::this_thread::sleep_for(kNap);
             const int64_t now = NowNs();
-            if (!freeRunning.load() && now - lastCallbackNs.load() > kStallNs) {
+            const long r = rate.load();
+            const bool starting = r > 0 && handedFrames.load() * 1000 / r < kStartingMs;
+            const int64_t stall = starting ? kStartingStallNs : kStallNs;
+            if (!freeRunning.load() && now - lastCallbackNs.load() > stall) {
                 // Go on from where the clock stands, in real time.
                 originNs.store(now - std::max<int64_t>(Clock(now), 0) * kNsPerMs);
                 freeRunning.store(true);
                 sound.store(false);
+                stalled.store(true);
                 Trace(
                     "accompaniment: the output device stopped taking sound; the clock runs on "
                     "without it\n");
             }
+            if (resumed.exchange(false))
+                Trace(
+                    "accompaniment: the output device takes sound again; the clock follows it "
+                    "once it catches up\n");
         }
     }
 
@@ -262,6 +278,14 @@ struct CMp3Player::Playback {
         std::fill(out + samples, out + frames * uint64_t(p.channels), int16_t(0));
         p.read.store(r + samples, std::memory_order_release);
 
+        if (n > 0 && p.stalled.load() && !done) {
+            // The device is back: the clock is bound to the frames heard again. The position
+            // never goes back, so it waits where it stands until the sound reaches it.
+            p.stalled.store(false);
+            p.freeRunning.store(false);
+            p.sound.store(true);
+            p.resumed.store(true);
+        }
         if (n > 0 && !p.freeRunning.load()) {
             // When this block's first frame will be heard, on the steady clock.
             double ahead = timeInfo ? timeInfo->outputBufferDacTime - timeInfo->currentTime : -1;
@@ -315,6 +339,8 @@ void CMp3Player::Play() {
     p.originNs = kUnset;
     p.handedFrames = 0;
     p.freeRunning = false;
+    p.stalled = false;
+    p.resumed = false;
     p.sound = false;
     p.decoderDone = false;
     p.stop = false;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -318,6 +319,15 @@ TEST_F(SessionTest, AFaithfulSingleSongReachesTheScore) {
     EXPECT_GE(dialog->ScoreDlg()->Score(), 80.0f);
     EXPECT_FALSE(dialog->IsSessionRunning());  // the session ended with the song
     EXPECT_FALSE(dialog->IsDisplayUp());
+    // The trace output tells the song, each line's result and the final score, in that order.
+    const std::vector<std::string> traces = messages.Traces();
+    ASSERT_EQ(traces.size(), 4u);
+    EXPECT_EQ(traces[0], "song: s\n");
+    EXPECT_EQ(traces[1].rfind("line 1 (", 0), 0u) << traces[1];
+    EXPECT_EQ(traces[2].rfind("line 2 (", 0), 0u) << traces[2];
+    char final[64];
+    std::snprintf(final, sizeof final, "final score: %.1f\n", dialog->ScoreDlg()->Score());
+    EXPECT_EQ(traces[3], final);
 
     dialog->OnStopSinging();
     EXPECT_FALSE(dialog->ScoreDlg()->isVisible());

@@ -314,6 +314,8 @@ TEST_F(EvaluationLoopTest, ASingleSongEndsWithTheMeanOfItsLines) {
     EXPECT_EQ(view.reports.size(), 10u);
     EXPECT_EQ(view.scores, std::vector<float>{0.0f});
     EXPECT_EQ(view.ends, 1);
+    // The final score also goes to the trace output, where scripts driving the program read it.
+    EXPECT_EQ(messages.Traces(), std::vector<std::string>{"final score: 0.0\n"});
 }
 
 TEST_F(EvaluationLoopTest, TheLastLineAlignsWithout135Values) {

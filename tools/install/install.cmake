@@ -20,6 +20,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Karaoke singing trainer: sing along and g
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Fonts and the window platform are loaded at run time, so shlibdeps cannot see them.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-zenhei, fonts-liberation2, qt6-qpa-plugins")
+# The fonts are loaded at run time, so shlibdeps cannot see them. (The window platforms, X11 and
+# offscreen, come with libqt6gui6, which shlibdeps finds.)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-zenhei, fonts-liberation2")
 include(CPack)

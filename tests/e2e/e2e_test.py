@@ -1,0 +1,223 @@
+#!/usr/bin/env python3
+"""A person sings a song and a medley with the real quorvel program.
+
+The program runs on a private desktop in a copy of the demo library; its accompaniment plays into
+one null sink and the demo performances are sung into another, whose monitor is the program's
+microphone. Every step is a click at a control's position; every screen is photographed into the
+output folder and checked for what a person would see there. The final scores come from the
+program's trace output.
+
+Exit status: 0 passed, 1 failed, 77 skipped (no virtual X server or no sound server here).
+"""
+
+import argparse
+import os
+import shutil
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import quorveldesk as desk  # noqa: E402
+
+# Positions in the main window, in pixels (the dialog's layout).
+START = (405, 210)            # "开始演唱" on the home screen
+EXIT = (405, 436)             # "退出" on the home screen
+SINGLES = (486, 186)          # the single-songs picture of the type choice
+MEDLEYS = (130, 182)          # the medley picture
+CONFIRM = (738, 539)          # start singing, bottom right of the list screen
+BACK = (64, 539)              # back, bottom left (the type choice's home button is there too)
+STOP = (28, 459)              # stop, left of the line bar while singing
+LIST = (22, 206, 206, 260)    # the song list: x, y, width, height
+BOXES = [(316, y, 152, 28) for y in (226, 294, 354, 416)]  # the four song-name boxes
+STAGE = (0, 0, 800, 446)      # the stage picture, where the score dialog appears
+SINGLE_BOX = BOXES[1]
+
+SINGLE_SONG = "纸船与月光"
+MEDLEY_SONGS = ["蓝色小邮筒", "雨后的操场", "晒太阳的猫", "萤火虫的信"]
+# Where each medley song starts in the medley's recording, seconds.
+MEDLEY_STARTS = [0.0, 31.68, 65.64, 101.88]
+PASSING_SCORE = 80.0
+
+
+class Run:
+    def __init__(self, program, desktop, out):
+        self.program, self.desktop, self.out = program, desktop, out
+        self.failures = []
+
+    def shot(self, name):
+        path = self.program.screenshot(os.path.join(self.out, name + ".png"))
+        print(f"  screenshot {path}")
+        return path
+
+    def check(self, condition, what):
+        print(f"  {'ok  ' if condition else 'FAIL'} {what}")
+        if not condition:
+            self.failures.append(what)
+        return condition
+
+    def rows(self, path):
+        return desk.text_rows(path, *LIST)
+
+    def score_window(self):
+        """The score dialog: a second window the size of the stage, over it."""
+        wx, wy = self.program.window
+        return [w for w in self.desktop.windows()
+                if (w[3], w[4]) == (STAGE[2], STAGE[3]) and (w[1], w[2]) == (wx, wy)]
+
+    def wait_threads(self, expected, timeout=5.0):
+        deadline = time.monotonic() + timeout
+        while self.program.threads() != expected and time.monotonic() < deadline:
+            time.sleep(0.2)
+        return self.program.threads()
+
+    def sing(self, label, medley, songs, pieces, timeout):
+        """From the type choice: pick, confirm, sing, read the score, stop. Returns the score."""
+        program, sound = self.program, self.sound
+        program.click(*(MEDLEYS if medley else SINGLES))
+        listed = self.shot(f"{label}-1-list")
+        order = desk.listing_order(program.library, medley)
+        rows = self.rows(listed)
+        self.check(len(rows) == len(order) == (4 if medley else 2),
+                   f"the list shows the {len(order)} demo songs ({len(rows)} lines of text)")
+        if len(rows) != len(order):
+            raise desk.Failure("cannot tell where the songs are in the list")
+        boxes = BOXES if medley else [SINGLE_BOX]
+        for song in songs:
+            program.click(LIST[0] + 60, rows[order.index(song)])
+        picked = self.shot(f"{label}-2-picked")
+        self.check(all(desk.differing_pixels(listed, picked, *box) > 40 for box in boxes),
+                   "each picked song's name shows in its box")
+
+        threads = program.threads()
+        traced = len(program.trace())
+        program.click(*CONFIRM, settle=0.0)
+        singers = []
+        for number, (song, piece) in enumerate(zip(songs, pieces)):
+            # The singer starts each song with its music, as a person does.
+            program.wait_for_trace(f"song: {song}\n", 60, traced)
+            self.check(sound.wait_for_sound("accompaniment"), f"the music of {song} is heard")
+            singers.append(sound.play(piece))
+            if number > 0:
+                continue
+            time.sleep(3.0)
+            sinks, sources = sound.streams_of(program.pid)
+            self.check(sinks == ["accompaniment"] and sources == ["singer.monitor"],
+                       f"the accompaniment plays into its own sink and the microphone hears the "
+                       f"singer (plays to {sinks}, records from {sources})")
+            time.sleep(17.0)
+            singing = self.shot(f"{label}-3-singing")
+            self.check(desk.differing_pixels(picked, singing, *STAGE) > 100000,
+                       "the stage and the pitch display replace the list")
+
+        match = program.wait_for_trace(r"final score: (\d+(?:\.\d+)?)", timeout, traced)
+        score = float(match.group(1))
+        time.sleep(1.5)  # the score dialog grows for 0.5 s
+        scored = self.shot(f"{label}-4-score")
+        self.check(len(self.score_window()) == 1, "the score dialog's window is over the stage")
+        self.check(desk.count_colour(scored, "#ff00ff", *STAGE) > 300,
+                   "the score is written in magenta")
+        self.check(score >= PASSING_SCORE, f"a faithful performance scores {score} >= "
+                   f"{PASSING_SCORE}")
+        for singer in singers:
+            singer.wait(60)
+        print(''.join(line + '\n' for line in program.trace()[traced:].splitlines()
+                      if line.startswith(('line ', 'final'))), end='')
+
+        program.click(*STOP, settle=1.0)
+        stopped = self.shot(f"{label}-5-stopped")
+        self.check(not self.score_window(), "stop closes the score dialog")
+        self.check(len(self.rows(stopped)) == len(order), "the list is back with the songs")
+        self.check(all(desk.differing_pixels(listed, stopped, *box) < 40 for box in boxes),
+                   "the song-name boxes are empty again")
+        left = self.wait_threads(threads)
+        self.check(left == threads, f"the session's threads are gone ({left} now, {threads} "
+                   "before it)")
+        return score
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quorvel", required=True, help="the program to drive")
+    parser.add_argument("--demo", required=True, help="the demo library to copy")
+    parser.add_argument("--out", required=True, help="where screenshots and logs go")
+    parser.add_argument("--medley", choices=("yes", "no"), default="yes",
+                        help="whether to sing the medley after the single song")
+    parser.add_argument("--docs", help="also copy the guide's four screenshots here")
+    args = parser.parse_args()
+    args.quorvel = os.path.abspath(args.quorvel)
+
+    shutil.rmtree(args.out, ignore_errors=True)
+    os.makedirs(args.out)
+    recordings = os.path.join(args.demo, "recordings")
+    desktop = sound = program = None
+    try:
+        try:
+            desktop = desk.Desktop()
+            sound = desk.SoundServer()
+        except desk.Unavailable as reason:
+            print(f"SKIPPED: {reason}")
+            return 77
+        library = desk.copy_library(args.demo, args.out)
+        program = desk.Program(args.quorvel, library, desktop, sound,
+                               log=os.path.join(args.out, "quorvel.log"))
+        run = Run(program, desktop, args.out)
+        run.sound = sound
+        time.sleep(1.0)
+
+        print("home screen")
+        home = run.shot("0-home")
+        program.click(*START)
+        choice = run.shot("0-choice")
+        run.check(desk.differing_pixels(home, choice, 0, 0, 800, 600) > 100000,
+                  "start leads to the choice of single songs or a medley")
+
+        print(f"a single song: {SINGLE_SONG}")
+        single = run.sing("single", False, [SINGLE_SONG],
+                          [os.path.join(recordings, SINGLE_SONG + ".wav")], timeout=90)
+
+        medley = None
+        if args.medley == "yes":
+            print("a medley: " + ", ".join(MEDLEY_SONGS))
+            program.click(*BACK)
+            pieces = desk.split_wav(os.path.join(recordings, "medley.wav"), MEDLEY_STARTS,
+                                    args.out)
+            medley = run.sing("medley", True, MEDLEY_SONGS, pieces, timeout=200)
+
+        print("leaving")
+        program.click(*BACK)
+        program.click(*BACK)  # the type choice's home button
+        run.shot("9-home-again")
+        program.click(*EXIT, settle=0.0)
+        status = program.wait_exit()
+        run.check(status == 0, f"the program ends with status 0 (it gave {status})")
+        stray = program.stray_children()
+        run.check(not stray, f"no process of the program is left ({stray})")
+        clients = sound.clients_of(program.pid)
+        run.check(not clients, f"the program's sound server clients are gone ({clients})")
+
+        if args.docs:
+            os.makedirs(args.docs, exist_ok=True)
+            for source, name in (("0-home", "home"), ("single-2-picked", "songs"),
+                                 ("single-3-singing", "singing"), ("single-4-score", "score")):
+                shutil.copy(os.path.join(args.out, source + ".png"),
+                            os.path.join(args.docs, name + ".png"))
+        print(f"final scores: single {single}, medley {medley}")
+        if run.failures:
+            print(f"{len(run.failures)} checks failed")
+            return 1
+        print("all checks passed")
+        return 0
+    except desk.Failure as failure:
+        print(f"FAIL {failure}")
+        return 1
+    finally:
+        if program:
+            program.close()
+        if sound:
+            sound.close()
+        if desktop:
+            desktop.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

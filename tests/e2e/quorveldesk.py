@@ -1,0 +1,485 @@
+"""Drives the real quorvel program on a private desktop, as a person would.
+
+A virtual X server (Xvfb, no window manager) shows the program's window; a private PulseAudio
+server has two null sinks: "accompaniment", the default output the program plays into, and
+"singer", whose monitor is the default input. A performance played into "singer" reaches the
+program's microphone, and the program never hears its own accompaniment. The program is clicked
+and typed at with xdotool at its controls' positions and photographed with ImageMagick's import.
+
+Everything started here is ended by its own process id, and the servers' files live in fresh
+folders under /tmp.
+"""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+
+class Unavailable(Exception):
+    """The desktop or the sound server cannot be had on this machine (the test is skipped)."""
+
+
+class Failure(Exception):
+    """Something a person would see went wrong."""
+
+
+def _need(*tools):
+    for tool in tools:
+        if shutil.which(tool) is None:
+            raise Unavailable(f"{tool} is not installed")
+
+
+def _end(process, grace=5.0):
+    """Ends a process we started: SIGTERM, then SIGKILL after the grace time."""
+    if process is None or process.poll() is not None:
+        return
+    process.terminate()
+    try:
+        process.wait(grace)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
+class Desktop:
+    """A virtual X server on a free display, 1024 x 768, no window manager."""
+
+    def __init__(self):
+        _need("Xvfb", "xdotool", "import", "xwininfo")
+        read, write = os.pipe()
+        self.log = tempfile.NamedTemporaryFile(prefix="quorvel-xvfb.", suffix=".log", delete=False)
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(write,), stdout=self.log, stderr=subprocess.STDOUT,
+            stdin=subprocess.DEVNULL)
+        os.close(write)
+        number = b""
+        deadline = time.monotonic() + 10
+        with os.fdopen(read, "rb") as pipe:
+            os.set_blocking(pipe.fileno(), False)
+            while not number.endswith(b"\n") and time.monotonic() < deadline:
+                chunk = pipe.read()
+                if chunk:
+                    number += chunk
+                elif self.process.poll() is not None:
+                    break
+                else:
+                    time.sleep(0.05)
+        if not number.strip().isdigit():
+            self.close()
+            raise Unavailable("Xvfb did not start: " + self._log_tail())
+        self.display = ":" + number.decode().strip()
+
+    def _log_tail(self):
+        try:
+            with open(self.log.name, encoding="utf-8", errors="replace") as log:
+                return " ".join(log.read().splitlines()[-3:])
+        except OSError:
+            return ""
+
+    def env(self):
+        return {"DISPLAY": self.display}
+
+    def run(self, *args, check=True):
+        result = subprocess.run(args, env={**os.environ, **self.env()}, capture_output=True,
+                                text=True, timeout=30)
+        if check and result.returncode != 0:
+            raise Failure(f"{' '.join(args)}: {result.stderr.strip()}")
+        return result.stdout
+
+    def windows(self):
+        """The mapped top-level windows: a list of (title, x, y, width, height)."""
+        found = []
+        for line in self.run("xwininfo", "-root", "-children").splitlines():
+            match = re.match(r'\s+0x[0-9a-f]+ (".*"|\(has no name\)): \(.*\)\s+'
+                             r'(\d+)x(\d+)\+(-?\d+)\+(-?\d+)', line)
+            if not match:
+                continue
+            window_id = line.split()[0]
+            state = self.run("xwininfo", "-id", window_id, check=False)
+            if "IsViewable" not in state:
+                continue
+            title = match.group(1).strip('"')
+            w, h, x, y = (int(match.group(i)) for i in range(2, 6))
+            found.append((title, x, y, w, h))
+        return found
+
+    def screenshot(self, path):
+        self.run("import", "-window", "root", path)
+        return path
+
+    def close(self):
+        _end(self.process)
+        try:
+            os.unlink(self.log.name)
+        except OSError:
+            pass
+
+
+class SoundServer:
+    """A private PulseAudio server with the sinks "accompaniment" and "singer"."""
+
+    def __init__(self):
+        _need("pulseaudio", "pactl", "parec", "paplay")
+        self.runtime = tempfile.mkdtemp(prefix="quorvel-e2e-pulse.")
+        self.keepalive = None
+        self.server_pid = None
+        runtime = self.runtime
+        for sub in ("home", "config/pulse", "state", "cache", "pulse"):
+            os.makedirs(os.path.join(runtime, sub), exist_ok=True)
+        os.chmod(os.path.join(runtime, "pulse"), 0o700)
+        with open(os.path.join(runtime, "client.conf"), "w") as conf:
+            conf.write("autospawn = no\n")
+        self._env = {
+            "HOME": f"{runtime}/home", "XDG_RUNTIME_DIR": runtime,
+            "XDG_CONFIG_HOME": f"{runtime}/config", "XDG_STATE_HOME": f"{runtime}/state",
+            "XDG_CACHE_HOME": f"{runtime}/cache", "PULSE_RUNTIME_PATH": f"{runtime}/pulse",
+            "PULSE_STATE_PATH": f"{runtime}/state", "PULSE_CLIENTCONFIG": f"{runtime}/client.conf",
+            "PULSE_COOKIE": f"{runtime}/config/pulse/cookie",
+            "PULSE_SERVER": f"unix:{runtime}/native", "JACK_NO_START_SERVER": "1",
+        }
+        log = os.path.join(runtime, "pulseaudio.log")
+        started = subprocess.run(
+            ["pulseaudio", "-n", "--daemonize=yes", "--exit-idle-time=-1", "--realtime=no",
+             "--high-priority=no", "--use-pid-file=yes", f"--log-target=file:{log}",
+             f"--load=module-native-protocol-unix auth-anonymous=1 socket={runtime}/native",
+             "--load=module-null-sink sink_name=accompaniment rate=48000",
+             "--load=module-null-sink sink_name=singer rate=48000"],
+            env=self.env(), stdin=subprocess.DEVNULL, capture_output=True, text=True)
+        try:
+            with open(os.path.join(runtime, "pulse", "pid")) as pid:
+                self.server_pid = int(pid.read().strip())
+        except (OSError, ValueError):
+            pass
+        if started.returncode != 0 or self.server_pid is None:
+            reason = (started.stderr or "").strip().splitlines()[-1:] or ["no process id"]
+            self.close()
+            raise Unavailable("pulseaudio did not start: " + reason[0])
+        for _ in range(50):
+            if self.pactl("info", check=False) is not None:
+                break
+            time.sleep(0.1)
+        else:
+            self.close()
+            raise Unavailable("pulseaudio does not answer")
+        self.pactl("set-default-sink", "accompaniment")
+        self.pactl("set-default-source", "singer.monitor")
+        # A stream kept open on the monitor holds the server at a short latency.
+        self.keepalive = subprocess.Popen(
+            ["parec", "--latency-msec=20", "-d", "singer.monitor"], env=self.env(),
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1.0)
+        if self.keepalive.poll() is not None:
+            self.close()
+            raise Unavailable("parec could not record from the singer sink")
+
+    def env(self):
+        return dict(self._env)
+
+    def pactl(self, *args, check=True):
+        result = subprocess.run(["pactl", *args], env={**os.environ, **self.env()},
+                                capture_output=True, text=True, timeout=20)
+        if result.returncode != 0:
+            if check:
+                raise Failure(f"pactl {' '.join(args)}: {result.stderr.strip()}")
+            return None
+        return result.stdout
+
+    def wait_for_sound(self, sink, timeout=10.0, level=300):
+        """Listens to a sink until something louder than level plays there; True when heard."""
+        listener = subprocess.Popen(
+            ["parec", "--raw", "--format=s16le", "--channels=1", "--rate=8000",
+             "--latency-msec=10", "-d", f"{sink}.monitor"],
+            env={**os.environ, **self.env()}, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL)
+        os.set_blocking(listener.stdout.fileno(), False)
+        deadline = time.monotonic() + timeout
+        heard = False
+        try:
+            while not heard and time.monotonic() < deadline:
+                chunk = listener.stdout.read(160)
+                if not chunk:
+                    time.sleep(0.002)
+                    continue
+                samples = memoryview(chunk[: len(chunk) // 2 * 2]).cast("h")
+                heard = any(abs(sample) > level for sample in samples)
+        finally:
+            _end(listener)
+        return heard
+
+    def play(self, wav):
+        """Sings a recording into the singer sink; returns its process."""
+        return subprocess.Popen(["paplay", "--latency-msec=20", "-d", "singer", wav],
+                                env={**os.environ, **self.env()}, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def clients_of(self, pid):
+        """The server's clients that belong to process pid."""
+        listing = self.pactl("list", "clients") or ""
+        found = []
+        for block in listing.split("\n\n"):
+            if re.search(rf'application\.process\.id = "{pid}"', block):
+                found.append(block.strip().splitlines()[0])
+        return found
+
+    def streams_of(self, pid):
+        """Where process pid plays to and records from: (sink names, source names)."""
+        sinks = {index: name for index, name in self._names("sinks")}
+        sources = {index: name for index, name in self._names("sources")}
+        clients = {block.strip().splitlines()[0].split("#")[-1]
+                   for block in (self.pactl("list", "clients") or "").split("\n\n")
+                   if re.search(rf'application\.process\.id = "{pid}"', block)}
+
+        def owned(kind, names, key):
+            found = []
+            for block in (self.pactl("list", kind) or "").split("\n\n"):
+                client = re.search(r"Client: (\d+)", block)
+                target = re.search(rf"{key}: (\d+)", block)
+                if client and target and client.group(1) in clients:
+                    found.append(names.get(target.group(1), target.group(1)))
+            return found
+
+        return owned("sink-inputs", sinks, "Sink"), owned("source-outputs", sources, "Source")
+
+    def _names(self, kind):
+        for line in (self.pactl("list", "short", kind) or "").splitlines():
+            fields = line.split("\t")
+            if len(fields) >= 2:
+                yield fields[0], fields[1]
+
+    def close(self):
+        _end(self.keepalive)
+        if self.server_pid:
+            try:
+                os.kill(self.server_pid, signal.SIGTERM)
+                for _ in range(50):
+                    os.kill(self.server_pid, 0)
+                    time.sleep(0.1)
+                os.kill(self.server_pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.server_pid = None
+        shutil.rmtree(self.runtime, ignore_errors=True)
+
+
+class Program:
+    """The quorvel executable running in a song library folder, its window and its trace output."""
+
+    WIDTH, HEIGHT = 800, 600
+
+    def __init__(self, executable, library, desktop, sound=None, args=(), log=None):
+        self.desktop = desktop
+        self.library = library
+        self.log_path = log or os.path.join(library, "quorvel.log")
+        env = {**os.environ, **desktop.env(), "QT_QPA_PLATFORM": "xcb"}
+        env.pop("QT_QPA_PLATFORM_PLUGIN_PATH", None)
+        if sound:
+            env.update(sound.env())
+        else:
+            env.setdefault("XDG_RUNTIME_DIR", tempfile.mkdtemp(prefix="quorvel-e2e-run."))
+        self._log = open(self.log_path, "w")
+        self.process = subprocess.Popen([executable, *args], cwd=library, env=env,
+                                        stdin=subprocess.DEVNULL, stdout=self._log,
+                                        stderr=subprocess.STDOUT)
+        self.pid = self.process.pid
+        self.children = set()
+        self.window = self._find_window()
+
+    def _find_window(self, timeout=20):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self.process.poll() is not None:
+                raise Failure(f"quorvel ended at start (status {self.process.returncode}): "
+                              + self.trace()[-400:])
+            for title, x, y, w, h in self.desktop.windows():
+                if (w, h) == (self.WIDTH, self.HEIGHT):
+                    return (x, y)
+            time.sleep(0.2)
+        raise Failure("the main window did not appear: " + self.trace()[-400:])
+
+    # What a person does.
+    def click(self, x, y, settle=0.6):
+        """Clicks at a point of the main window, given in its own pixels."""
+        wx, wy = self.window
+        self.desktop.run("xdotool", "mousemove", "--sync", str(wx + x), str(wy + y))
+        self.desktop.run("xdotool", "click", "1")
+        self._note_children()
+        time.sleep(settle)
+
+    def key(self, name, settle=0.6):
+        self.desktop.run("xdotool", "key", name)
+        time.sleep(settle)
+
+    # What a person sees.
+    def screenshot(self, path):
+        """The whole screen, and the main window cut out of it as path."""
+        whole = path.replace(".png", "-screen.png")
+        self.desktop.screenshot(whole)
+        x, y = self.window
+        subprocess.run(["convert", whole, "-crop", f"{self.WIDTH}x{self.HEIGHT}+{x}+{y}",
+                        "+repage", path], check=True)
+        return path
+
+    def trace(self):
+        with open(self.log_path, encoding="utf-8", errors="replace") as log:
+            return log.read()
+
+    def wait_for_trace(self, pattern, timeout, since=0):
+        """Waits for a line of the trace output after its first `since` characters."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            match = re.search(pattern, self.trace()[since:])
+            if match:
+                return match
+            if self.process.poll() is not None:
+                raise Failure(f"quorvel ended (status {self.process.returncode}) while waiting "
+                              f"for {pattern!r}")
+            self._note_children()
+            time.sleep(0.5)
+        raise Failure(f"no {pattern!r} in the trace output within {timeout} s")
+
+    # What is running.
+    def threads(self):
+        return len(os.listdir(f"/proc/{self.pid}/task"))
+
+    def open_files(self):
+        return len(os.listdir(f"/proc/{self.pid}/fd"))
+
+    def memory_kib(self):
+        """(resident, peak resident) in KiB."""
+        values = {}
+        with open(f"/proc/{self.pid}/status") as status:
+            for line in status:
+                key, _, rest = line.partition(":")
+                if key in ("VmRSS", "VmHWM"):
+                    values[key] = int(rest.split()[0])
+        return values["VmRSS"], values["VmHWM"]
+
+    def _note_children(self):
+        for pid in os.listdir("/proc"):
+            if not pid.isdigit():
+                continue
+            try:
+                with open(f"/proc/{pid}/stat") as stat:
+                    parent = int(stat.read().rsplit(")", 1)[1].split()[1])
+            except (OSError, IndexError, ValueError):
+                continue
+            if parent == self.pid:
+                self.children.add(int(pid))
+
+    def wait_exit(self, timeout=15):
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"quorvel still runs {timeout} s after it was asked to end "
+                          f"({self.threads()} threads)")
+
+    def stray_children(self):
+        left = []
+        for pid in self.children:
+            try:
+                with open(f"/proc/{pid}/stat") as stat:
+                    if stat.read().rsplit(")", 1)[1].split()[0] != "Z":
+                        left.append(pid)
+            except OSError:
+                pass
+        return left
+
+    def close(self):
+        _end(self.process)
+        self._log.close()
+
+
+def copy_library(demo, into):
+    """A copy of the demo library to sing in; returns its folder."""
+    library = os.path.join(into, "library")
+    shutil.rmtree(library, ignore_errors=True)
+    shutil.copytree(demo, library)
+    return library
+
+
+def listing_order(library, medley):
+    """The songs in the order the program lists them (the order the file system gives)."""
+    folder = os.path.join(library, "歌曲", "串烧歌曲" if medley else "单曲")
+    return [name for name in os.listdir(folder) if os.path.isdir(os.path.join(folder, name))]
+
+
+def split_wav(wav, starts, into):
+    """Cuts a recording into pieces that begin at the given seconds; returns their files."""
+    _need("sox")
+    pieces = []
+    for number, start in enumerate(starts):
+        piece = os.path.join(into, f"piece-{number + 1}.wav")
+        trim = ["trim", str(start)]
+        if number + 1 < len(starts):
+            trim.append(f"={starts[number + 1]}")
+        subprocess.run(["sox", wav, piece, *trim], check=True)
+        pieces.append(piece)
+    return pieces
+
+
+def repeat_wav(wav, seconds, into):
+    """A recording played over and over for at least the given seconds, as the file into."""
+    _need("sox", "soxi")
+    length = float(subprocess.run(["soxi", "-D", wav], capture_output=True, text=True,
+                                  check=True).stdout)
+    times = max(0, int(seconds / length))
+    subprocess.run(["sox", wav, into, "repeat", str(times)], check=True)
+    return into
+
+
+# Pictures.
+def _grey_rows(path, x, y, w, h):
+    """The darkest grey level of each pixel row of a region (0 black ... 255 white)."""
+    result = subprocess.run(
+        ["convert", path, "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-colorspace", "gray",
+         "-negate", "-scale", f"1x{h}!", "-depth", "8", "txt:-"],
+        capture_output=True, text=True, check=True)
+    # -negate then a one-pixel-wide scale gives each row's mean darkness; enough to find text.
+    rows = []
+    for line in result.stdout.splitlines()[1:]:
+        match = re.search(r"gray\((\d+(?:\.\d+)?)%?\)|\((\d+)[,)]", line)
+        if match:
+            value = float(match.group(1) or match.group(2))
+            if "%" in line.split("gray(")[-1]:
+                value = value * 255 / 100
+            rows.append(value)
+    return rows
+
+
+def text_rows(path, x, y, w, h, threshold=4.0):
+    """The centres of the lines of dark text in a light region (a list, top to bottom)."""
+    rows = _grey_rows(path, x, y, w, h)
+    centres, start = [], None
+    for i, value in enumerate(rows + [0.0]):
+        if value > threshold and start is None:
+            start = i
+        elif value <= threshold and start is not None:
+            if i - start >= 4:  # a line of text, not a border
+                centres.append(y + (start + i) // 2)
+            start = None
+    return centres
+
+
+def differing_pixels(first, second, x, y, w, h):
+    """How many pixels of a region differ between two pictures of the same size."""
+    crop = f"{w}x{h}+{x}+{y}"
+    result = subprocess.run(
+        ["compare", "-metric", "AE", "-fuzz", "8%", f"{first}[{crop}]", f"{second}[{crop}]",
+         "null:"], capture_output=True, text=True)
+    if result.returncode not in (0, 1):
+        raise Failure("compare: " + result.stderr.strip())
+    return int(float(result.stderr.split()[0]))
+
+
+def count_colour(path, colour, x, y, w, h, fuzz="12%"):
+    """How many pixels of a region are close to a colour such as "#ff00ff"."""
+    result = subprocess.run(
+        ["convert", path, "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-fuzz", fuzz, "-fill",
+         "black", "+opaque", colour, "-fill", "white", "-opaque", colour, "-colorspace", "gray",
+         "-format", "%[fx:mean*w*h]", "info:"], capture_output=True, text=True, check=True)
+    return int(round(float(result.stdout.strip())))
