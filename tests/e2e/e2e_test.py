@@ -165,6 +165,8 @@ def main():
         time.sleep(1.0)
 
         print("home screen")
+        desktop.run("xdotool", "mousemove", "0", "0")  # the pointer off the window
+        time.sleep(0.5)
         home = run.shot("0-home")
         program.click(*START)
         choice = run.shot("0-choice")
