@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -312,6 +313,50 @@ TEST_F(PortAudioCaptureTest, TheAccompanimentRestartsRunsOnAndEndsCleanly) {
     }  // destroyed while playing
     EXPECT_EQ(Pa_GetDeviceCount(), paNotInitialized) << "PortAudio is still initialised";
     EXPECT_EQ(ThreadCount(), threadsBefore) << "threads were left running";
+}
+
+// A device that stops taking sound (the sink suspended) leaves the clock running on alone; when it
+// takes sound again the clock follows the sound once more. The position never goes back.
+TEST_F(PortAudioCaptureTest, AStalledOutputLetsTheClockRunOnUntilTheSoundComesBack) {
+    platform::MessageCapture messages;
+    platform::CMp3Player player;
+    ASSERT_TRUE(player.Open(QUORVEL_TEST_DATA "/mp3/quiet.mp3"));
+    player.Play();
+    ASSERT_TRUE(player.HasSound()) << "the player found no output device";
+    std::vector<int> positions;
+    auto watch = [&](std::chrono::milliseconds time, const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + time;
+        while (std::chrono::steady_clock::now() < deadline && !done()) {
+            positions.push_back(player.Position());
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    };
+    auto traced = [&](const std::string& what) {
+        return [&messages, what] {
+            for (const std::string& line : messages.Traces())
+                if (line.find(what) != std::string::npos) return true;
+            return false;
+        };
+    };
+    watch(std::chrono::seconds(10), [&] { return player.Position() > 1000; });
+    ASSERT_GT(player.Position(), 1000);
+
+    ASSERT_EQ(std::system("pactl suspend-sink v 1"), 0);
+    watch(std::chrono::seconds(4), traced("stopped taking sound"));
+    ASSERT_TRUE(traced("stopped taking sound")()) << "the stall was not noticed";
+    EXPECT_FALSE(player.HasSound());
+    const int noticed = player.Position();
+    watch(std::chrono::milliseconds(500), [] { return false; });
+    EXPECT_GE(player.Position() - noticed, 400) << "the clock stood still without the device";
+
+    ASSERT_EQ(std::system("pactl suspend-sink v 0"), 0);
+    watch(std::chrono::seconds(5), traced("takes sound again"));
+    EXPECT_TRUE(traced("takes sound again")()) << "the device came back unnoticed";
+    EXPECT_TRUE(player.HasSound());
+    watch(std::chrono::seconds(3), [] { return false; });
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << "the position went back";
+    EXPECT_GT(positions.back(), positions.front() + 4000);
+    player.Stop();
 }
 
 // Where PortAudio finds no output device, the accompaniment goes on with its silent clock. The
