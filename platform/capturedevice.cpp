@@ -8,6 +8,15 @@ namespace platform {
 
 CCaptureDevice::~CCaptureDevice() = default;
 
+bool CCaptureDevice::IsRecordablePcm(const WaveFormat& format, std::string& error) {
+    if (format.nFormatTag == kWaveFormatPcm && format.nBitsPerSample == 16 &&
+        format.nChannels != 0 && format.nBlockAlign == 2 * format.nChannels &&
+        format.nSamplesPerSec != 0)
+        return true;
+    error = "only 16-bit PCM can be recorded";
+    return false;
+}
+
 bool CCaptureDevice::Open(const WaveFormat& format, Notice notice) {
     {
         std::lock_guard lock(m_mutex);

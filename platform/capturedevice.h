@@ -75,6 +75,9 @@ protected:
     virtual void StopStream() = 0;  // no Deliver call is made after it returns
     virtual void CloseStream() = 0;
 
+    // Whether a backend that records 16-bit PCM can take the format; sets error when not.
+    static bool IsRecordablePcm(const WaveFormat& format, std::string& error);
+
     // Called by the backend with recorded bytes (whole frames). Fills the queued buffers in
     // order and hands back each one that becomes full; bytes with no buffer to go to are dropped.
     void Deliver(const char* bytes, std::size_t count);

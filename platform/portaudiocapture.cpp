@@ -25,12 +25,7 @@ std::string Failure(const char* what, PaError error) {
 CPortAudioCapture::~CPortAudioCapture() { Close(); }
 
 bool CPortAudioCapture::OpenStream(const WaveFormat& format, std::string& error) {
-    if (format.nFormatTag != kWaveFormatPcm || format.nBitsPerSample != 16 ||
-        format.nChannels == 0 || format.nBlockAlign != 2 * format.nChannels ||
-        format.nSamplesPerSec == 0) {
-        error = "only 16-bit PCM can be recorded";
-        return false;
-    }
+    if (!IsRecordablePcm(format, error)) return false;
     static std::once_flag quiet;
     std::call_once(quiet, [] { snd_lib_error_set_handler(QuietAlsa); });
 

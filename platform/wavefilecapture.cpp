@@ -21,12 +21,7 @@ CWaveFileCapture::~CWaveFileCapture() {
 }
 
 bool CWaveFileCapture::OpenStream(const WaveFormat& format, std::string& error) {
-    if (format.nFormatTag != kWaveFormatPcm || format.nBitsPerSample != 16 ||
-        format.nChannels == 0 || format.nBlockAlign != 2 * format.nChannels ||
-        format.nSamplesPerSec == 0) {
-        error = "only 16-bit PCM can be recorded";
-        return false;
-    }
+    if (!IsRecordablePcm(format, error)) return false;
     Join();
     if (!Load(format, error)) {
         m_samples.clear();

@@ -16,44 +16,17 @@
 #include <vector>
 
 #include "platform/messages.h"
+#include "tests/support/eventually.h"
+#include "tests/support/fakewavedevice.h"
 
 namespace {
 
 using platform::WaveHeader;
 
-// Polls a condition for a generous while; the worker handles buffers on its own time.
-template <typename Condition>
-bool Eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using testing_support::Eventually;
 
-class CFakeCapture : public CWaveDevice {
+class CFakeCapture : public testing_support::FakeWaveDevice {
 public:
-    int Open(const platform::WaveFormat& format, Notice notice) override {
-        std::lock_guard lock(m_mutex);
-        ++nOpens;
-        if (nOpenError) return nOpenError;
-        m_format = format;
-        m_notice = std::move(notice);
-        m_bOpen = true;
-        return paNoError;
-    }
-    int Prepare(WaveHeader* pHeader) override {
-        std::lock_guard lock(m_mutex);
-        pHeader->dwFlags |= platform::kWaveHeaderPrepared;
-        return paNoError;
-    }
-    int Unprepare(WaveHeader* pHeader) override {
-        std::lock_guard lock(m_mutex);
-        if (pHeader->dwFlags & platform::kWaveHeaderInQueue) return paBadBufferPtr;
-        pHeader->dwFlags &= ~platform::kWaveHeaderPrepared;
-        return paNoError;
-    }
     int Add(WaveHeader* pHeader) override {
         std::lock_guard lock(m_mutex);
         if (nAddsLeft == 0) return paInsufficientMemory;
@@ -82,10 +55,6 @@ public:
         if (pClosed) *pClosed = true;
         return paNoError;
     }
-    bool IsOpen() const override {
-        std::lock_guard lock(m_mutex);
-        return m_bOpen;
-    }
 
     // Test side: the buffers the device holds, and handing one back with bytes recorded into it.
     std::vector<WaveHeader*> Queued() const {
@@ -98,51 +67,23 @@ public:
     }
     // Fills the head buffer with the bytes and hands it back, as the device thread would.
     WaveHeader* Fill(const std::string& bytes) {
-        WaveHeader* pHeader = nullptr;
-        Notice notice;
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_queue.empty()) return nullptr;
-            pHeader = m_queue.front();
-            m_queue.pop_front();
+        return HandBackHead([&bytes](WaveHeader* pHeader) {
             const std::size_t n = std::min<std::size_t>(bytes.size(), pHeader->dwBufferLength);
             std::memcpy(pHeader->lpData, bytes.data(), n);
             pHeader->dwBytesRecorded = uint32_t(n);
-            pHeader->dwFlags =
-                (pHeader->dwFlags & ~platform::kWaveHeaderInQueue) | platform::kWaveHeaderDone;
-            notice = m_notice;
-        }
-        notice(pHeader);
-        return pHeader;
+        });
     }
     void ReturnAll() {
-        std::vector<WaveHeader*> all;
-        Notice notice;
-        {
-            std::lock_guard lock(m_mutex);
-            all.assign(m_queue.begin(), m_queue.end());
-            m_queue.clear();
-            for (WaveHeader* pHeader : all) pHeader->dwFlags &= ~platform::kWaveHeaderInQueue;
-            notice = m_notice;
-        }
-        for (WaveHeader* pHeader : all) notice(pHeader);
+        HandBackAll([] {});
     }
 
     // Set before Start; read under the device's lock or by the test thread only.
-    int nOpenError = paNoError;
     int nStartError = paNoError;
     int nResetError = paNoError;
     int nAddsLeft = -1;         // adds accepted before every further one fails; -1: no limit
     bool bHoldOnReset = false;  // a reset keeps the buffers: the test hands them back late
-    int nOpens = 0, nAdds = 0, nCloses = 0;
+    int nAdds = 0, nCloses = 0;
     std::atomic<bool>* pClosed = nullptr;  // set when closed; may outlive the device
-
-private:
-    mutable std::mutex m_mutex;
-    platform::WaveFormat m_format{};
-    Notice m_notice;
-    bool m_bOpen = false;
-    std::deque<WaveHeader*> m_queue;
 };
 
 // What the callback was given: the bytes of each buffer, and the thread it ran on.

@@ -15,20 +15,14 @@
 #include <vector>
 
 #include "platform/messages.h"
+#include "tests/support/eventually.h"
+#include "tests/support/fakewavedevice.h"
 
 namespace {
 
 using platform::WaveHeader;
 
-template <typename Condition>
-bool Eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using testing_support::Eventually;
 
 // One buffer as the device was given it.
 struct Written {
@@ -38,28 +32,8 @@ struct Written {
     std::string bytes;
 };
 
-class CFakePlayback : public CWaveDevice {
+class CFakePlayback : public testing_support::FakeWaveDevice {
 public:
-    int Open(const platform::WaveFormat& format, Notice notice) override {
-        std::lock_guard lock(m_mutex);
-        ++nOpens;
-        if (nOpenError) return nOpenError;
-        m_format = format;
-        m_notice = std::move(notice);
-        m_bOpen = true;
-        return paNoError;
-    }
-    int Prepare(WaveHeader* pHeader) override {
-        std::lock_guard lock(m_mutex);
-        pHeader->dwFlags |= platform::kWaveHeaderPrepared;
-        return paNoError;
-    }
-    int Unprepare(WaveHeader* pHeader) override {
-        std::lock_guard lock(m_mutex);
-        if (pHeader->dwFlags & platform::kWaveHeaderInQueue) return paBadBufferPtr;
-        pHeader->dwFlags &= ~platform::kWaveHeaderPrepared;
-        return paNoError;
-    }
     int Add(WaveHeader* pHeader) override {
         std::lock_guard lock(m_mutex);
         if (m_nRefuse > 0) {
@@ -83,43 +57,19 @@ public:
     }
     // Gives back what is still queued, as a real device does.
     int Close() override {
-        std::vector<WaveHeader*> left;
-        Notice notice;
-        {
-            std::lock_guard lock(m_mutex);
+        HandBackAll([this] {
             m_bOpen = false;
             m_nQueuedAtClose = int(m_queue.size());
             ++m_nCloses;
-            left.assign(m_queue.begin(), m_queue.end());
-            m_queue.clear();
-            for (WaveHeader* pHeader : left) pHeader->dwFlags &= ~platform::kWaveHeaderInQueue;
-            notice = m_notice;
-        }
-        for (WaveHeader* pHeader : left) notice(pHeader);
+        });
         return paNoError;
-    }
-    bool IsOpen() const override {
-        std::lock_guard lock(m_mutex);
-        return m_bOpen;
     }
 
     // Test side. Hands the head buffer back as played, once there is one (a refill may be on
     // its way).
     WaveHeader* Play() {
         if (!Eventually([this] { return QueueLength() > 0; })) return nullptr;
-        WaveHeader* pHeader = nullptr;
-        Notice notice;
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_queue.empty()) return nullptr;
-            pHeader = m_queue.front();
-            m_queue.pop_front();
-            pHeader->dwFlags =
-                (pHeader->dwFlags & ~platform::kWaveHeaderInQueue) | platform::kWaveHeaderDone;
-            notice = m_notice;
-        }
-        notice(pHeader);
-        return pHeader;
+        return HandBackHead([](WaveHeader*) {});
     }
     std::size_t QueueLength() const {
         std::lock_guard lock(m_mutex);
@@ -150,17 +100,9 @@ public:
         return m_nResets;
     }
 
-    int nOpenError = paNoError;  // set before Start
-    int nOpens = 0;              // owner thread only
-
 private:
-    mutable std::mutex m_mutex;
-    platform::WaveFormat m_format{};
-    Notice m_notice;
-    bool m_bOpen = false;
     int m_nRefuse = 0, m_nResetError = paNoError, m_nResets = 0, m_nCloses = 0;
     int m_nQueuedAtClose = -1;
-    std::deque<WaveHeader*> m_queue;
     std::vector<Written> m_written;
 };
 

@@ -23,21 +23,9 @@
 #include "audio/soundout.h"
 #include "engine/pitchtracker.h"
 #include "platform/messages.h"
+#include "tests/support/alsaleaks.h"
+#include "tests/support/eventually.h"
 #include "tests/support/pulseserver.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define QUORVEL_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUORVEL_ASAN 1
-#endif
-#endif
-#ifdef QUORVEL_ASAN
-// ALSA's plugins, loaded while PortAudio probes the devices, allocate in static initialisers and
-// never free; only the full stack shows that such an allocation came through ALSA.
-extern "C" const char* __lsan_default_options() { return "fast_unwind_on_malloc=0"; }
-extern "C" const char* __lsan_default_suppressions() { return "leak:libasound.so\n"; }
-#endif
 
 namespace {
 
@@ -45,15 +33,7 @@ constexpr int32_t kNote440 = 690;  // 440 Hz in tenths of a semitone
 constexpr int kToneBuffers = 24;   // of 2000 bytes, 3 s at 8000 Hz
 constexpr int kChunk = 960;        // samples per pitch-tracked piece, 0.12 s at 8000 Hz
 
-template <typename Condition>
-bool Eventually(Condition condition, int seconds = 20) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+using testing_support::Eventually;
 
 // Everything the recording thread handed on, as 16-bit mono samples.
 struct Recording {

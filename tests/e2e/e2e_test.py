@@ -40,8 +40,8 @@ PASSING_SCORE = 80.0
 
 
 class Run:
-    def __init__(self, program, desktop, out):
-        self.program, self.desktop, self.out = program, desktop, out
+    def __init__(self, program, desktop, sound, out):
+        self.program, self.desktop, self.sound, self.out = program, desktop, sound, out
         self.failures = []
 
     def shot(self, name):
@@ -149,76 +149,72 @@ def main():
     shutil.rmtree(args.out, ignore_errors=True)
     os.makedirs(args.out)
     recordings = os.path.join(args.demo, "recordings")
-    desktop = sound = program = None
     try:
+        stage = desk.Stage()
+    except desk.Unavailable as reason:
+        print(f"SKIPPED: {reason}")
+        return 77
+    with stage:
         try:
-            desktop = desk.Desktop()
-            sound = desk.SoundServer()
-        except desk.Unavailable as reason:
-            print(f"SKIPPED: {reason}")
-            return 77
-        library = desk.copy_library(args.demo, args.out)
-        program = desk.Program(args.quorvel, library, desktop, sound,
-                               log=os.path.join(args.out, "quorvel.log"))
-        run = Run(program, desktop, args.out)
-        run.sound = sound
-        time.sleep(1.0)
-
-        print("home screen")
-        desktop.run("xdotool", "mousemove", "0", "0")  # the pointer off the window
-        time.sleep(0.5)
-        home = run.shot("0-home")
-        program.click(*START)
-        choice = run.shot("0-choice")
-        run.check(desk.differing_pixels(home, choice, 0, 0, 800, 600) > 100000,
-                  "start leads to the choice of single songs or a medley")
-
-        print(f"a single song: {SINGLE_SONG}")
-        single = run.sing("single", False, [SINGLE_SONG],
-                          [os.path.join(recordings, SINGLE_SONG + ".wav")], timeout=90)
-
-        medley = None
-        if args.medley == "yes":
-            print("a medley: " + ", ".join(MEDLEY_SONGS))
-            program.click(*BACK)
-            pieces = desk.split_wav(os.path.join(recordings, "medley.wav"), MEDLEY_STARTS,
-                                    args.out)
-            medley = run.sing("medley", True, MEDLEY_SONGS, pieces, timeout=200)
-
-        print("leaving")
-        program.click(*BACK)
-        program.click(*BACK)  # the type choice's home button
-        run.shot("9-home-again")
-        program.click(*EXIT, settle=0.0)
-        status = program.wait_exit()
-        run.check(status == 0, f"the program ends with status 0 (it gave {status})")
-        stray = program.stray_children()
-        run.check(not stray, f"no process of the program is left ({stray})")
-        clients = sound.clients_of(program.pid)
-        run.check(not clients, f"the program's sound server clients are gone ({clients})")
-
-        if args.docs:
-            os.makedirs(args.docs, exist_ok=True)
-            for source, name in (("0-home", "home"), ("single-2-picked", "songs"),
-                                 ("single-3-singing", "singing"), ("single-4-score", "score")):
-                shutil.copy(os.path.join(args.out, source + ".png"),
-                            os.path.join(args.docs, name + ".png"))
-        print(f"final scores: single {single}, medley {medley}")
-        if run.failures:
-            print(f"{len(run.failures)} checks failed")
+            return scenario(stage, args, recordings)
+        except desk.Failure as failure:
+            print(f"FAIL {failure}")
             return 1
-        print("all checks passed")
-        return 0
-    except desk.Failure as failure:
-        print(f"FAIL {failure}")
+
+
+def scenario(stage, args, recordings):
+    """The whole visit, from the home screen to leaving; returns the exit status."""
+    desktop, sound = stage.desktop, stage.sound
+    library = desk.copy_library(args.demo, args.out)
+    program = stage.start(args.quorvel, library, log=os.path.join(args.out, "quorvel.log"))
+    run = Run(program, desktop, sound, args.out)
+    time.sleep(1.0)
+
+    print("home screen")
+    desktop.run("xdotool", "mousemove", "0", "0")  # the pointer off the window
+    time.sleep(0.5)
+    home = run.shot("0-home")
+    program.click(*START)
+    choice = run.shot("0-choice")
+    run.check(desk.differing_pixels(home, choice, 0, 0, 800, 600) > 100000,
+              "start leads to the choice of single songs or a medley")
+
+    print(f"a single song: {SINGLE_SONG}")
+    single = run.sing("single", False, [SINGLE_SONG],
+                      [os.path.join(recordings, SINGLE_SONG + ".wav")], timeout=90)
+
+    medley = None
+    if args.medley == "yes":
+        print("a medley: " + ", ".join(MEDLEY_SONGS))
+        program.click(*BACK)
+        pieces = desk.split_wav(os.path.join(recordings, "medley.wav"), MEDLEY_STARTS,
+                                args.out)
+        medley = run.sing("medley", True, MEDLEY_SONGS, pieces, timeout=200)
+
+    print("leaving")
+    program.click(*BACK)
+    program.click(*BACK)  # the type choice's home button
+    run.shot("9-home-again")
+    program.click(*EXIT, settle=0.0)
+    status = program.wait_exit()
+    run.check(status == 0, f"the program ends with status 0 (it gave {status})")
+    stray = program.stray_children()
+    run.check(not stray, f"no process of the program is left ({stray})")
+    clients = sound.clients_of(program.pid)
+    run.check(not clients, f"the program's sound server clients are gone ({clients})")
+
+    if args.docs:
+        os.makedirs(args.docs, exist_ok=True)
+        for source, name in (("0-home", "home"), ("single-2-picked", "songs"),
+                             ("single-3-singing", "singing"), ("single-4-score", "score")):
+            shutil.copy(os.path.join(args.out, source + ".png"),
+                        os.path.join(args.docs, name + ".png"))
+    print(f"final scores: single {single}, medley {medley}")
+    if run.failures:
+        print(f"{len(run.failures)} checks failed")
         return 1
-    finally:
-        if program:
-            program.close()
-        if sound:
-            sound.close()
-        if desktop:
-            desktop.close()
+    print("all checks passed")
+    return 0
 
 
 if __name__ == "__main__":

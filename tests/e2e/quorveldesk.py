@@ -217,22 +217,20 @@ class SoundServer:
                                 env={**os.environ, **self.env()}, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
+    def _client_blocks(self, pid):
+        """The server's descriptions of the clients that belong to process pid."""
+        return [block.strip() for block in (self.pactl("list", "clients") or "").split("\n\n")
+                if re.search(rf'application\.process\.id = "{pid}"', block)]
+
     def clients_of(self, pid):
-        """The server's clients that belong to process pid."""
-        listing = self.pactl("list", "clients") or ""
-        found = []
-        for block in listing.split("\n\n"):
-            if re.search(rf'application\.process\.id = "{pid}"', block):
-                found.append(block.strip().splitlines()[0])
-        return found
+        """The server's clients that belong to process pid ("Client #N" each)."""
+        return [block.splitlines()[0] for block in self._client_blocks(pid)]
 
     def streams_of(self, pid):
         """Where process pid plays to and records from: (sink names, source names)."""
-        sinks = {index: name for index, name in self._names("sinks")}
-        sources = {index: name for index, name in self._names("sources")}
-        clients = {block.strip().splitlines()[0].split("#")[-1]
-                   for block in (self.pactl("list", "clients") or "").split("\n\n")
-                   if re.search(rf'application\.process\.id = "{pid}"', block)}
+        sinks = dict(self._names("sinks"))
+        sources = dict(self._names("sources"))
+        clients = {name.split("#")[-1] for name in self.clients_of(pid)}
 
         def owned(kind, names, key):
             found = []
@@ -392,6 +390,33 @@ class Program:
     def close(self):
         _end(self.process)
         self._log.close()
+
+
+class Stage:
+    """A desktop and a sound server, and the program started on them; all ended on leaving a
+    `with` block. Raises Unavailable when the desktop or the sound server cannot start."""
+
+    def __init__(self):
+        self.program = None
+        self.desktop = Desktop()
+        try:
+            self.sound = SoundServer()
+        except Unavailable:
+            self.desktop.close()
+            raise
+
+    def start(self, executable, library, **options):
+        self.program = Program(executable, library, self.desktop, self.sound, **options)
+        return self.program
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        if self.program:
+            self.program.close()
+        self.sound.close()
+        self.desktop.close()
 
 
 def copy_library(demo, into):

@@ -18,8 +18,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <mutex>
@@ -33,24 +33,10 @@
 #include "platform/messages.h"
 #include "platform/mp3player.h"
 #include "platform/soundplayer.h"
+#include "tests/support/alsaleaks.h"
 #include "tests/support/pulseserver.h"
 
 extern char** environ;
-
-#if defined(__SANITIZE_ADDRESS__)
-#define QUORVEL_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUORVEL_ASAN 1
-#endif
-#endif
-#ifdef QUORVEL_ASAN
-// While PortAudio probes the devices, ALSA loads plugins whose static initialisers allocate and
-// never free, and unloads them before the leak check. Only the full stack (slow unwinding) shows
-// that such an allocation came through ALSA.
-extern "C" const char* __lsan_default_options() { return "fast_unwind_on_malloc=0"; }
-extern "C" const char* __lsan_default_suppressions() { return "leak:libasound.so\n"; }
-#endif
 
 namespace {
 
