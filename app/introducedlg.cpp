@@ -26,7 +26,7 @@ CIntroduceDlg::CIntroduceDlg(QWidget* parent) : QDialog(parent, Qt::Dialog) {
     };
 }
 
-void CIntroduceDlg::CreateModeless() {
+void CIntroduceDlg::CreateModeless(CMicrophonePanel::Devices devices) {
     display::InstallFontSubstitutions();
     setModal(false);
     resize(800, 600);
@@ -56,6 +56,11 @@ void CIntroduceDlg::CreateModeless() {
     m_hint->setObjectName(QStringLiteral("1110"));
     m_hint->setGeometry(Units(127, 69, 145, 8));
     m_hint->setAttribute(Qt::WA_TranslucentBackground);
+
+    // The microphone, left of the folder button on the page's card.
+    m_microphone = new CMicrophonePanel(this, std::move(devices));
+    m_microphone->setGeometry(56, 164, 352, 246);
+    m_microphone->hide();
 
     // Initialisation of the page: the folder button's look.
     m_btnOpenFolder->LoadIcons(256, 0);

@@ -1,5 +1,6 @@
-// The page laid over the main window for help (the lines of "init") and for the songs folder (a
-// hint where new songs go, and a button that opens the folder in the desktop's file browser).
+// The page laid over the main window for help (the lines of "init") and for the settings: the
+// songs folder (a hint where new songs go, and a button that opens the folder in the desktop's
+// file browser) and the microphone (CMicrophonePanel).
 #pragma once
 
 #include <QDialog>
@@ -9,14 +10,15 @@
 #include <functional>
 #include <string>
 
+#include "app/microphonepanel.h"
 #include "controls/btnst.h"
 
 class CIntroduceDlg : public QDialog {
 public:
     explicit CIntroduceDlg(QWidget* parent);
 
-    // Makes the window, hidden.
-    void CreateModeless();
+    // Makes the window, hidden; the microphone panel records and plays through these devices.
+    void CreateModeless(CMicrophonePanel::Devices devices = {});
     // Fills the help list from "init" in the working directory (code page 936): every line
     // followed by an empty entry, up to the first empty line.
     void LoadHelpText(const std::string& path = "init");
@@ -25,6 +27,7 @@ public:
     void SetFolderOpener(std::function<bool(const QString&)> opener) { m_open = std::move(opener); }
 
     QListWidget* HelpList() const { return m_listHelp; }
+    CMicrophonePanel* Microphone() const { return m_microphone; }
     QWidget* Control(int id) const;
 
 protected:
@@ -35,5 +38,6 @@ private:
     CButtonST* m_btnClose = nullptr;
     CButtonST* m_btnOpenFolder = nullptr;
     QLabel* m_hint = nullptr;
+    CMicrophonePanel* m_microphone = nullptr;
     std::function<bool(const QString&)> m_open;
 };

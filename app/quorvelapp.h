@@ -6,7 +6,8 @@
 class CQuorvelApp {
 public:
     struct Options {
-        std::string strCaptureFile;  // sing from this WAV instead of the microphone
+        std::string strCaptureFile;     // sing from this WAV instead of the microphone
+        bool bCheckMicrophone = false;  // only try whether the recording device opens
         bool bHelp = false;
         std::string strError;  // a command line it could not take
     };
@@ -15,4 +16,6 @@ public:
 
     // Runs the program; returns the exit status.
     int InitInstance(int argc, char** argv);
+    // Opens and closes the recording device: 0 when it opens, 1 (with the reason) when not.
+    static int CheckMicrophone();
 };

@@ -16,7 +16,10 @@
 #include <cstdio>
 
 #include "app/aboutdlg.h"
+#include "app/audiosettings.h"
 #include "display/fonts.h"
+#include "engine/inputmonitor.h"
+#include "platform/clickplayer.h"
 #include "platform/messages.h"
 #include "platform/mp3player.h"
 #include "platform/portaudiocapture.h"
@@ -40,7 +43,13 @@ CQuorvelDlg::CQuorvelDlg(Devices devices)
       m_hIcon(res::LoadIcon(128)),
       m_hHandCursor(res::LoadCursor(239)) {
     if (!m_devices.makeCapture)
-        m_devices.makeCapture = [] { return std::make_unique<platform::CPortAudioCapture>(); };
+        m_devices.makeCapture = [] {
+            return std::make_unique<platform::CPortAudioCapture>(CAudioSettings::Load().strDevice);
+        };
+    if (!m_devices.listInputs)
+        m_devices.listInputs = &platform::CPortAudioCapture::InputDeviceNames;
+    if (!m_devices.makeClicks)
+        m_devices.makeClicks = [] { return std::make_unique<platform::CClickPlayer>(); };
     if (!m_devices.makePlayer)
         m_devices.makePlayer = [] { return std::make_unique<platform::CMp3Player>(); };
     display::InstallFontSubstitutions();
@@ -51,6 +60,8 @@ CQuorvelDlg::CQuorvelDlg(Devices devices)
     m_display.SetSongSource([this] {
         return CHistogramCtrl::SongChoice{SongName().toStdString(), m_engine.m_bMedley != 0};
     });
+    // The display runs on the playing accompaniment's clock; between songs there is none.
+    m_display.SetClock([this] { return m_pPlayer ? m_pPlayer->Position() : 0; });
     CreateControls();
     qApp->installEventFilter(this);
     // The song-name boxes show the background except the one being typed into.
@@ -187,17 +198,9 @@ bool CQuorvelDlg::OnInitDialog() {
     setWindowIcon(m_hIcon);
 
     if (!m_engine.AllocateCaptureBuffers()) return false;
-    m_pCapture = m_devices.makeCapture();
-    m_engine.SetCaptureDevice(m_pCapture.get());
-    const bool opened = m_engine.OpenCapture([this](platform::WaveHeader* header) {
-        // Each filled buffer reaches the evaluation on this window's thread, one at a time.
-        QMetaObject::invokeMethod(
-            this, [this, header] { m_engine.OnWaveInData(header); }, Qt::QueuedConnection);
-    });
-    if (!opened) {
+    if (!OpenMicrophone(true))
         platform::ShowMessage("打开录音设备出错！", platform::MessageIcon::None, "警告");
-        return false;
-    }
+    // Without a microphone the window is still built whole; 开始演唱 then leads to the settings.
 
     m_rcDisplay = Control(1014)->geometry();
     m_link->SetTarget(QString::fromLatin1(kDownloadPage));
@@ -239,9 +242,52 @@ bool CQuorvelDlg::OnInitDialog() {
     m_pScoreDlg = new CScoreDlg(this);
     m_pScoreDlg->CreateModeless();
     m_pIntroDlg = new CIntroduceDlg(this);
-    m_pIntroDlg->CreateModeless();
+    m_pIntroDlg->CreateModeless(
+        {m_devices.makeCapture, m_devices.listInputs, m_devices.makeClicks});
+    // The settings page listens to the microphone itself; the window's device opens again (with
+    // the device chosen there) once the page's stream is closed.
+    m_pIntroDlg->Microphone()->SetClosedHandler([this] { OpenMicrophone(false); });
     m_bInitialised = true;
     return true;
+}
+
+bool CQuorvelDlg::OpenMicrophone(bool first) {
+    CloseMicrophone();
+    m_pCapture = m_devices.makeCapture();
+    m_engine.SetCaptureDevice(m_pCapture.get());
+    m_pCapture->SetStampClock([this]() -> int32_t {
+        const platform::CPlayer* player = m_pStampPlayer.load();
+        return player ? player->Position() : platform::kNoClockStamp;
+    });
+    auto notice = [this](platform::WaveHeader* header) {
+        // Each filled buffer reaches the evaluation on this window's thread, one at a time, as a
+        // notice by value: the header itself may be queued and filling again by then.
+        const engine::CaptureNotice notice = m_engine.MakeNotice(header);
+        QMetaObject::invokeMethod(
+            this, [this, notice] { m_engine.OnCaptureNotice(notice); }, Qt::QueuedConnection);
+    };
+    // The first time with the engine's own messages; afterwards 开始演唱 tells what is missing.
+    m_bMicrophone =
+        first ? m_engine.OpenCapture(notice) : m_pCapture->Open(engine::kCaptureFormat, notice);
+    if (!m_bMicrophone) return false;
+    // Until the user sets or measures one, the latency is what the stream reports.
+    m_engine.SetLatencyMs(CAudioSettings::Load().LatencyMs(m_pCapture->InputLatencyMs()));
+    const auto* portAudio = dynamic_cast<const platform::CPortAudioCapture*>(m_pCapture.get());
+    if (portAudio && portAudio->FellBack()) {
+        platform::Trace("capture device: " + portAudio->FallbackReason() + "\n");
+        CAudioSettings settings = CAudioSettings::Load();
+        settings.strDevice.clear();  // the default from now on: told once
+        settings.Save();
+        platform::ShowMessage(
+            "录音设备“" + portAudio->DeviceName() + "”已不可用，改用默认录音设备。",
+            platform::MessageIcon::Exclamation);
+    }
+    return true;
+}
+
+void CQuorvelDlg::CloseMicrophone() {
+    if (m_pCapture) m_pCapture->Close();
+    m_bMicrophone = false;
 }
 
 void CQuorvelDlg::Show(std::initializer_list<int> ids, bool visible) {
@@ -377,6 +423,12 @@ void CQuorvelDlg::OnExit() { accept(); }
 // Screens
 
 void CQuorvelDlg::OnStartSinging() {
+    if (m_bInitialised && !m_bMicrophone) {
+        platform::ShowMessage("没有可用的麦克风。请在“麦克风设置”里选择一个能打开的录音设备。",
+                              platform::MessageIcon::Exclamation);
+        OnSettingsPage();
+        return;
+    }
     Show({1081, 1082, 1083, 1084, 1079}, false);
     Show({1089}, true);
     m_nScreen = 3;
@@ -503,6 +555,7 @@ void CQuorvelDlg::OnRoleBoy() { m_engine.m_bHighOffset = 1; }
 void CQuorvelDlg::OnRoleGirl() { m_engine.m_bHighOffset = 0; }
 
 void CQuorvelDlg::ShowPage(bool help) {
+    m_pIntroDlg->Microphone()->setVisible(!help);  // before the page shows: it opens a stream
     m_pIntroDlg->show();
     m_pIntroDlg->setGeometry(geometry());  // exactly over the main window
     m_pIntroDlg->Control(1108)->setVisible(help);
@@ -519,7 +572,10 @@ void CQuorvelDlg::OnHelpPage() {
 }
 
 void CQuorvelDlg::OnSettingsPage() {
-    if (m_pIntroDlg) ShowPage(false);
+    if (!m_pIntroDlg) return;
+    // The page's own stream listens to the microphone meanwhile (no session runs on this screen).
+    if (!IsSessionRunning()) CloseMicrophone();
+    ShowPage(false);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -537,7 +593,7 @@ void CQuorvelDlg::OnConfirm() {
         update();
         return;
     }
-    if (!m_bInitialised) return;  // without a capture device there is nothing to sing with
+    if (!m_bInitialised || !m_bMicrophone) return;  // nothing to sing with
 
     Show({1074, 1105}, true);
     if (m_picStage->Load(m_radioBoy->isChecked() ? 245 : 246, "GIF")) m_picStage->Draw();
@@ -558,19 +614,37 @@ void CQuorvelDlg::OnConfirm() {
     update();
 
     if (!StartSession()) {
-        // The song cannot be sung: the loader has said why; back to the list, names kept.
+        // The song cannot be sung: the loader has said why.
         EndSession();
-        SetCaption(true);
-        m_nScreen = 1;
-        Show({1105, 1039, 1014, 1041, 1040, 1098, 1100, 1074}, false);
-        m_picStage->StopAnimation();
-        if (m_bMedleyList)
-            Show({1072, 1045, 1046, 1047, 1048, 1064, 1094, 1090, 1091, 1092, 1093}, true);
-        else
-            Show({1072, 1046, 1064, 1094, 1091}, true);
-        m_engine.ReleaseWork();
-        update();
+        ReturnToList();
     }
+}
+
+void CQuorvelDlg::ReturnToList() {
+    SetCaption(true);
+    m_nScreen = 1;
+    m_engine.m_fTotal = 0.0f;  // nothing of this session counts towards the next
+    Show({1105, 1039, 1014, 1041, 1040, 1098, 1100, 1074}, false);
+    m_picStage->StopAnimation();
+    if (m_bMedleyList)
+        Show({1072, 1045, 1046, 1047, 1048, 1064, 1094, 1090, 1091, 1092, 1093}, true);
+    else
+        Show({1072, 1046, 1064, 1094, 1091}, true);
+    m_engine.ReleaseWork();
+    update();
+}
+
+void CQuorvelDlg::NextSongDue() {
+    // The next song starts as a step of its own, once the buffer that ended this one is handled.
+    m_bNextSongDue = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!m_bNextSongDue) return;  // the user stopped singing meanwhile
+            m_bNextSongDue = false;
+            if (!m_engine.StartNextSong()) ReturnToList();  // the loader has said why
+        },
+        Qt::QueuedConnection);
 }
 
 bool CQuorvelDlg::StartSession() {
@@ -591,7 +665,8 @@ bool CQuorvelDlg::StartSession() {
     if (!m_engine.LoadReference(song.toStdString())) return false;
     m_display.SetReferenceData(m_engine.m_pRefRecord, m_engine.m_pStartTimes, m_engine.m_pEndTimes,
                                m_engine.m_nPoints);
-    m_display.SetLineCounts(m_engine.m_pLineCounts);
+    // L: the user's, typed or calibrated, else what the open stream reports.
+    m_engine.SetLatencyMs(CAudioSettings::Load().LatencyMs(m_pCapture->InputLatencyMs()));
     m_engine.BeginSession();
     m_lineBar.SetPos(0);
     m_timeBar.SetPos(0);
@@ -620,6 +695,7 @@ void CQuorvelDlg::StartAccompaniment() {
     m_pPlayer = m_pPlayerObject.get();
     m_pPlayer->Open(path.toStdString());
     m_pPlayer->Play();
+    m_pStampPlayer = m_pPlayer;
     m_nSongLength = m_pPlayer->Length();
     m_timeBar.SetRange32(0, m_nSongLength / 1000);
 }
@@ -628,6 +704,7 @@ void CQuorvelDlg::StopSinging() {
     if (!m_pPlayer) return;
     m_pPlayer->Stop();
     m_pPlayer = nullptr;
+    m_pStampPlayer = nullptr;
     m_engine.StopTimeThread();
     m_engine.m_fTime = 0.0f;
     m_engine.ResetCapture();
@@ -636,6 +713,7 @@ void CQuorvelDlg::StopSinging() {
 void CQuorvelDlg::FreeReference() {
     m_engine.FreeReference();
     m_pPlayer = nullptr;
+    m_pStampPlayer = nullptr;
 }
 
 void CQuorvelDlg::ClearGrade() {
@@ -648,6 +726,7 @@ void CQuorvelDlg::ClearGrade() {
 }
 
 void CQuorvelDlg::EndSession() {
+    m_bNextSongDue = false;
     StopSinging();
     m_engine.StopTimeThread();
     FreeReference();

@@ -12,9 +12,11 @@
 #include <QListWidget>
 #include <QRadioButton>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/introducedlg.h"
 #include "controls/bitbuttonnl.h"
@@ -27,6 +29,7 @@
 #include "engine/engineview.h"
 #include "engine/singingengine.h"
 #include "platform/capturedevice.h"
+#include "platform/clickplayer.h"
 #include "platform/player.h"
 
 class CQuorvelDlg : public QDialog, public engine::CEngineView {
@@ -34,14 +37,21 @@ public:
     // Where the microphone and the accompaniment come from; the defaults are the real devices.
     struct Devices {
         std::function<std::unique_ptr<platform::CCaptureDevice>()> makeCapture;
+        // The recording devices the settings page offers, and what plays its calibration clicks.
+        std::function<std::vector<std::string>()> listInputs;
+        std::function<std::unique_ptr<platform::CClickPlayer>()> makeClicks;
         std::function<std::unique_ptr<platform::CPlayer>()> makePlayer;
     };
 
     explicit CQuorvelDlg(Devices devices = {});
     ~CQuorvelDlg() override;
 
-    // Initialisation; false when it stopped early (no capture buffers or no capture device).
+    // Initialisation; false when it stopped early (no memory for the capture buffers).
+    // Without a microphone it still builds the whole window (after the two messages) and returns
+    // true; singing then waits for a device chosen on the settings page.
     bool OnInitDialog();
+    // Whether the capture device is open, so that a song can be sung.
+    bool HasMicrophone() const { return m_bMicrophone; }
 
     // How a control's text and background are painted (the colour rules of the dialog).
     struct ControlColours {
@@ -93,12 +103,9 @@ public:
 
     // engine::CEngineView
     void SetGradeText(const std::string& text) override;
-    int FramesFed() override { return m_display.FramesFed(); }
-    float LeadTicks() override { return m_display.LeadTicks(); }
     int DisplayHeight() override { return m_rcDisplay.height(); }
     void SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) override;
     void RestartDisplay() override;
-    void SetDisplayTime(float seconds) override { m_display.SetPlaybackTime(seconds); }
     void SetLineBarPos(int position) override { m_lineBar.SetPos(position); }
     void SetTimeBarPos(int seconds) override { m_timeBar.SetPos(seconds); }
     void StopSinging() override;
@@ -106,6 +113,7 @@ public:
     bool StartSession() override;
     void SetScore(float score) override;
     void EndSession() override;
+    void NextSongDue() override;
     void UpdateControls() override {}
     void OnLineScored(const engine::LineReport& report) override;
 
@@ -120,6 +128,9 @@ protected:
 
 private:
     void CreateControls();
+    // Makes and opens the capture device the settings name; first: the engine's own messages.
+    bool OpenMicrophone(bool first);
+    void CloseMicrophone();
     void Show(std::initializer_list<int> ids, bool visible);
     QString SongName() const;
     QString BoxText(int id) const;
@@ -127,6 +138,8 @@ private:
     void SetCaption(bool caption);
     void ShowPage(bool help);
     void PaintSongBoxes();
+    // After a song that could not be sung: back to the song list, the names kept.
+    void ReturnToList();
 
     Devices m_devices;
     engine::CSingingEngine m_engine;
@@ -134,6 +147,9 @@ private:
     std::unique_ptr<platform::CPlayer>
         m_pPlayerObject;                     // kept after a stop: its answers stay valid
     platform::CPlayer* m_pPlayer = nullptr;  // the playing accompaniment (m_hPlayer)
+    // The player capture buffers are stamped from: set while a song plays, cleared before the
+    // capture device is reset, so the device's thread never reads a player that is going away.
+    std::atomic<const platform::CPlayer*> m_pStampPlayer{nullptr};
 
     QIcon m_hIcon;
     QCursor m_hHandCursor;
@@ -154,6 +170,8 @@ private:
     int m_nListCount = 0;
     int m_nSongLength = 0;
     bool m_bInitialised = false;
+    bool m_bMicrophone = false;   // the capture device is open
+    bool m_bNextSongDue = false;  // a medley's next song is posted to start
 
     // Controls.
     CHistogramCtrl m_display;

@@ -72,11 +72,7 @@ void BM_OnWaveInDataLinePath(benchmark::State& state) {
     std::string record = "4000";
     for (int i = 0; i < 4000; ++i) record += i % 100 < 80 ? " 690" : " 0";
     WriteSong(library.Path(), "song", SongFiles{"2", "1 200", "100 201", {{1, record}}});
-    class View : public engine::CNullEngineView {
-    public:
-        int FramesFed() override { return 1000; }
-        float LeadTicks() override { return 250.0f; }
-    } view;
+    engine::CNullEngineView view;
     engine::CSingingEngine engine(view);
     engine.SetLibraryFolder(library.Path().string());
     if (!engine.LoadReference("song")) {

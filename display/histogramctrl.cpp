@@ -3,6 +3,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <algorithm>
 #include <cstring>
 
 #include "display/fonts.h"
@@ -11,7 +12,6 @@
 namespace {
 
 constexpr int kTickMs = 15;
-constexpr int kScroll = 3;  // pixels per tick
 const QColor kBackground(0, 0, 0);
 const QColor kReference(0, 130, 66);
 const QColor kBar(64, 0, 128);
@@ -26,7 +26,8 @@ const QColor kLyric(162, 162, 162);
 QString UnitText(const std::string& bytes) {
     std::string utf8;
     if (platform::Cp936ToUtf8(bytes, utf8)) return QString::fromUtf8(utf8);
-    if (bytes.size() > 1 && platform::Cp936ToUtf8(bytes.substr(1), utf8)) return QString::fromUtf8(utf8);
+    if (bytes.size() > 1 && platform::Cp936ToUtf8(bytes.substr(1), utf8))
+        return QString::fromUtf8(utf8);
     if (bytes.size() > 1 && platform::Cp936ToUtf8(bytes.substr(0, bytes.size() - 1), utf8))
         return QString::fromUtf8(utf8);
     return QString();
@@ -55,7 +56,6 @@ bool CHistogramCtrl::Create(QWidget* parent, const QRect& rect, int id) {
         m_pModel = std::make_unique<engine::CHistogramModel>(rect.width(), rect.height());
         m_pModel->SetLibraryFolder(m_strLibrary);
         m_pModel->SetReferenceData(m_pBlocks, m_pStarts, m_pEnds, m_nPoints);
-        m_pModel->SetLineCounts(m_pLineCounts);
     }
     show();
     if (!CreateSurface()) return false;
@@ -105,70 +105,75 @@ void CHistogramCtrl::SetReferenceData(const int32_t* blocks, const float* starts
     m_pModel->SetReferenceData(blocks, starts, ends, points);
 }
 
-void CHistogramCtrl::SetLineCounts(const int* counts) {
-    m_pLineCounts = counts;
-    m_pModel->SetLineCounts(counts);
-}
-
-void CHistogramCtrl::SetPlaybackTime(float seconds) { m_pModel->SetPlaybackTime(seconds); }
-
 void CHistogramCtrl::SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) {
     m_pModel->SetPitchMarker(y, nearFlag, hitFlag, farFlag);
 }
 
-int CHistogramCtrl::FramesFed() const { return m_pModel->FramesFed(); }
-
-float CHistogramCtrl::LeadTicks() const { return m_pModel->LeadTicks(); }
-
 void CHistogramCtrl::DrawTick() {
-    if (m_surface.isNull()) return;
-    const int w = m_surface.width();
-    const int h = m_surface.height();
+    if (m_surface.isNull() || !m_clock) return;
+    const engine::HistogramFrame& frame = m_pModel->Advance(m_clock());
+    Scroll(frame.nScroll);
 
-    // The picture moves 3 pixels left; the three right-most columns keep what they had.
-    for (int y = 0; y < h; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(m_surface.scanLine(y));
-        std::memmove(line, line + kScroll, static_cast<std::size_t>(w - kScroll) * sizeof(QRgb));
-    }
-
-    const engine::HistogramTick tick = m_pModel->Tick();
     QPainter painter(&m_surface);
-    if (tick.bDot) {
-        painter.setPen(QPen(kReference, 6, Qt::SolidLine, Qt::RoundCap));
-        painter.drawPoint(tick.nDotX, tick.nDotY);
-    }
-    if (tick.bLyric) DrawLyric(painter, tick);
+    painter.setPen(QPen(kReference, 6, Qt::SolidLine, Qt::RoundCap));
+    for (const engine::HistogramDot& dot : frame.dots) painter.drawPoint(dot.nX, dot.nY);
+    for (const engine::HistogramLyric& unit : frame.lyrics) DrawLyric(painter, unit);
 
     // The marker: far wins over hit, hit over near; with no flag the dots' 6-pixel pen.
     QPen marker(kReference, 6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    switch (tick.pen) {
-    case engine::MarkerPen::Near: marker = QPen(kNear, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin); break;
-    case engine::MarkerPen::Hit: marker = QPen(kHit, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin); break;
-    case engine::MarkerPen::Far: marker = QPen(kFar, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin); break;
-    case engine::MarkerPen::Reference: break;
+    switch (frame.pen) {
+        case engine::MarkerPen::Near:
+            marker = QPen(kNear, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+            break;
+        case engine::MarkerPen::Hit:
+            marker = QPen(kHit, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+            break;
+        case engine::MarkerPen::Far:
+            marker = QPen(kFar, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+            break;
+        case engine::MarkerPen::Reference:
+            break;
     }
     painter.setPen(marker);
-    const QPoint chevron[3] = {{20, tick.nMarkerY + 7}, {50, tick.nMarkerY}, {20, tick.nMarkerY - 7}};
+    const QPoint chevron[3] = {
+        {20, frame.nMarkerY + 7}, {50, frame.nMarkerY}, {20, frame.nMarkerY - 7}};
     painter.drawPolyline(chevron, 3);
 
-    if (tick.bStrip) {
+    if (frame.bStrip) {
         // The 20-pixel outline of (0, 0)–(20, H) covers the left 29 columns; the bar lies on it.
-        painter.fillRect(QRect(0, 0, 29, h), kStrip);
+        painter.fillRect(QRect(0, 0, 29, m_surface.height()), kStrip);
         painter.fillRect(m_rcBar, kBar);
     }
     painter.end();
     update();
 }
 
-void CHistogramCtrl::DrawLyric(QPainter& painter, const engine::HistogramTick& tick) {
-    const QString text = UnitText(tick.strLyric);
+void CHistogramCtrl::Scroll(int pixels) {
+    if (pixels <= 0) return;
+    const int w = m_surface.width();
+    const int h = m_surface.height();
+    if (pixels >= w) {
+        m_surface.fill(kBackground);
+        return;
+    }
+    // The picture moves left; the columns that come free on the right are cleared.
+    const QRgb background = kBackground.rgb();
+    for (int y = 0; y < h; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(m_surface.scanLine(y));
+        std::memmove(line, line + pixels, static_cast<std::size_t>(w - pixels) * sizeof(QRgb));
+        std::fill(line + (w - pixels), line + w, background);
+    }
+}
+
+void CHistogramCtrl::DrawLyric(QPainter& painter, const engine::HistogramLyric& unit) {
+    const QString text = UnitText(unit.strText);
     if (text.isEmpty()) return;
     painter.save();
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setFont(m_fontLyric);
     painter.setPen(kLyric);
     // The unit's top-left corner is given; the text sits on the font's ascent below it.
-    painter.drawText(QPoint(tick.nLyricX, tick.nLyricY + QFontMetrics(m_fontLyric).ascent()), text);
+    painter.drawText(QPoint(unit.nX, unit.nY + QFontMetrics(m_fontLyric).ascent()), text);
     painter.restore();
 }
 

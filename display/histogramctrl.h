@@ -1,8 +1,9 @@
 // The pitch and lyrics display of the singing screen: the reference melody scrolls in from the
 // right as green dots with the lyric under its notes, and a chevron on the left shows the
-// singer's pitch in the colour of the last comparison. Every 15 ms the picture moves 3 pixels
-// left and the tick's new content is drawn into an off-screen surface; a paint only copies the
-// surface. What to draw on each tick is decided by engine::CHistogramModel.
+// singer's pitch in the colour of the last comparison. Every 15 ms a tick reads the song's
+// playback clock; the picture moves 3 pixels left for every 15 ms the clock has gone on since the
+// last tick (so a late tick catches up) and the new content is drawn into an off-screen surface;
+// a paint only copies the surface. What to draw is decided by engine::CHistogramModel.
 #pragma once
 
 #include <QImage>
@@ -35,22 +36,23 @@ public:
     // Stops the ticks and takes the window away; a later Create starts with a new surface.
     void DestroyDisplay();
 
-    // The feed starts over (see CHistogramModel::Restart) and the ticks run every 15 ms.
+    // The display starts over for a song whose clock starts at 0 (see CHistogramModel::Restart)
+    // and the ticks run every 15 ms.
     void Restart();
+    // The song's playback position in milliseconds (the accompaniment's), read on every tick.
+    // Without a clock a tick draws nothing.
+    void SetClock(std::function<int()> clock) { m_clock = std::move(clock); }
     // Loads the lyric of the song the main window names (see SetSongSource).
     bool LoadLyrics();
     void SetSongSource(std::function<SongChoice()> source) { m_songSource = std::move(source); }
     void SetLibraryFolder(const std::string& folder);
 
-    void SetReferenceData(const int32_t* blocks, const float* starts, const float* ends, int points);
-    void SetLineCounts(const int* counts);
-    // Safe from any thread.
-    void SetPlaybackTime(float seconds);
+    void SetReferenceData(const int32_t* blocks, const float* starts, const float* ends,
+                          int points);
     void SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag);
-    int FramesFed() const;
-    float LeadTicks() const;
 
-    // One 15 ms step: scroll, dot, lyric unit, marker, strip; then a repaint is asked for.
+    // One tick: reads the clock, moves the picture on to it, draws the dots and lyric units that
+    // came into view, the marker and the strip; then a repaint is asked for.
     void DrawTick();
 
     const QImage& Surface() const { return m_surface; }
@@ -60,7 +62,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void DrawLyric(QPainter& painter, const engine::HistogramTick& tick);
+    void Scroll(int pixels);
+    void DrawLyric(QPainter& painter, const engine::HistogramLyric& unit);
 
     // Made for the main dialog's 800 × 110 band, and made again by Create for another size.
     std::unique_ptr<engine::CHistogramModel> m_pModel;
@@ -69,8 +72,8 @@ private:
     const float* m_pStarts = nullptr;
     const float* m_pEnds = nullptr;
     int m_nPoints = 0;
-    const int* m_pLineCounts = nullptr;
     std::function<SongChoice()> m_songSource;
+    std::function<int()> m_clock;
     QImage m_surface;
     QRect m_rcBar;
     QTimer m_timer;

@@ -1,8 +1,7 @@
 // What the singing engine needs from around it: the screen (display, bars, grade label) and the
 // session routines of the shell. The main dialog implements it with its controls; the headless
 // scorer and the tests implement it without any. Everything is called on the thread that runs
-// the evaluation, except SetDisplayTime and SetTimeBarPos, which the playback poller calls from
-// its own thread.
+// the evaluation, except SetTimeBarPos, which the playback poller calls from its own thread.
 #pragma once
 
 #include <string>
@@ -25,6 +24,16 @@ struct LineReport {
     std::string strGrade;   // the grade word shown
 };
 
+// One buffer of a line compared with the reference.
+struct BufferReport {
+    int nLine = 0;      // the line of its song
+    int nRefIndex = 0;  // the reference value it was compared with (may lie outside the line)
+    int nClockMs = 0;   // the playback position it was judged at (its stamp, or the poller's)
+    bool bHit = false;  // the marker's verdict
+    bool bNear = false;
+    bool bFar = false;
+};
+
 class CEngineView {
 public:
     virtual ~CEngineView() = default;
@@ -33,16 +42,11 @@ public:
     // colour follows the word. " " blanks it.
     virtual void SetGradeText(const std::string& text) = 0;
 
-    // The pitch display: reference values fed for the current line, the distance from the feed
-    // edge to the marker in values, the height of the display area in pixels, the marker.
-    virtual int FramesFed() = 0;
-    virtual float LeadTicks() = 0;
+    // The pitch display: the height of its area in pixels, and the marker.
     virtual int DisplayHeight() = 0;
     virtual void SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) = 0;
     // The display starts over for the next song of a medley: Restart, then LoadLyrics.
     virtual void RestartDisplay() = 0;
-    // The playback time for the display's feed (poller thread).
-    virtual void SetDisplayTime(float seconds) = 0;
 
     // The line bar (control 1039, percent sung on pitch) and the time bar (control 1100, seconds;
     // poller thread).
@@ -57,11 +61,16 @@ public:
     virtual void ShowScore() = 0;
     virtual void SetScore(float score) = 0;
     virtual void EndSession() = 0;
+    // A medley song is over and the next is due: the shell calls the engine's StartNextSong,
+    // at once or as a step of its own after the buffer's handling.
+    virtual void NextSongDue() = 0;
 
     // Controls bound to the dialog's members are refreshed after every buffer.
     virtual void UpdateControls() {}
     // A line has been scored (after its grade is shown).
     virtual void OnLineScored(const LineReport&) {}
+    // A buffer of a line has been compared with the reference (after the marker is set).
+    virtual void OnBufferJudged(const BufferReport&) {}
 };
 
 }  // namespace engine
@@ -73,12 +82,9 @@ namespace engine {
 class CNullEngineView : public CEngineView {
 public:
     void SetGradeText(const std::string&) override {}
-    int FramesFed() override { return 0; }
-    float LeadTicks() override { return 0.0f; }
     int DisplayHeight() override { return 110; }
     void SetPitchMarker(int, int, int, int) override {}
     void RestartDisplay() override {}
-    void SetDisplayTime(float) override {}
     void SetLineBarPos(int) override {}
     void SetTimeBarPos(int) override {}
     void StopSinging() override {}
@@ -87,6 +93,7 @@ public:
     void ShowScore() override {}
     void SetScore(float) override {}
     void EndSession() override {}
+    void NextSongDue() override {}
 };
 
 }  // namespace engine

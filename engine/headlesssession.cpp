@@ -25,6 +25,7 @@ CHeadlessSession::CHeadlessSession(std::vector<std::string> songs, int role, std
     m_engine.m_bMedley = m_songs.size() > 1;
     m_engine.m_bHighOffset = role == 2 ? 0 : 1;
     m_engine.SetCaptureDevice(&m_capture);
+    m_capture.SetStampClock([this] { return static_cast<int32_t>(m_player.Position()); });
 }
 
 CHeadlessSession::~CHeadlessSession() { m_engine.SetCaptureDevice(nullptr); }
@@ -62,11 +63,9 @@ SessionResult CHeadlessSession::Sing(const std::vector<int16_t>& stereo) {
     while (m_bSessionUp) {
         m_bSongStarted = false;
         for (int time = 0; m_bSessionUp && !m_bSongStarted; time += kStepMs) {
-            if (time % kPollMs == 0) {
-                m_player.SetClock(time);
-                m_engine.PollPlaybackTime(m_player);
-            }
-            if (time > 0 && time % kTickMs == 0 && m_bDisplayUp) m_display.Tick();
+            m_player.SetClock(time);
+            if (time % kPollMs == 0) m_engine.PollPlaybackTime(m_player);
+            if (time > 0 && time % kTickMs == 0 && m_bDisplayUp) m_display.Advance(time);
             if (time > 0 && time % kBufferMs == 0) {
                 // The next 960 frames of the recording, filled up with silence.
                 std::fill(block.begin(), block.end(), int16_t{0});
@@ -135,7 +134,6 @@ bool CHeadlessSession::StartSession() {
     m_result.songs.push_back(SongResult{song, {}});
     m_display.SetReferenceData(m_engine.m_pRefRecord, m_engine.m_pStartTimes, m_engine.m_pEndTimes,
                                m_engine.m_nPoints);
-    m_display.SetLineCounts(m_engine.m_pLineCounts);
     m_engine.BeginSession();
     m_nLineBar = 0;
     m_nTimeBar = 0;

@@ -5,9 +5,10 @@
 // The clock, per song, in whole milliseconds from 0 when the song's session starts:
 // - the poller runs at 0, 50, 100, …: the player's position is the song time;
 // - the display ticks at 15, 30, 45, … (it restarts at 0);
+// - the player's position is the song time at every millisecond;
 // - capture buffer i of the song arrives at 120 (i + 1) with the next 960 frames of the
-//   recording, filled up with silence once it has ended; the recording does not restart when a
-//   medley moves on to its next song;
+//   recording, filled up with silence once it has ended, stamped with the player's position;
+//   the recording does not restart when a medley moves on to its next song;
 // - events at the same time run in that order: poller, tick, buffer.
 #pragma once
 
@@ -53,12 +54,9 @@ public:
 
     // CEngineView
     void SetGradeText(const std::string& text) override;
-    int FramesFed() override { return m_display.FramesFed(); }
-    float LeadTicks() override { return m_display.LeadTicks(); }
     int DisplayHeight() override { return m_display.Height(); }
     void SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) override;
     void RestartDisplay() override;
-    void SetDisplayTime(float seconds) override { m_display.SetPlaybackTime(seconds); }
     void SetLineBarPos(int position) override { m_nLineBar = position; }
     void SetTimeBarPos(int seconds) override { m_nTimeBar = seconds; }
     void StopSinging() override;
@@ -67,6 +65,7 @@ public:
     void ShowScore() override { m_bScoreShown = true; }
     void SetScore(float score) override { m_result.fFinal = score; }
     void EndSession() override;
+    void NextSongDue() override { m_engine.StartNextSong(); }
     void OnLineScored(const LineReport& report) override;
 
 private:

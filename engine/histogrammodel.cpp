@@ -15,10 +15,20 @@ namespace {
 constexpr const char* kNoSong = "请打开歌曲列表，选择要演唱的曲目";
 constexpr const char* kEmptyFile = "文件为空!";
 
-constexpr int kDotInset = 50;   // the dots enter this far left of the right edge
-constexpr int kFeedInset = 30;  // base x of a lyric unit on a tick that drew a dot
-constexpr int kScrollStep = 3;  // pixels the picture moves per tick
-constexpr int kDefaultWordTicks = 25;
+constexpr int kMarkerX = 50;    // the marker tip; a dot is there when the music plays it
+constexpr int kFeedInset = 50;  // the dots enter this far left of the right edge
+constexpr int kStepMs = 15;     // one reference value, one step of the picture
+constexpr int kStepPixels = 3;  // pixels the picture moves per step
+constexpr int kMsPerPixel = kStepMs / kStepPixels;
+constexpr int kDotRadius = 3;   // of the 6-px pen
+constexpr int kLyricInset = 3;  // a unit starts at the left edge of its note's first dot
+constexpr double kLongestStartSeconds = 1e7;  // start times are held inside ±this
+
+int64_t FloorDiv(int64_t a, int64_t b) {
+    int64_t q = a / b;
+    if (a % b != 0 && (a < 0) != (b < 0)) --q;
+    return q;
+}
 
 int Find(const std::string& text, char c, int from) {
     if (from < 0) from = 0;
@@ -28,37 +38,52 @@ int Find(const std::string& text, char c, int from) {
 
 }  // namespace
 
-CHistogramModel::CHistogramModel(int width, int height) : m_nWidth(width), m_nHeight(height) {}
+CHistogramModel::CHistogramModel(int width, int height)
+    : m_nWidth(width),
+      m_nHeight(height),
+      m_nLeadMs(int64_t{kMsPerPixel} * std::max(0, width - kFeedInset - kMarkerX)) {}
 
 void CHistogramModel::SetReferenceData(const int32_t* blocks, const float* starts,
                                        const float* ends, int points) {
-    if (!blocks || !starts || !ends) {
-        blocks = nullptr;
-        starts = ends = nullptr;
-        points = 0;
+    m_pBlocks = nullptr;
+    m_lines.clear();
+    if (blocks && starts && ends && points >= 2) {
+        m_pBlocks = blocks;
+        m_lines.reserve(static_cast<std::size_t>(points - 1));
+        int offset = 0;
+        for (int line = 0; line <= points - 2; ++line) {
+            Line record;
+            record.nOffset = offset;
+            record.nCount = std::max(0, blocks[offset]);
+            double start = static_cast<double>(starts[line]);
+            if (!std::isfinite(start)) start = 0.0;
+            start = std::clamp(start, -kLongestStartSeconds, kLongestStartSeconds);
+            record.nStartMs = std::llround(start * 1000.0);
+            m_lines.push_back(record);
+            offset += record.nCount + 1;
+        }
     }
-    m_pBlocks = m_pBlock = blocks;
-    m_nBlockLine = 0;
-    m_pStarts = starts;
-    m_pEnds = ends;
-    m_nStartCount = points;
+    Rewind();
+    m_bFresh = true;
 }
 
 void CHistogramModel::Restart() {
     m_bNear = 0;
     m_bHit = 0;
     m_bFar = 1;
-    m_nFeedLine = 0;
-    m_fTime.store(0.0f, std::memory_order_relaxed);
-    m_nFed = 0;
-    m_nPrevNoteEnd = 0;
-    m_nIndex = 1;
     m_nMarkerY = 80;
     m_nCharPos = 0;
     m_bStripOn = 0;
-    m_nMarkerLine = 0;
-    m_fLeadTicks = static_cast<float>(static_cast<float>(m_nWidth - kDotInset) / 3.0);
-    m_fLeadSeconds = static_cast<float>(m_fLeadTicks * 15.5 * 0.001);
+    Rewind();
+    m_bFresh = true;
+    m_nLastStep = 0;
+}
+
+void CHistogramModel::Rewind() {
+    m_nLine = 0;
+    m_nIndex = 0;
+    // Lines without values have nothing to enter.
+    while (m_nLine < static_cast<int>(m_lines.size()) && m_lines[m_nLine].nCount == 0) ++m_nLine;
 }
 
 void CHistogramModel::SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) {
@@ -68,21 +93,8 @@ void CHistogramModel::SetPitchMarker(int y, int nearFlag, int hitFlag, int farFl
     m_bFar = farFlag;
 }
 
-bool CHistogramModel::HasLines() const { return m_nStartCount >= 2; }
-
-int CHistogramModel::BlockCount() const { return HasLines() ? std::max(0, m_pBlock[0]) : 0; }
-
-int CHistogramModel::BlockValue(int index) const {
-    if (!HasLines() || index < 0 || index > BlockCount()) return 0;
-    return m_pBlock[index];
-}
-
-int CHistogramModel::MarkerLineFrames() const {
-    if (!HasLines()) return 0;
-    if (m_pLineCounts) return m_pLineCounts[m_nMarkerLine];
-    const int32_t* block = m_pBlocks;
-    for (int line = 0; line < m_nMarkerLine; ++line) block += std::max(0, block[0]) + 1;
-    return std::max(0, block[0]);
+int CHistogramModel::Value(const Line& line, int index) const {
+    return m_pBlocks[line.nOffset + 1 + index];
 }
 
 bool CHistogramModel::LoadLyrics(const std::string& song, bool medley) {
@@ -94,6 +106,7 @@ bool CHistogramModel::LoadLyrics(const std::string& song, bool medley) {
 
     m_nCharPos = 0;
     m_nWordSearch = 0;
+    m_nSpaceFrom = -1;
     m_strLyric.clear();
 
     std::string bytes, problem;
@@ -119,6 +132,14 @@ bool CHistogramModel::LoadLyrics(const std::string& song, bool medley) {
     return true;
 }
 
+int CHistogramModel::NextSpace() {
+    if (m_nSpaceFrom != m_nWordSearch) {
+        m_nSpaceFrom = m_nWordSearch;
+        m_nSpace = Find(m_strLyric, ' ', m_nWordSearch);
+    }
+    return m_nSpace;
+}
+
 std::string CHistogramModel::NextLyricUnit(int r) {
     const int size = static_cast<int>(m_strLyric.size());
     if (r > 0 && m_nCharPos >= r) {
@@ -142,78 +163,66 @@ std::string CHistogramModel::NextLyricUnit(int r) {
                              static_cast<std::size_t>(end - begin));
 }
 
-HistogramTick CHistogramModel::Tick() {
-    HistogramTick tick;
-    const int n = m_nStartCount;
+const HistogramFrame& CHistogramModel::Advance(int nowMs) {
+    HistogramFrame& frame = m_frame;
+    frame.nScroll = 0;
+    frame.dots.clear();
+    frame.lyrics.clear();
 
-    // The space that opens the next word.
-    const int r = Find(m_strLyric, ' ', m_nWordSearch);
-
-    // Feed the next reference value while the line's window is open.
-    const int line = m_nFeedLine;
-    const int count = BlockCount();
-    int baseX = 0;
-    if (HasLines() && line <= n - 2) {
-        const float time = m_fTime.load(std::memory_order_relaxed);
-        if (m_pStarts[line] - m_fLeadSeconds <= time && time <= m_pEnds[line]) {
-            baseX = m_nWidth - kFeedInset;
-            tick.bDot = true;
-            tick.nDotValue = BlockValue(m_nIndex);
-            tick.nDotX = m_nWidth - kDotInset;
-            tick.nDotY = DisplayY(tick.nDotValue, m_nHeight);
-            if (m_nIndex <= count) ++m_nIndex;
-            ++m_nFed;
-        }
-    }
-
-    // The feed moves to the next line before the block's final value.
-    if (m_nIndex > count - 1 && line < n - 2) {
-        if (m_nBlockLine < n - 2) {  // only a Restart without new data could get ahead of it
-            m_pBlock += count + 1;
-            ++m_nBlockLine;
-        }
-        m_nIndex = 1;
-        m_nPrevNoteEnd = 0;
-        ++m_nFeedLine;
-    }
-
-    // The marker moves to the next line once that line's frames have passed under it.
-    if (static_cast<float>(m_nFed) - m_fLeadTicks - static_cast<float>(MarkerLineFrames()) >= 0) {
-        m_nFed = static_cast<int>(m_fLeadTicks);
-        if (m_nMarkerLine < n - 2) ++m_nMarkerLine;
-    }
-
-    // Only possible without lines: the marker stays on line 0.
-    if (m_nFeedLine > n - 2) m_nMarkerLine = 0;
-
-    // A lyric unit for a note whose last value is drawn next.
-    if (m_nIndex > 0) {
-        const int p = BlockValue(m_nIndex);
-        const int q = BlockValue(m_nIndex + 1);
-        if (p == 0) {
-            ++m_nZeroRun;
-        } else if (q == 0) {
-            int k = m_nIndex - m_nPrevNoteEnd - m_nZeroRun;
-            if (k <= 0) k = kDefaultWordTicks;
-            m_nPrevNoteEnd = m_nIndex;
-            tick.strLyric = NextLyricUnit(r);
-            tick.bLyric = !tick.strLyric.empty();
-            tick.nLyricX = baseX - kScrollStep * k - 10;
-            tick.nLyricY = 3 * m_nHeight / 4;
-            m_nZeroRun = 0;
-        }
+    const int64_t step = FloorDiv(nowMs, kStepMs);
+    if (m_bFresh ? step >= 0 : step > m_nLastStep) {
+        // A stall longer than the picture is wide, or a new start, leaves nothing to keep.
+        const int64_t moved = m_bFresh ? m_nWidth : (step - m_nLastStep) * kStepPixels;
+        frame.nScroll = static_cast<int>(std::clamp<int64_t>(moved, 0, std::max(0, m_nWidth)));
+        m_bFresh = false;
+        m_nLastStep = step;
+        Enter(step);
     }
 
     // The marker's pen: far wins over hit, hit over near.
-    tick.nMarkerY = m_nMarkerY;
-    if (m_bNear) tick.pen = MarkerPen::Near;
-    if (m_bHit) tick.pen = MarkerPen::Hit;
-    if (m_bFar) tick.pen = MarkerPen::Far;
+    frame.nMarkerY = m_nMarkerY;
+    frame.pen = MarkerPen::Reference;
+    if (m_bNear) frame.pen = MarkerPen::Near;
+    if (m_bHit) frame.pen = MarkerPen::Hit;
+    if (m_bFar) frame.pen = MarkerPen::Far;
 
-    // The strip, from the second tick after a restart on.
-    tick.bStrip = m_bStripOn != 0;
+    // The strip, from the second call after a restart on.
+    frame.bStrip = m_bStripOn != 0;
     m_bStripOn = 1;
-    return tick;
+    return frame;
+}
+
+void CHistogramModel::Enter(int64_t step) {
+    const int64_t stepMs = step * kStepMs;
+    const int64_t dueMs = stepMs + m_nLeadMs;  // the last time the feed edge has reached
+    const int lines = static_cast<int>(m_lines.size());
+    while (m_nLine < lines) {
+        const Line& line = m_lines[m_nLine];
+        const int64_t timeMs = line.nStartMs + int64_t{kStepMs} * m_nIndex;
+        if (timeMs > dueMs) break;
+
+        const int value = Value(line, m_nIndex);
+        const int64_t x = kMarkerX + FloorDiv(timeMs - stepMs, kMsPerPixel);
+        if (x >= -kDotRadius && x < int64_t{m_nWidth} + kDotRadius) {
+            m_frame.dots.push_back(HistogramDot{m_nLine, m_nIndex, value, static_cast<int>(x),
+                                                DisplayY(value, m_nHeight)});
+        }
+
+        // A note starts: it takes the next lyric unit, shown when it can be seen.
+        if (value != 0 && (m_nIndex == 0 || Value(line, m_nIndex - 1) == 0)) {
+            std::string unit = NextLyricUnit(NextSpace());
+            const int64_t left = x - kLyricInset;
+            if (!unit.empty() && left > -int64_t{m_nWidth} && left < m_nWidth)
+                m_frame.lyrics.push_back(HistogramLyric{std::move(unit), m_nLine, m_nIndex,
+                                                        static_cast<int>(left), 3 * m_nHeight / 4});
+        }
+
+        if (++m_nIndex >= line.nCount) {
+            m_nIndex = 0;
+            ++m_nLine;
+            while (m_nLine < lines && m_lines[m_nLine].nCount == 0) ++m_nLine;
+        }
+    }
 }
 
 }  // namespace engine

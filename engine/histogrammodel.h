@@ -1,37 +1,52 @@
-// The bookkeeping of the pitch display, without any drawing: which line is fed in at the right
-// edge, which reference value comes next, how many values have been fed, which line passes under
-// the marker, which lyric unit belongs to the next note, and the marker's height and colour.
-// CHistogramCtrl runs a tick every 15 ms and draws what Tick returns; the headless scorer steps
-// the same object on a virtual clock.
+// The bookkeeping of the pitch display, without any drawing. The display runs on the song's
+// playback clock: value j (from 0) of line k belongs to the song time
+// lround(start[k] × 1000) + 15 j ms, and at playback time `now` its dot lies at
+// x = 50 + 3 (time − now) / 15 px, so it reaches the marker tip (x = 50) when the music plays it.
 //
-// SetPlaybackTime may be called from the playback poller's thread; everything else belongs to the
-// thread that runs the ticks.
+// The picture moves 3 px for every 15 ms step of the clock. Advance is given the clock (about
+// every 15 ms, but any interval works: after a late call the picture catches up in one move) and
+// says what to draw: how far the picture moves, the dots that came into view at the feed edge
+// (x = width − 50, 5 (width − 100) ms ahead of the clock), the lyric units of the notes entering,
+// the marker and the strip. CHistogramCtrl draws it; the headless scorer steps the same object on
+// a virtual clock. Everything belongs to one thread.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace engine {
 
 // The pen the marker is drawn with; with no flag set it is the 6-px pen of the reference dots.
 enum class MarkerPen { Reference, Near, Hit, Far };
 
-// What one tick puts on the display, after the surface has been scrolled 3 px to the left.
-struct HistogramTick {
-    bool bDot = false;  // a reference dot (a point of the 6-px reference pen)
-    int nDotValue = 0;  // the reference value it shows
-    int nDotX = 0;      // width − 50
-    int nDotY = 0;      // DisplayY(nDotValue, height)
+// A reference dot: a point of the 6-px reference pen centred on (nX, nY).
+struct HistogramDot {
+    int nLine = 0;   // the line it belongs to
+    int nIndex = 0;  // its value's index in the line, from 0
+    int nValue = 0;
+    int nX = 0;  // 50 + floor((time − 15 floor(now / 15)) / 5)
+    int nY = 0;  // DisplayY(nValue, height)
+};
 
-    bool bLyric = false;   // a lyric unit; never set for an empty unit
-    std::string strLyric;  // its bytes, code page 936
-    int nLyricX = 0;       // top-left corner of the text
-    int nLyricY = 0;
+// A lyric unit under the note whose first value is (nLine, nIndex); never empty.
+struct HistogramLyric {
+    std::string strText;  // its bytes, code page 936
+    int nLine = 0;
+    int nIndex = 0;
+    int nX = 0;  // top-left corner of the text: a little left of the note's first dot
+    int nY = 0;  // 3 × height / 4
+};
 
-    int nMarkerY = 0;  // the tip of the chevron, at x = 50
+// What one call of Advance puts on the display. The picture first moves nScroll pixels to the
+// left and the columns that came free on the right are cleared (nScroll == width clears the whole
+// picture); then the dots, the lyric units, the marker and the strip are drawn.
+struct HistogramFrame {
+    int nScroll = 0;
+    std::vector<HistogramDot> dots;      // in the order of the song
+    std::vector<HistogramLyric> lyrics;  // in the order of the notes
+    int nMarkerY = 0;                    // the tip of the chevron, at x = 50
     MarkerPen pen = MarkerPen::Reference;
-
     bool bStrip = false;  // the left strip and the bar
 };
 
@@ -43,21 +58,20 @@ public:
     CHistogramModel& operator=(const CHistogramModel&) = delete;
 
     // The song being sung: its line records back to back (count n, then n values, for lines 0 to
-    // N − 2), the start and end time of every point, and the point count N. Nothing is copied;
-    // the data must outlive the song. With N < 2, or with any pointer null, there is no line:
-    // no dot is drawn and nothing is read.
+    // N − 2), the start and end time of every point in seconds, and the point count N. Nothing is
+    // copied but the place of each record; the data must outlive the song. A line's dots are its
+    // values, so the end times are not read. With N < 2, or with any pointer null, there is no
+    // line: no dot is drawn and nothing is read. The song is drawn from its first value again, the
+    // whole picture anew on the next Advance.
     void SetReferenceData(const int32_t* blocks, const float* starts, const float* ends,
                           int points);
-    // Frames of every line, one entry per point (the engine's m_pLineCounts). Without them the
-    // count at the head of the marker line's block is used.
-    void SetLineCounts(const int* counts) { m_pLineCounts = counts; }
 
-    // Starts the display over for a song: the feed at line 0, value 1, the marker far at y 80, the
-    // lyric from its first byte. The line records, the zero run and the position from which the
-    // next word's space is searched stay as they are (LoadLyrics clears that one).
+    // Starts the display over for a song whose clock starts at 0: the song from its first value,
+    // the whole picture drawn anew on the first Advance with a clock of 0 or more, the marker far
+    // at y 80, the lyric from its first byte, the strip from the second Advance on. The position
+    // from which the next word's space is searched stays as it is (LoadLyrics clears it).
     void Restart();
 
-    void SetPlaybackTime(float seconds) { m_fTime.store(seconds, std::memory_order_relaxed); }
     void SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag);
 
     // Loads the Lyric file of a song folder below the library folder ("歌曲/单曲/<song>/Lyric", or
@@ -69,56 +83,62 @@ public:
     // The folder that holds "歌曲" ("" is the working directory).
     void SetLibraryFolder(const std::string& folder) { m_strLibrary = folder; }
 
-    // One 15 ms step of the display.
-    HistogramTick Tick();
+    // The display at playback time nowMs (the accompaniment's position). The picture moves one
+    // 3-px step for every 15 ms step of floor(nowMs / 15) since the last step drawn, at most the
+    // width; every value whose time has come within the lead is entered in the song's order, its
+    // dot reported when it lies on the picture, and each note (a run of non-zero values of a
+    // line) takes the next lyric unit when its first value enters, also when it is out of view,
+    // so the lyric stays in step after a stall. A clock that has not reached the next step
+    // (equal, or gone back) moves nothing and enters nothing: only the marker and the strip are
+    // drawn; Restart is the way back to 0. Any clock value is safe. The frame stays valid until
+    // the next call.
+    const HistogramFrame& Advance(int nowMs);
 
-    int FramesFed() const { return m_nFed; }
-    float LeadTicks() const { return m_fLeadTicks; }
-    float LeadSeconds() const { return m_fLeadSeconds; }
-    int FeedLine() const { return m_nFeedLine; }
-    int MarkerLine() const { return m_nMarkerLine; }
     const std::string& Lyric() const { return m_strLyric; }
     int Width() const { return m_nWidth; }
     int Height() const { return m_nHeight; }
 
 private:
-    bool HasLines() const;
-    int BlockCount() const;           // count of the current block, 0 without lines
-    int BlockValue(int index) const;  // m_pBlock[index], 0 past the count or without lines
-    int MarkerLineFrames() const;
+    struct Line {
+        int nOffset = 0;       // of its count in the records
+        int nCount = 0;        // its values
+        int64_t nStartMs = 0;  // lround(start × 1000)
+    };
+
+    void Rewind();             // the song from its first value
+    void Enter(int64_t step);  // enters every value due at the step
+    int Value(const Line& line, int index) const;
     std::string NextLyricUnit(int r);  // the next unit, moving the lyric positions on
+    int NextSpace();                   // the space that opens the next word (−1: none)
 
     const int m_nWidth;
     const int m_nHeight;
+    const int64_t m_nLeadMs;  // from the feed edge to the marker tip
     std::string m_strLibrary;
 
-    const int32_t* m_pBlocks = nullptr;  // first line record, as given
-    const int32_t* m_pBlock = nullptr;   // the record of the line being fed
-    int m_nBlockLine = 0;                // the line m_pBlock belongs to
-    const float* m_pStarts = nullptr;
-    const float* m_pEnds = nullptr;
-    const int* m_pLineCounts = nullptr;
-    int m_nStartCount = 0;  // N
+    const int32_t* m_pBlocks = nullptr;
+    std::vector<Line> m_lines;
+    int m_nLine = 0;   // the next value to enter: its line
+    int m_nIndex = 0;  // and its index in the line
 
-    int m_nFeedLine = 0;
-    int m_nIndex = 0;  // 1-based index of the next value in m_pBlock
-    int m_nFed = 0;
-    int m_nMarkerLine = 0;
-    float m_fLeadTicks = 0.0f;
-    float m_fLeadSeconds = 0.0f;
-    std::atomic<float> m_fTime{0.0f};
+    bool m_bFresh = true;     // the next Advance draws the whole picture
+    int64_t m_nLastStep = 0;  // the step the picture shows
 
-    int m_nMarkerY = 0;
+    int m_nMarkerY = 80;
     int m_bNear = 0;
     int m_bHit = 0;
     int m_bFar = 1;
+    int m_bStripOn = 0;
 
     std::string m_strLyric;  // code page 936, CR and LF removed
     int m_nCharPos = 0;
     int m_nWordSearch = 0;
-    int m_nZeroRun = 0;
-    int m_nPrevNoteEnd = 0;
-    int m_bStripOn = 0;
+    // The space found at or after m_nSpaceFrom (−1: none), so that a lyric without spaces is
+    // searched once, not once per note.
+    int m_nSpaceFrom = -1;
+    int m_nSpace = -1;
+
+    HistogramFrame m_frame;
 };
 
 }  // namespace engine

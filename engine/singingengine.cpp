@@ -1,5 +1,6 @@
 #include "engine/singingengine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -288,6 +289,7 @@ void CSingingEngine::QueueCaptureBuffers() {
         platform::WaveHeader& header = m_pWaveHeaders[i];
         header = platform::WaveHeader{};
         header.lpData = m_pWaveData[i];
+        header.dwUser = static_cast<uintptr_t>(i);
         header.dwBufferLength = kCaptureBufferBytes;
         header.dwLoops = 1;
         m_hWaveIn->PrepareBuffer(&header);
@@ -302,6 +304,7 @@ void CSingingEngine::StartCapture() {
 void CSingingEngine::ResetCapture() {
     if (!m_hWaveIn) return;
     m_hWaveIn->Reset();
+    m_nCaptureGeneration.fetch_add(1);
     if (m_pWaveHeaders)
         for (int i = 0; i < m_nWaveBuffers; ++i) m_hWaveIn->UnprepareBuffer(&m_pWaveHeaders[i]);
 }
@@ -309,7 +312,37 @@ void CSingingEngine::ResetCapture() {
 // ---------------------------------------------------------------------------------------------
 // Evaluation
 
+CaptureNotice CSingingEngine::MakeNotice(const platform::WaveHeader* header) const {
+    CaptureNotice notice;
+    notice.nIndex = header->dwUser < static_cast<uintptr_t>(m_nWaveBuffers)
+                        ? static_cast<int>(header->dwUser)
+                        : -1;
+    notice.nBytes = header->dwBytesRecorded;
+    notice.nClockMs = header->nClockMs;
+    notice.nGeneration = m_nCaptureGeneration.load();
+    return notice;
+}
+
+void CSingingEngine::OnCaptureNotice(const CaptureNotice& notice) {
+    if (notice.nGeneration != m_nCaptureGeneration.load() || !m_pWaveHeaders || notice.nIndex < 0 ||
+        notice.nIndex >= m_nWaveBuffers)
+        return;
+    HandleBuffer(&m_pWaveHeaders[notice.nIndex], notice.nBytes, notice.nClockMs);
+}
+
+bool CSingingEngine::StartNextSong() {
+    m_view.StopSinging();
+    m_view.FreeReference();
+    if (!m_view.StartSession()) {
+        m_view.EndSession();
+        return false;
+    }
+    m_view.RestartDisplay();
+    return true;
+}
+
 void CSingingEngine::BeginSession() {
+    m_bSongOver = false;
     m_pRefRecord = m_pReference;
     m_nLine = 0;
     m_fTime = 0.0f;
@@ -318,8 +351,6 @@ void CSingingEngine::BeginSession() {
     m_nFrames = 0;
     m_nVoicedBuffers = 0;
     m_nRefIndex = 0;
-    m_nIndexCorrection = 0;
-    m_bLineStart = 1;
     m_nHits = 0;
     m_nNears = 0;
     m_nSung = 0;
@@ -333,11 +364,15 @@ void CSingingEngine::BeginSession() {
 void CSingingEngine::ReleaseWork() { Release(m_pWork); }
 
 void CSingingEngine::OnWaveInData(platform::WaveHeader* header) {
-    if (header->dwBytesRecorded < kCaptureBufferBytes) {
+    HandleBuffer(header, header->dwBytesRecorded, header->nClockMs);
+}
+
+void CSingingEngine::HandleBuffer(platform::WaveHeader* header, uint32_t bytes, int32_t clockMs) {
+    if (bytes < kCaptureBufferBytes) {
         platform::Trace("No useful data\n");
         return;
     }
-    if (m_pStartTimes && m_pWork) {
+    if (m_pStartTimes && m_pWork && !m_bSongOver) {
         const int line = m_nLine;
         const float time = m_fTime.load(std::memory_order_relaxed);
         if (time < m_pStartTimes[line]) {
@@ -346,7 +381,7 @@ void CSingingEngine::OnWaveInData(platform::WaveHeader* header) {
                                    kCaptureSamples, 8000, 256, 128, m_pPitch);
             ShowIdlePitch(m_pPitch, m_nFrames);
         } else {
-            LinePath(reinterpret_cast<const int16_t*>(header->lpData), line, time);
+            LinePath(reinterpret_cast<const int16_t*>(header->lpData), line, time, clockMs);
         }
         if (m_nLine > m_nPoints - 2) EndOfSong();
     }
@@ -367,7 +402,20 @@ int TruncToInt(double x) {
 
 }  // namespace
 
-void CSingingEngine::LinePath(const int16_t* samples, int line, float time) {
+int ReferenceIndex(int64_t clockMs, int latencyMs, float lineStart) {
+    const int64_t startMs = std::llround(static_cast<double>(lineStart) * 1000.0);
+    const int64_t offset = clockMs - latencyMs - kHalfBufferMs - startMs;
+    // Floor division: −1 for −14 … −1.
+    int64_t index = offset / kReferenceStepMs;
+    if (offset % kReferenceStepMs != 0 && offset < 0) --index;
+    return static_cast<int>(std::clamp<int64_t>(index, INT_MIN, INT_MAX));
+}
+
+void CSingingEngine::SetLatencyMs(int milliseconds) {
+    m_nLatencyMs = std::clamp(milliseconds, 0, kMaxLatencyMs);
+}
+
+void CSingingEngine::LinePath(const int16_t* samples, int line, float time, int32_t clockMs) {
     const float start = m_pStartTimes[line];
     const float end = m_pEndTimes[line];
 
@@ -396,14 +444,23 @@ void CSingingEngine::LinePath(const int16_t* samples, int line, float time) {
         }
         if (sum != 0) ++m_nVoicedBuffers;
 
-        m_nRefIndex = TruncToInt(static_cast<float>(m_view.FramesFed()) - m_view.LeadTicks());
-        if (m_bLineStart && m_nRefIndex < 0) {
-            m_bLineStart = 0;
-            m_nIndexCorrection = -m_nRefIndex;
-        }
-        m_nRefIndex += m_nIndexCorrection;
-        if (m_nFrames != 0)
+        // The value the music plays at the buffer's centre. A buffer nobody stamped (fed by hand)
+        // goes by the poller's time.
+        const int64_t clock = clockMs != platform::kNoClockStamp
+                                  ? int64_t{clockMs}
+                                  : std::llround(static_cast<double>(time) * 1000.0);
+        m_nRefIndex = ReferenceIndex(clock, m_nLatencyMs, start);
+        if (m_nFrames != 0) {
             CompareBuffer(m_pRefRecord + 1, m_pRefRecord[0], m_pPitch, m_nFrames, m_nVoicedBuffers);
+            BufferReport report;
+            report.nLine = line;
+            report.nRefIndex = m_nRefIndex;
+            report.nClockMs = static_cast<int>(std::clamp<int64_t>(clock, INT_MIN, INT_MAX));
+            report.bHit = m_bHit != 0;
+            report.bNear = m_bNear != 0;
+            report.bFar = m_bFar != 0;
+            m_view.OnBufferJudged(report);
+        }
     }
 
     // The grade of the previous line goes once this line is half over.
@@ -455,8 +512,6 @@ void CSingingEngine::ScoreLine(int line) {
     m_nVoicedBuffers = 0;
     m_nSung = 0;
     m_pRefRecord += count + 1;
-    m_bLineStart = 1;
-    m_nIndexCorrection = 0;
     ++m_nLine;
 
     report.fScore = m_fLineScore;
@@ -465,17 +520,12 @@ void CSingingEngine::ScoreLine(int line) {
 }
 
 void CSingingEngine::EndOfSong() {
+    m_bSongOver = true;
     if (m_bMedley && m_nMedleySong < 3) {
         m_nMedleyLines += m_nLine;
         ++m_nMedleySong;
-        m_view.StopSinging();
-        m_view.FreeReference();
-        if (!m_view.StartSession()) {
-            // The next song cannot be sung: the session ends with the loader's message shown.
-            m_view.EndSession();
-            return;
-        }
-        m_view.RestartDisplay();
+        // The shell moves on to the next song (StartNextSong), at once or as a step of its own.
+        m_view.NextSongDue();
         return;
     }
     if (m_bMedley) {
@@ -608,7 +658,6 @@ bool CSingingEngine::PollPlaybackTime(const platform::CPlayer& player) {
     if (speed < 1) return false;  // stopped between the two questions
     const float time = static_cast<float>(static_cast<double>(position) / speed);
     m_fTime.store(time, std::memory_order_relaxed);
-    m_view.SetDisplayTime(time);
     m_nTimeSeconds.store(TruncToInt(time * 1.0), std::memory_order_relaxed);
     m_view.SetTimeBarPos(m_nTimeSeconds.load(std::memory_order_relaxed));
     return true;

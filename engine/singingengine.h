@@ -25,6 +25,24 @@ inline constexpr int kCaptureBufferBytes = 3840;  // 960 stereo 16-bit frames, 0
 inline constexpr int kCaptureSamples = kCaptureBufferBytes / 2;
 inline constexpr int kLastLineTail = 135;              // sung values the last line does not align
 inline constexpr int32_t kMaxReferencePitch = 100000;  // largest magnitude of a reference value
+inline constexpr int kMaxLatencyMs = 1000;             // largest microphone latency taken
+inline constexpr int kReferenceStepMs = 15;            // one reference value per 15 ms
+inline constexpr int kHalfBufferMs = 60;               // half the 0.12 s of a capture buffer
+
+// The index of the reference value of a line that the music plays at the centre of a capture
+// buffer: floor((clockMs − latencyMs − 60 − startMs) / 15), where clockMs is the accompaniment's
+// position when the device handed the buffer back and startMs the line's start, rounded to the
+// millisecond. Integer arithmetic, so every machine gets the same index; held in the int range.
+int ReferenceIndex(int64_t clockMs, int latencyMs, float lineStart);
+
+// What the device thread tells the evaluation about a buffer it handed back, by value: which of
+// the engine's buffers, how many bytes, its clock stamp, and the capture generation it belongs to.
+struct CaptureNotice {
+    int nIndex = -1;
+    uint32_t nBytes = 0;
+    int32_t nClockMs = platform::kNoClockStamp;
+    unsigned nGeneration = 0;
+};
 
 class CSingingEngine {
 public:
@@ -62,8 +80,11 @@ public:
     // Prepares and queues every buffer, in index order.
     void QueueCaptureBuffers();
     void StartCapture();
-    // Resets the device (every queued buffer comes back) and unprepares the buffers.
+    // Resets the device (every queued buffer comes back) and unprepares the buffers; notices of
+    // the buffers handed back until then belong to an earlier generation.
     void ResetCapture();
+    // The notice of a buffer the device has just handed back; safe on the device's thread.
+    CaptureNotice MakeNotice(const platform::WaveHeader* header) const;
 
     // --- evaluation ---
     // The evaluation state at the start of a song (times, counters, cursor); allocates the work
@@ -73,10 +94,20 @@ public:
     void ReleaseWork();
     // Handles a buffer the device handed back, then hands it back to the device.
     void OnWaveInData(platform::WaveHeader* header);
+    // The same for a notice brought over from the device's thread. A notice from before the last
+    // reset is dropped: its buffer may be queued and filling again.
+    void OnCaptureNotice(const CaptureNotice& notice);
+    // The next medley song: stops this one, loads and starts the next, and restarts the display.
+    // False when the next song cannot be sung: the session has ended then (the loader has said why).
+    bool StartNextSong();
     // Classifies one in-line buffer against the reference value under the marker.
     void CompareBuffer(const int32_t* ref, int count, const int32_t* pitch, int frames, int voiced);
     // Shows the singer's pitch between lines.
     void ShowIdlePitch(const int32_t* pitch, int frames);
+
+    // The microphone latency L in milliseconds (0 to kMaxLatencyMs): a buffer's sound reached the
+    // microphone this long before the device handed the buffer back.
+    void SetLatencyMs(int milliseconds);
 
     // --- playback poller ---
     // One round of the poller: asks the player for position and speed, sets m_fTime and the
@@ -129,9 +160,8 @@ public:
     int m_nFrames = 0;                   // values in m_pPitch
     int m_bHighOffset = 1;               // singer offset: 120 when set, else 80
     int m_nVoicedBuffers = 0;            // buffers of the line with a voiced value
-    int m_nRefIndex = 0;                 // reference index under the display's marker
-    int m_nIndexCorrection = 0;          // shift added to it in this line
-    int m_bLineStart = 1;                // the correction is not fixed yet in this line
+    int m_nRefIndex = 0;                 // reference index played at the buffer's centre
+    int m_nLatencyMs = 0;                // microphone latency L, ms
     int m_nHits = 0;                     // hit buffers of the line
     int m_nNears = 0;                    // near-miss buffers of the line
     int m_nSung = 0;                     // values in m_pSung
@@ -151,7 +181,8 @@ public:
 private:
     // The line path of one buffer: the line's samples filtered, tracked and compared, the grade
     // cleared half-way through the next line, the line scored at its end.
-    void LinePath(const int16_t* samples, int line, float time);
+    void HandleBuffer(platform::WaveHeader* header, uint32_t bytes, int32_t clockMs);
+    void LinePath(const int16_t* samples, int line, float time, int32_t clockMs);
     void ScoreLine(int line);
     void EndOfSong();
     void AppendSung(int32_t value, int times);
@@ -173,6 +204,8 @@ private:
     bool m_bStopTime = false;
     std::string m_strProblemFile;
     std::string m_strProblem;
+    std::atomic<unsigned> m_nCaptureGeneration{0};
+    bool m_bSongOver = false;  // the song's last line is scored; its next step is due
 };
 
 }  // namespace engine

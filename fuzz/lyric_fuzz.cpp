@@ -1,10 +1,14 @@
 // Arbitrary bytes as a song's Lyric file, with a few small reference lines taken from the front of
-// the input, run through a few hundred display ticks. The line records, times and counts sit in
+// the input, run through a few hundred display frames on a clock that the input drives: forward
+// in steps of any size, back, to either end of the int range. The line records and times sit in
 // arrays of exactly their size, so a read past them is caught by AddressSanitizer; every lyric
-// unit shown must be a piece of the loaded lyric.
+// unit shown must be a piece of the loaded lyric, every dot one of the song's values on the
+// picture, and the scroll within the width.
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,23 +52,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const uint8_t shape = in.Byte();
     const uint8_t flags = in.Byte();
-    const int width = 50 + in.Byte() * 4;  // a lead of 0 to 340 ticks
+    const int width = 50 + in.Byte() * 4;  // a lead of 0 to 4.85 s
     const int height = 1 + in.Byte();
-    const float step = (in.Byte() + 1) * 0.005f;  // seconds of playback per tick
+    const int step = in.Byte() + 1;   // ms of playback per frame, unless the clock jumps
+    const uint8_t jumps = in.Byte();  // how often the clock jumps
 
     // Lines 0 to N − 2; N = 1 and no reference data at all are kept as cases of their own.
     const int lines = shape % 6;
     const int points = lines > 0 ? lines + 1 : (shape & 0x80 ? 1 : 0);
     std::vector<int32_t> blocks;
+    std::vector<std::size_t> offsets;  // of each line's count in blocks
     std::vector<float> starts(points), ends(points);
-    std::vector<int> counts(points);
     float time = 0.0f;
     for (int line = 0; line < lines; ++line) {
         const int count = in.Byte() % 10;
-        counts[line] = count;
+        offsets.push_back(blocks.size());
         blocks.push_back(count);
         for (int i = 0; i < count; ++i) blocks.push_back(Value(in.Byte()));
-        time += in.Byte() * 0.05f;
+        // Now and then a line starts before the one in front of it.
+        const uint8_t shift = in.Byte();
+        time += shift >= 240 ? -(shift - 239) * 0.5f : shift * 0.05f;
         starts[line] = time;
         time += in.Byte() * 0.05f;
         ends[line] = time;
@@ -85,32 +92,49 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!loaded ? !lyric.empty() : !platform::Cp936ToUtf8(lyric, utf8)) __builtin_trap();
 
     model.Restart();
-    if (points > 0) {
-        model.SetReferenceData(blocks.data(), starts.data(), ends.data(), points);
-        if (flags & 2) model.SetLineCounts(counts.data());
-    }
-    const int lastLine = points >= 2 ? points - 2 : 0;
-    float playback = -5.0f;
+    if (points > 0) model.SetReferenceData(blocks.data(), starts.data(), ends.data(), points);
+    int clock = -100;
     for (int i = 0; i < 400; ++i) {
-        if ((flags & 4) && i == 200) model.Restart();  // a medley's next song, same data
-        model.SetPlaybackTime(playback);
-        playback += step;
+        if ((flags & 4) && i == 200) {  // a medley's next song, same data, clock from 0
+            model.Restart();
+            clock = 0;
+        }
+        const uint32_t roll = static_cast<uint32_t>(i) * 2654435761u + jumps;
+        if (jumps != 0 && roll % 256 < jumps % 32) {
+            static constexpr int kJumps[] = {INT_MAX, INT_MIN, 0, -15, 4000, INT_MAX - 15};
+            const int jump = kJumps[(roll >> 8) % std::size(kJumps)];
+            if (jump == -15)
+                clock = clock >= INT_MIN + 15 ? clock - 15 : clock;
+            else if (jump == 4000)
+                clock = clock <= INT_MAX - 4000 ? clock + 4000 : clock;
+            else
+                clock = jump;
+        } else if (clock <= INT_MAX - step) {
+            clock += step;
+        }
         const int near = i % 3 == 0, hit = (flags >> 3) & 1, far = i % 5 == 0 && (flags & 0x20);
         model.SetPitchMarker(i, near, hit, far);
 
-        const engine::HistogramTick tick = model.Tick();
-        if (tick.bDot && (points < 2 || tick.nDotX != width - 50 ||
-                          tick.nDotY != engine::DisplayY(tick.nDotValue, height)))
-            __builtin_trap();
-        if (tick.bLyric &&
-            (tick.strLyric.empty() || lyric.find(tick.strLyric) == std::string::npos))
-            __builtin_trap();
+        const engine::HistogramFrame& frame = model.Advance(clock);
+        if (frame.nScroll < 0 || frame.nScroll > width) __builtin_trap();
+        for (const engine::HistogramDot& dot : frame.dots) {
+            if (points < 2 || dot.nLine < 0 || dot.nLine > points - 2 || dot.nIndex < 0 ||
+                dot.nX < -3 || dot.nX >= width + 3 ||
+                dot.nY != engine::DisplayY(dot.nValue, height))
+                __builtin_trap();
+            const std::size_t at = offsets[static_cast<std::size_t>(dot.nLine)];
+            if (dot.nIndex >= blocks[at] ||
+                blocks[at + 1 + static_cast<std::size_t>(dot.nIndex)] != dot.nValue)
+                __builtin_trap();
+        }
+        for (const engine::HistogramLyric& unit : frame.lyrics)
+            if (unit.strText.empty() || lyric.find(unit.strText) == std::string::npos)
+                __builtin_trap();
         const engine::MarkerPen pen = far    ? engine::MarkerPen::Far
                                       : hit  ? engine::MarkerPen::Hit
                                       : near ? engine::MarkerPen::Near
                                              : engine::MarkerPen::Reference;
-        if (tick.pen != pen || tick.nMarkerY != i) __builtin_trap();
-        if (model.FeedLine() > lastLine || model.MarkerLine() > lastLine) __builtin_trap();
+        if (frame.pen != pen || frame.nMarkerY != i) __builtin_trap();
     }
     return 0;
 }

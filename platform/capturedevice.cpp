@@ -53,6 +53,7 @@ bool CCaptureDevice::AddBuffer(WaveHeader* header) {
         return false;
     header->dwFlags = (header->dwFlags & ~kWaveHeaderDone) | kWaveHeaderInQueue;
     header->dwBytesRecorded = 0;
+    header->nClockMs = kNoClockStamp;
     m_queue.push_back(header);
     return true;
 }
@@ -109,6 +110,11 @@ void CCaptureDevice::Close() {
     m_notice = nullptr;
 }
 
+void CCaptureDevice::SetStampClock(StampClock clock) {
+    std::lock_guard lock(m_mutex);
+    m_stampClock = std::move(clock);
+}
+
 bool CCaptureDevice::IsOpen() const {
     std::lock_guard lock(m_mutex);
     return m_bOpen;
@@ -135,6 +141,7 @@ void CCaptureDevice::Deliver(const char* bytes, std::size_t count) {
             count -= take;
             if (header->dwBytesRecorded == header->dwBufferLength) {
                 m_queue.pop_front();
+                header->nClockMs = m_stampClock ? m_stampClock() : kNoClockStamp;
                 header->dwFlags = (header->dwFlags & ~kWaveHeaderInQueue) | kWaveHeaderDone;
                 full = header;
                 notice = m_notice;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstddef>
+#include <climits>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -25,6 +26,7 @@ namespace platform {
 inline constexpr uint32_t kWaveHeaderDone = 0x01;      // filled, or returned by a reset
 inline constexpr uint32_t kWaveHeaderPrepared = 0x02;  // may be queued
 inline constexpr uint32_t kWaveHeaderInQueue = 0x10;   // owned by the device
+inline constexpr int32_t kNoClockStamp = INT32_MIN;    // nClockMs of a buffer nobody stamped
 
 // One capture buffer: the program's memory and what the device recorded into it.
 struct WaveHeader {
@@ -34,12 +36,18 @@ struct WaveHeader {
     uintptr_t dwUser = 0;          // free for the program
     uint32_t dwFlags = 0;          // kWaveHeader… flags
     uint32_t dwLoops = 0;          // kept as the program sets it
+    // The stamp clock's reading (the accompaniment's position, ms) when the device handed the
+    // buffer back full; kNoClockStamp without a stamp clock.
+    int32_t nClockMs = kNoClockStamp;
 };
 
 class CCaptureDevice {
 public:
     // Receives each buffer the device hands back (filled, or returned by a reset).
     using Notice = std::function<void(WaveHeader*)>;
+    // Read at the moment a buffer becomes full, on the device's thread: it must be quick and
+    // must not lock or allocate. Returns milliseconds, or kNoClockStamp when it has no time.
+    using StampClock = std::function<int32_t()>;
 
     virtual ~CCaptureDevice();
     CCaptureDevice(const CCaptureDevice&) = delete;
@@ -61,6 +69,13 @@ public:
     bool UnprepareBuffer(WaveHeader* header);
     // Resets and closes the stream.
     void Close();
+
+    // The clock each filled buffer is stamped with (none: kNoClockStamp). Set it while the
+    // device is not started.
+    void SetStampClock(StampClock clock);
+    // What the stream reports as its input latency, in whole milliseconds (0 when unknown):
+    // the time from a sound reaching the microphone to its buffer being handed back.
+    virtual int InputLatencyMs() const { return 0; }
 
     bool IsOpen() const;
     const WaveFormat& Format() const { return m_format; }
@@ -86,6 +101,7 @@ private:
     mutable std::mutex m_mutex;  // guards everything below
     WaveFormat m_format{};
     Notice m_notice;
+    StampClock m_stampClock;
     bool m_bOpen = false;
     bool m_bRunning = false;
     std::deque<WaveHeader*> m_queue;

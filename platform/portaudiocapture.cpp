@@ -3,6 +3,8 @@
 #include <alsa/asoundlib.h>
 #include <portaudio.h>
 
+#include <algorithm>
+#include <cmath>
 #include <mutex>
 
 namespace platform {
@@ -22,44 +24,100 @@ std::string Failure(const char* what, PaError error) {
 
 }  // namespace
 
+CPortAudioCapture::CPortAudioCapture(std::string deviceName)
+    : m_strDeviceName(std::move(deviceName)) {}
+
 CPortAudioCapture::~CPortAudioCapture() { Close(); }
+
+std::vector<std::string> CPortAudioCapture::InputDeviceNames() {
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { snd_lib_error_set_handler(QuietAlsa); });
+    std::vector<std::string> names;
+    if (Pa_Initialize() != paNoError) return names;
+    const PaDeviceIndex count = Pa_GetDeviceCount();
+    for (PaDeviceIndex i = 0; i < count; ++i) {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+        if (!info || info->maxInputChannels < 1 || !info->name) continue;
+        if (std::find(names.begin(), names.end(), info->name) == names.end())
+            names.emplace_back(info->name);
+    }
+    Pa_Terminate();
+    return names;
+}
+
+namespace {
+
+// The first input device of that name, or paNoDevice.
+PaDeviceIndex FindInputDevice(const std::string& name) {
+    const PaDeviceIndex count = Pa_GetDeviceCount();
+    for (PaDeviceIndex i = 0; i < count; ++i) {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+        if (info && info->maxInputChannels > 0 && info->name && name == info->name) return i;
+    }
+    return paNoDevice;
+}
+
+}  // namespace
 
 bool CPortAudioCapture::OpenStream(const WaveFormat& format, std::string& error) {
     if (!IsRecordablePcm(format, error)) return false;
     static std::once_flag quiet;
     std::call_once(quiet, [] { snd_lib_error_set_handler(QuietAlsa); });
 
+    m_strFallback.clear();
     PaError result = Pa_Initialize();
     if (result != paNoError) {  // PortAudio is not initialised then: no Pa_Terminate
         error = Failure("Pa_Initialize", result);
         return false;
     }
-    const PaDeviceIndex device = Pa_GetDefaultInputDevice();
-    const PaDeviceInfo* info = device == paNoDevice ? nullptr : Pa_GetDeviceInfo(device);
-    if (!info) {
-        Pa_Terminate();
-        error = "no default input device";
-        return false;
-    }
-    PaStreamParameters input{};
-    input.device = device;
-    input.channelCount = format.nChannels;
-    input.sampleFormat = paInt16;
-    input.suggestedLatency = info->defaultLowInputLatency;
-    input.hostApiSpecificStreamInfo = nullptr;
-
     m_nFrameBytes = format.nBlockAlign;
     m_bStopping = false;
-    PaStream* stream = nullptr;
-    result =
-        Pa_OpenStream(&stream, &input, nullptr, format.nSamplesPerSec, paFramesPerBufferUnspecified,
-                      paNoFlag, &CPortAudioCapture::Callback, this);
-    if (result != paNoError) {
+    // Opens one device; false with the reason in why.
+    auto open = [&](PaDeviceIndex device, std::string& why) {
+        const PaDeviceInfo* info = device == paNoDevice ? nullptr : Pa_GetDeviceInfo(device);
+        if (!info) {
+            why = "no such input device";
+            return false;
+        }
+        PaStreamParameters input{};
+        input.device = device;
+        input.channelCount = format.nChannels;
+        input.sampleFormat = paInt16;
+        input.suggestedLatency = info->defaultLowInputLatency;
+        input.hostApiSpecificStreamInfo = nullptr;
+        PaStream* stream = nullptr;
+        const PaError opened = Pa_OpenStream(&stream, &input, nullptr, format.nSamplesPerSec,
+                                             paFramesPerBufferUnspecified, paNoFlag,
+                                             &CPortAudioCapture::Callback, this);
+        if (opened != paNoError) {
+            why = Failure("Pa_OpenStream", opened);
+            return false;
+        }
+        m_pStream = stream;
+        return true;
+    };
+
+    std::string why;
+    bool opened = false;
+    if (!m_strDeviceName.empty()) {
+        opened = open(FindInputDevice(m_strDeviceName), why);
+        if (!opened) m_strFallback = "\"" + m_strDeviceName + "\": " + why;
+    }
+    if (!opened) {
+        const PaDeviceIndex device = Pa_GetDefaultInputDevice();
+        opened = device != paNoDevice && open(device, why);
+        if (device == paNoDevice) why = "no default input device";
+    }
+    if (!opened) {
         Pa_Terminate();
-        error = Failure("Pa_OpenStream", result);
+        m_strFallback.clear();
+        error = why;
         return false;
     }
-    m_pStream = stream;
+    const PaStreamInfo* streamInfo = Pa_GetStreamInfo(m_pStream);
+    m_nLatencyMs = streamInfo && streamInfo->inputLatency > 0
+                       ? static_cast<int>(std::lround(streamInfo->inputLatency * 1000.0))
+                       : 0;
     return true;
 }
 
@@ -97,6 +155,7 @@ void CPortAudioCapture::CloseStream() {
     if (!m_pStream) return;
     Pa_CloseStream(m_pStream);
     m_pStream = nullptr;
+    m_nLatencyMs = 0;
     Pa_Terminate();
 }
 

@@ -105,11 +105,10 @@ TEST_F(DialogTest, WithoutAMicrophoneBothMessagesComeInOrder) {
     CQuorvelDlg::Devices devices;
     devices.makeCapture = [] { return std::make_unique<BrokenCapture>(); };
     CQuorvelDlg dialog(std::move(devices));
-    EXPECT_FALSE(dialog.OnInitDialog());
+    EXPECT_TRUE(dialog.OnInitDialog()) << "the window is built whole all the same";
     EXPECT_EQ(messages.Messages(),
               (std::vector<std::string>{"Audio can not be open!", "打开录音设备出错！"}));
     EXPECT_EQ(messages.Captions().back(), "警告");
-    EXPECT_EQ(dialog.ScoreDlg(), nullptr);
     // Its buttons do not crash the program.
     dialog.OnStartSinging();
     dialog.OnHelpPage();

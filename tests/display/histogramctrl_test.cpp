@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 #include "engine/pitchcompare.h"
 #include "platform/messages.h"
+#include "tests/support/eventually.h"
 #include "tests/support/songwriter.h"
 
 namespace {
@@ -20,9 +22,12 @@ const QColor kFar(43, 0, 0);
 const QColor kStrip(26, 62, 70);
 const QColor kBar(64, 0, 128);
 const QColor kLyric(162, 162, 162);
+const QColor kBlack(Qt::black);
 
 constexpr int kWidth = 800;
 constexpr int kHeight = 110;
+constexpr int kTipX = 50;
+constexpr int kStripRight = 29;  // the strip covers the columns left of it
 
 class HistogramCtrlTest : public ::testing::Test {
 protected:
@@ -30,15 +35,19 @@ protected:
         parent.resize(kWidth, 600);
         display.SetLibraryFolder(library.Path().string());
         display.SetSongSource([] { return CHistogramCtrl::SongChoice{"song", false}; });
+        display.SetClock([this] { return now; });
     }
 
-    // One line of 700s from 10 s to 20 s (and an unused last point), playback inside its window.
+    // One line from 10 s: 700 at 10000, 10015 and 10030 ms, a rest, 640 at 10060 ms, a rest.
     void Start(const std::string& lyric = "\xB8\xE8") {
         testing_support::WriteFile(library.Path() / "歌曲/单曲/song/Lyric", lyric);
         ASSERT_TRUE(display.Create(&parent, QRect(0, 444, kWidth, kHeight), 1000));
         display.SetReferenceData(blocks.data(), starts, ends, 2);
-        display.SetLineCounts(counts);
-        display.SetPlaybackTime(10.0f);
+    }
+
+    void TickAt(int ms) {
+        now = ms;
+        display.DrawTick();
     }
 
     QColor At(int x, int y) const { return display.Surface().pixelColor(x, y); }
@@ -47,15 +56,29 @@ protected:
             if (At(x, y) == colour) return true;
         return false;
     }
+    // The left-most column from `from` on with the colour in row y; −1 when there is none.
+    int LeftmostIn(int y, const QColor& colour, int from = kStripRight) const {
+        for (int x = from; x < kWidth; ++x)
+            if (At(x, y) == colour) return x;
+        return -1;
+    }
+    // The left-most column from `from` on with the colour in the rows top to bottom.
+    int LeftmostIn(int top, int bottom, const QColor& colour, int from) const {
+        for (int x = from; x < kWidth; ++x)
+            if (ColumnHas(x, top, bottom, colour)) return x;
+        return -1;
+    }
 
     testing_support::TemporaryFolder library;
     platform::MessageCapture messages;
     QWidget parent;
     CHistogramCtrl display;
+    int now = 0;
     std::vector<int32_t> blocks = {6, 700, 700, 700, 0, 640, 0};
     float starts[2] = {10.0f, 30.0f};
-    float ends[2] = {20.0f, 31.0f};
-    int counts[2] = {6, 0};
+    float ends[2] = {10.09f, 30.0f};
+    const int y700 = engine::DisplayY(700, kHeight);
+    const int y640 = engine::DisplayY(640, kHeight);
 };
 
 TEST_F(HistogramCtrlTest, CreateMakesABlackSurfaceAndStartsTicking) {
@@ -63,10 +86,9 @@ TEST_F(HistogramCtrlTest, CreateMakesABlackSurfaceAndStartsTicking) {
     EXPECT_EQ(display.objectName(), "1000");
     EXPECT_EQ(display.geometry(), QRect(0, 444, kWidth, kHeight));
     EXPECT_EQ(display.Surface().size(), QSize(kWidth, kHeight));
-    EXPECT_EQ(At(400, 50), QColor(Qt::black));
+    EXPECT_EQ(At(400, 50), kBlack);
     EXPECT_TRUE(display.IsTicking());
     EXPECT_FALSE(display.CreateSurface());  // one exists already
-    EXPECT_EQ(display.LeadTicks(), 250.0f);
 
     display.DestroyDisplay();
     EXPECT_FALSE(display.IsTicking());
@@ -75,25 +97,89 @@ TEST_F(HistogramCtrlTest, CreateMakesABlackSurfaceAndStartsTicking) {
     EXPECT_FALSE(display.Surface().isNull());
 }
 
-TEST_F(HistogramCtrlTest, DotsEnterAtTheRightAndScrollThreePixelsATick) {
+TEST_F(HistogramCtrlTest, WithoutAClockATickDrawsNothing) {
+    display.SetClock({});
     Start();
-    const int y = engine::DisplayY(700, kHeight);
-    display.DrawTick();
-    EXPECT_EQ(At(kWidth - 50, y), kReference);
-    EXPECT_EQ(display.FramesFed(), 1);
-    display.DrawTick();
-    EXPECT_EQ(At(kWidth - 53, y), kReference);  // the first dot, moved on
-    EXPECT_EQ(At(kWidth - 50, y), kReference);  // the second
-    EXPECT_EQ(At(kWidth - 50, y - 10), QColor(Qt::black));
-    EXPECT_EQ(display.FramesFed(), 2);
+    TickAt(10000);
+    QImage black(kWidth, kHeight, QImage::Format_RGB32);
+    black.fill(kBlack);
+    EXPECT_EQ(display.Surface(), black);
 }
 
-TEST_F(HistogramCtrlTest, NothingIsFedBeforeTheLinesWindow) {
+// The ticks come from timers of 15 and 16 ms, or stop for a while; the dots are read back from
+// the surface at the end. Where the clock is 10000 ms the first 700 lies on the marker tip.
+struct TickCase {
+    const char* name;
+    int interval;   // ms between ticks
+    int stallFrom;  // no tick from this time ...
+    int stallTo;    // ... until this one
+    int last;       // the time of the last tick
+};
+void PrintTo(const TickCase& c, std::ostream* out) { *out << c.name; }
+
+class HistogramCtrlTickTest : public HistogramCtrlTest,
+                              public ::testing::WithParamInterface<TickCase> {};
+
+TEST_P(HistogramCtrlTickTest, ADotIsOnTheMarkerTipWhenTheMusicPlaysIt) {
+    const TickCase& c = GetParam();
     Start();
-    display.SetPlaybackTime(1.0f);  // 10 s less the 3.875 s lead is still ahead
-    for (int i = 0; i < 5; ++i) display.DrawTick();
-    EXPECT_EQ(display.FramesFed(), 0);
-    EXPECT_FALSE(ColumnHas(kWidth - 50, 0, kHeight - 1, kReference));
+    for (int t = c.interval; t <= c.last; t += c.interval)
+        if (t < c.stallFrom || t >= c.stallTo) TickAt(t);
+    ASSERT_EQ(now, c.last);
+    // A dot is 6 px wide: its left-most column is 3 left of its place. One step is 3 px.
+    const double first = kTipX + (10000 - now) / 5.0;
+    const double rest = kTipX + (10060 - now) / 5.0;
+    EXPECT_NEAR(LeftmostIn(y700, kReference) + 3, first, 3.0);
+    EXPECT_NEAR(LeftmostIn(y640, kReference) + 3, rest, 3.0);
+    // The three values of 700 make one short stroke; nothing was drawn right of it in its row.
+    EXPECT_LT(LeftmostIn(y700, kReference, static_cast<int>(first) + 15), 0);
+    EXPECT_EQ(LeftmostIn(0, kHeight - 1, kReference, static_cast<int>(rest) + 6), -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Timers, HistogramCtrlTickTest,
+                         ::testing::Values(TickCase{"Every15Ms", 15, 0, 0, 10005},
+                                           TickCase{"Every16Ms", 16, 0, 0, 10000},
+                                           TickCase{"Stall200Ms", 15, 9795, 9995, 10005},
+                                           TickCase{"StallAcrossTheTip", 16, 9900, 10040, 10048},
+                                           TickCase{"Stall5Seconds", 15, 4500, 9990, 10005}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HistogramCtrlTest, NoDotIsDrawnInAGapBetweenLines) {
+    const std::vector<int32_t> twoLines = {2, 700, 700, 2, 700, 700};
+    const float lineStarts[3] = {10.0f, 11.0f, 11.03f};
+    const float lineEnds[3] = {10.03f, 11.03f, 11.03f};
+    Start();
+    display.SetReferenceData(twoLines.data(), lineStarts, lineEnds, 3);
+    for (int t = 15; t <= 10005; t += 15) TickAt(t);
+    // 10000 ms is at the tip, 11000 ms 200 px to the right: the columns between are black.
+    EXPECT_NEAR(LeftmostIn(y700, kReference) + 3, 49.0, 3.0);
+    EXPECT_NEAR(LeftmostIn(y700, kReference, 60) + 3, 249.0, 3.0);
+    EXPECT_EQ(LeftmostIn(0, kHeight - 1, kReference, 60), LeftmostIn(y700, kReference, 60));
+    for (int x = 60; x < 240; ++x) ASSERT_FALSE(ColumnHas(x, 0, kHeight - 1, kReference)) << x;
+}
+
+TEST_F(HistogramCtrlTest, TheNextSongStartsOnAClearedPicture) {
+    Start();
+    for (int t = 15; t <= 9000; t += 15) TickAt(t);
+    ASSERT_GE(LeftmostIn(y700, kReference), 0);
+
+    const std::vector<int32_t> next = {1, 900};
+    const float nextStarts[2] = {2.0f, 2.015f};
+    display.SetReferenceData(next.data(), nextStarts, nextStarts, 2);
+    display.Restart();
+    TickAt(15);
+    EXPECT_EQ(LeftmostIn(y700, kReference), -1);  // the last song's dots are gone
+    const int y900 = engine::DisplayY(900, kHeight);
+    EXPECT_NEAR(LeftmostIn(y900, kReference) + 3, kTipX + (2000 - 15) / 5.0, 3.0);
+}
+
+TEST_F(HistogramCtrlTest, TheTimerDrawsFromTheClock) {
+    Start();
+    now = 10000;
+    EXPECT_TRUE(testing_support::Eventually([&] {
+        QCoreApplication::processEvents();
+        return At(kTipX, y700) == kReference;
+    }));
 }
 
 TEST_F(HistogramCtrlTest, TheMarkerTakesTheColourOfTheComparison) {
@@ -102,42 +188,51 @@ TEST_F(HistogramCtrlTest, TheMarkerTakesTheColourOfTheComparison) {
         int nearFlag, hitFlag, farFlag;
         QColor colour;
     };
+    int t = 0;
     for (const Case& c : {Case{1, 0, 0, kNear}, Case{0, 1, 0, kHit}, Case{0, 0, 1, kFar},
                           Case{1, 1, 0, kHit}, Case{1, 1, 1, kFar}, Case{0, 0, 0, kReference}}) {
         display.SetPitchMarker(40, c.nearFlag, c.hitFlag, c.farFlag);
-        display.DrawTick();
+        TickAt(t += 15);
         // The chevron runs from (20, 47) to the tip (50, 40); at x = 40 it lies near y = 42.
-        EXPECT_TRUE(ColumnHas(40, 40, 45, c.colour))
-            << c.nearFlag << c.hitFlag << c.farFlag;
+        EXPECT_TRUE(ColumnHas(40, 40, 45, c.colour)) << c.nearFlag << c.hitFlag << c.farFlag;
     }
 }
 
 TEST_F(HistogramCtrlTest, TheStripAndBarFromTheSecondTickOn) {
     Start();
-    display.DrawTick();
-    EXPECT_EQ(At(25, 20), QColor(Qt::black));
-    display.DrawTick();
+    TickAt(15);
+    EXPECT_EQ(At(25, 20), kBlack);
+    TickAt(30);
     EXPECT_EQ(At(25, 20), kStrip);
     EXPECT_EQ(At(5, 100), kStrip);
     EXPECT_EQ(At(15, 50), kBar);
     EXPECT_EQ(At(15, 5), kStrip);
-    EXPECT_EQ(At(30, 20), QColor(Qt::black));
+    EXPECT_EQ(At(30, 20), kBlack);
 }
 
+// The first character sits under the first 700, the second under the 640, and both move with
+// their notes.
 TEST_F(HistogramCtrlTest, ALyricUnitIsDrawnUnderItsNote) {
     Start("\xB8\xE8\xC7\xFA");  // two characters
-    // Ticks 1 and 2 draw 700, 700; the third value is followed by a rest, so the unit comes.
-    int grey = 0;
-    for (int tick = 0; tick < 4; ++tick) display.DrawTick();
-    for (int x = 600; x < kWidth; ++x)
-        for (int y = kHeight * 3 / 4; y < kHeight; ++y) grey += At(x, y) == kLyric;
-    EXPECT_GT(grey, 10);
+    const int top = kHeight * 3 / 4;
+    for (int t = 15; t <= 6600; t += 15) TickAt(t);
+    const int note = LeftmostIn(y700, kReference);
+    const int unit = LeftmostIn(top, kHeight - 1, kLyric, kStripRight);
+    ASSERT_GE(note, 0);
+    ASSERT_GE(unit, 0);
+    EXPECT_NEAR(unit, note, 4);
+    // Nothing grey left of it, nor far right of the second character (15 px wide, 60 ms on).
+    EXPECT_EQ(LeftmostIn(top, kHeight - 1, kLyric, note + 12 + 2 * 15 + 6), -1);
+
+    for (int t = 6615; t <= 8400; t += 15) TickAt(t);
+    EXPECT_EQ(LeftmostIn(y700, kReference), note - 3 * (8400 - 6600) / 15);
+    EXPECT_EQ(LeftmostIn(top, kHeight - 1, kLyric, kStripRight), unit - 3 * (8400 - 6600) / 15);
 }
 
 TEST_F(HistogramCtrlTest, APaintCopiesTheSurface) {
     Start();
     display.SetPitchMarker(60, 0, 1, 0);
-    for (int i = 0; i < 3; ++i) display.DrawTick();
+    for (int t = 6600; t <= 6630; t += 15) TickAt(t);
     const QImage shown = display.grab().toImage().convertToFormat(QImage::Format_RGB32);
     EXPECT_EQ(shown, display.Surface());
 }
@@ -147,9 +242,9 @@ TEST_F(HistogramCtrlTest, AMissingLyricIsNamedAndTheDisplayGoesOn) {
     ASSERT_EQ(messages.Messages().size(), 1u);
     EXPECT_NE(messages.Messages()[0].find("歌曲/单曲/song/Lyric”不存在"), std::string::npos);
     display.SetReferenceData(blocks.data(), starts, ends, 2);
-    display.SetPlaybackTime(10.0f);
-    display.DrawTick();
-    EXPECT_EQ(display.FramesFed(), 1);
+    TickAt(10000);
+    EXPECT_EQ(At(kTipX, y700), kReference);
+    EXPECT_EQ(LeftmostIn(kHeight * 3 / 4, kHeight - 1, kLyric, 0), -1);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -25,8 +26,6 @@ struct Marker {
 
 class ScriptedView : public CNullEngineView {
 public:
-    int FramesFed() override { return framesFed; }
-    float LeadTicks() override { return leadTicks; }
     void SetPitchMarker(int y, int n, int h, int f) override { markers.push_back({y, n, h, f}); }
     void SetLineBarPos(int position) override { lineBar.push_back(position); }
     void SetGradeText(const std::string& text) override { grades.push_back(text); }
@@ -34,8 +33,6 @@ public:
     void EndSession() override { ++ends; }
     void OnLineScored(const LineReport& report) override { reports.push_back(report); }
 
-    int framesFed = 0;
-    float leadTicks = 0.0f;
     std::vector<Marker> markers;
     std::vector<int> lineBar;
     std::vector<std::string> grades;
@@ -262,22 +259,41 @@ TEST_F(EvaluationLoopTest, ARemainderOfAtMost512SamplesIsNotTracked) {
     EXPECT_EQ(view.markers.size(), 4u);  // nothing compared
 }
 
-TEST_F(EvaluationLoopTest, TheFirstNegativeIndexFixesTheCorrection) {
+TEST(ReferenceIndexTest, FloorsTheMillisecondsOfTheBufferCentreSinceTheLineStart) {
+    // floor((P − L − 60 − S) / 15), S the start rounded to the millisecond.
+    EXPECT_EQ(ReferenceIndex(1060, 0, 1.0f), 0);
+    EXPECT_EQ(ReferenceIndex(1074, 0, 1.0f), 0);
+    EXPECT_EQ(ReferenceIndex(1075, 0, 1.0f), 1);
+    EXPECT_EQ(ReferenceIndex(1059, 0, 1.0f), -1);  // −1 for −14 … −1, not 0
+    EXPECT_EQ(ReferenceIndex(1046, 0, 1.0f), -1);
+    EXPECT_EQ(ReferenceIndex(1044, 0, 1.0f), -2);
+    EXPECT_EQ(ReferenceIndex(1210, 150, 1.0f), 0);  // the latency moves the buffer earlier
+    // 2.0005 s rounds to 2001 ms; 12.3 as a float is 12.30000019 s, 12300 ms.
+    EXPECT_EQ(ReferenceIndex(2061 + 15, 0, 2.0005f), 1);
+    EXPECT_EQ(ReferenceIndex(12360 + 14, 0, 12.3f), 0);
+    // Far outside the line the index stays an int.
+    EXPECT_EQ(ReferenceIndex(INT64_MAX / 2, 0, 0.0f), INT_MAX);
+    EXPECT_EQ(ReferenceIndex(INT64_MIN / 2, 1000, 3e9f), INT_MIN);
+}
+
+TEST_F(EvaluationLoopTest, TheIndexComesFromTheBufferStampOrElseThePollersTime) {
     std::string record = "100";
     for (int i = 0; i < 100; ++i) record += " 700";
     Load({"2", "1 20", "9 21", {{1, record}}});
-    view.leadTicks = 250.0f;
-    view.framesFed = 244;  // −6
+    header.nClockMs = 1360;  // (1360 − 60 − 1000) / 15 = 20
     Buffer(1.0f, 440);
-    EXPECT_EQ(engine.m_nIndexCorrection, 6);
-    EXPECT_EQ(engine.m_nRefIndex, 0);
-    view.framesFed = 240;  // −10: the correction stays 6
-    Buffer(1.2f, 440);
-    EXPECT_EQ(engine.m_nIndexCorrection, 6);
-    EXPECT_EQ(engine.m_nRefIndex, -4);
-    view.framesFed = 262;
-    Buffer(1.4f, 440);
-    EXPECT_EQ(engine.m_nRefIndex, 18);
+    EXPECT_EQ(engine.m_nRefIndex, 20);
+    engine.SetLatencyMs(120);  // (1480 − 120 − 60 − 1000) / 15 = 20
+    header.nClockMs = 1480;
+    Buffer(1.1f, 440);
+    EXPECT_EQ(engine.m_nRefIndex, 20);
+    header.nClockMs = platform::kNoClockStamp;  // fed by hand: the poller's 1.45 s
+    Buffer(1.45f, 440);
+    EXPECT_EQ(engine.m_nRefIndex, (1450 - 120 - 60 - 1000) / 15);
+    engine.SetLatencyMs(5000);  // held to the largest latency taken
+    EXPECT_EQ(engine.m_nLatencyMs, kMaxLatencyMs);
+    engine.SetLatencyMs(-3);
+    EXPECT_EQ(engine.m_nLatencyMs, 0);
 }
 
 TEST_F(EvaluationLoopTest, BeforeTheLineOnlyTheIdleMarkerMoves) {
@@ -325,6 +341,7 @@ TEST_F(EvaluationLoopTest, TheLastLineAlignsWithout135Values) {
     Buffer(1.8f);  // line 0: nothing sung
     for (const int sungValues : {140, 135}) {
         if (sungValues == 135) {  // the same last line again, with 135 values
+            engine.BeginSession();
             engine.m_nLine = 1;
             engine.m_pRefRecord = engine.m_pReference + 3;
         }

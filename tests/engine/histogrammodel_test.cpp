@@ -3,9 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -21,31 +26,82 @@ using testing_support::WriteFile;
 constexpr int kWidth = 800;  // the main dialog's display band
 constexpr int kHeight = 110;
 constexpr int kLyricTop = 3 * kHeight / 4;
-constexpr int kFeedX = kWidth - 30;  // base x of a lyric unit on a tick that drew a dot
+constexpr int kTipX = 50;  // the marker tip
 
 // Code page 936 bytes of 歌, 曲 and 乐.
 const std::string kGe = "\xB8\xE8";
 const std::string kQu = "\xC7\xFA";
 const std::string kLe = "\xC0\xD6";
 
-// A song in arrays of exactly the size the data has (the records without the engine's trailing
-// cell), so that AddressSanitizer reports any read past them.
+// A song in arrays of exactly the size the data has, so that AddressSanitizer reports any read
+// past them. Line k starts at starts[k] seconds; the last point closes the song.
 struct Song {
-    Song(const std::vector<std::vector<int32_t>>& lines, float start, float end)
-        : points(static_cast<int>(lines.size()) + 1), starts(points, start), ends(points, end) {
-        for (const auto& values : lines) {
-            blocks.push_back(static_cast<int32_t>(values.size()));
-            blocks.insert(blocks.end(), values.begin(), values.end());
-            counts.push_back(static_cast<int>(values.size()));
+    Song(const std::vector<std::vector<int32_t>>& lines, std::vector<float> lineStarts)
+        : points(static_cast<int>(lines.size()) + 1), values(lines) {
+        starts = std::move(lineStarts);
+        starts.resize(static_cast<std::size_t>(points), starts.empty() ? 0.0f : starts.back());
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+            blocks.push_back(static_cast<int32_t>(lines[k].size()));
+            blocks.insert(blocks.end(), lines[k].begin(), lines[k].end());
+            ends.push_back(starts[k] + 0.015f * static_cast<float>(lines[k].size()));
         }
-        counts.push_back(0);
+        ends.push_back(ends.empty() ? 0.0f : ends.back());
         blocks.shrink_to_fit();
-        counts.shrink_to_fit();
+        starts.shrink_to_fit();
+        ends.shrink_to_fit();
     }
+    // The lines one after the other from `start` seconds, without gaps.
+    Song(const std::vector<std::vector<int32_t>>& lines, float start)
+        : Song(lines, BackToBack(lines, start)) {}
+
+    static std::vector<float> BackToBack(const std::vector<std::vector<int32_t>>& lines,
+                                         float start) {
+        std::vector<float> out;
+        double at = start;
+        for (const auto& line : lines) {
+            out.push_back(static_cast<float>(at));
+            at += 0.015 * static_cast<double>(line.size());
+        }
+        return out;
+    }
+
+    // When the music plays value `index` of `line`, in milliseconds.
+    int64_t TimeMs(int line, int index) const {
+        return std::llround(static_cast<double>(starts[static_cast<std::size_t>(line)]) * 1000.0) +
+               15 * index;
+    }
+    bool StartsANote(int line, int index) const {
+        const auto& v = values[static_cast<std::size_t>(line)];
+        return v[static_cast<std::size_t>(index)] != 0 &&
+               (index == 0 || v[static_cast<std::size_t>(index) - 1] == 0);
+    }
+
     int points;
+    std::vector<std::vector<int32_t>> values;
     std::vector<float> starts, ends;
     std::vector<int32_t> blocks;
-    std::vector<int> counts;
+};
+
+// What the control's surface shows, kept as the dots and lyric units on it: each frame moves
+// what is there left by its scroll (a scroll of the whole width clears it) and adds its own.
+struct Picture {
+    explicit Picture(int w) : width(w) {}
+    void Apply(const HistogramFrame& frame) {
+        if (frame.nScroll >= width) {
+            dots.clear();
+            units.clear();
+        } else {
+            for (HistogramDot& dot : dots) dot.nX -= frame.nScroll;
+            for (HistogramLyric& unit : units) unit.nX -= frame.nScroll;
+            std::erase_if(dots, [](const HistogramDot& dot) { return dot.nX < -3; });
+            std::erase_if(units, [this](const HistogramLyric& unit) { return unit.nX < -width; });
+        }
+        dots.insert(dots.end(), frame.dots.begin(), frame.dots.end());
+        units.insert(units.end(), frame.lyrics.begin(), frame.lyrics.end());
+    }
+    int width;
+    std::vector<HistogramDot> dots;
+    std::vector<HistogramLyric> units;
 };
 
 class HistogramModelTest : public ::testing::Test {
@@ -58,7 +114,6 @@ protected:
     void Use(const Song& song) {
         model.SetReferenceData(song.blocks.data(), song.starts.data(), song.ends.data(),
                                song.points);
-        model.SetLineCounts(song.counts.data());
     }
 
     void LoadLyric(const std::string& bytes) {
@@ -66,22 +121,32 @@ protected:
         ASSERT_TRUE(model.LoadLyrics("song", false));
     }
 
-    std::vector<HistogramTick> Run(int ticks) {
-        std::vector<HistogramTick> out;
-        for (int i = 0; i < ticks; ++i) out.push_back(model.Tick());
-        return out;
+    void Restart() {
+        model.Restart();
+        clock = 0;
     }
 
-    static std::vector<std::string> Units(const std::vector<HistogramTick>& ticks) {
+    // Calls Advance every 15 ms from the last call up to `until` ms; every frame, copied.
+    std::vector<HistogramFrame> RunUntil(int until) {
+        std::vector<HistogramFrame> frames;
+        while (clock + 15 <= until) {
+            clock += 15;
+            frames.push_back(model.Advance(clock));
+        }
+        return frames;
+    }
+
+    std::vector<std::string> UnitsUntil(int until) {
         std::vector<std::string> units;
-        for (const HistogramTick& tick : ticks)
-            if (tick.bLyric) units.push_back(tick.strLyric);
+        for (const HistogramFrame& frame : RunUntil(until))
+            for (const HistogramLyric& unit : frame.lyrics) units.push_back(unit.strText);
         return units;
     }
 
     TemporaryFolder library;
     platform::MessageCapture messages;
     CHistogramModel model{kWidth, kHeight};
+    int clock = 0;
 };
 
 struct MappingCase {
@@ -107,94 +172,283 @@ INSTANTIATE_TEST_SUITE_P(WorkedNumbers, HistogramDisplayYTest,
                                            MappingCase{0, 100, 165},   // A = 33
                                            MappingCase{1250, 110, -45}));
 
-TEST_F(HistogramModelTest, LeadOfTheMainDisplay) {
-    EXPECT_FLOAT_EQ(model.LeadTicks(), 250.0f);
-    EXPECT_FLOAT_EQ(model.LeadSeconds(), 3.875f);
+// Worked numbers: the lines at 1 s, back to back (1000, 1015, 1030, 1045 ms and 1060, 1075 ms).
+// The first frame after the start draws the whole picture: at 15 ms every value lies within the
+// 3.5 s lead and sits at 50 + (time − 15) / 5, from x = 247 on.
+TEST_F(HistogramModelTest, FirstPictureShowsEveryValueAlreadyInView) {
+    const Song song({{0, 600, 600, 0}, {700, 0}}, 1.0f);
+    Use(song);
+    const HistogramFrame& frame = model.Advance(15);
+    EXPECT_EQ(frame.nScroll, kWidth);  // the picture is cleared first
+    std::vector<int> values, xs;
+    for (const HistogramDot& dot : frame.dots) {
+        values.push_back(dot.nValue);
+        xs.push_back(dot.nX);
+        EXPECT_EQ(dot.nY, DisplayY(dot.nValue, kHeight));
+    }
+    EXPECT_EQ(values, (std::vector<int>{0, 600, 600, 0, 700, 0}));  // every value of every line
+    EXPECT_EQ(xs, (std::vector<int>{247, 250, 253, 256, 259, 262}));
+
+    const HistogramFrame& next = model.Advance(30);
+    EXPECT_EQ(next.nScroll, 3);
+    EXPECT_TRUE(next.dots.empty());
 }
 
-struct WindowCase {
+// A line at 10 s and one at 12 s. A value enters when the feed edge (x = 750, 3.5 s ahead of the
+// clock) has reached it, at x = 50 + (time − step time) / 5; during the gap nothing enters.
+TEST_F(HistogramModelTest, DotsEnterAtTheFeedEdgeAndNoneInAGap) {
+    const Song song({{600, 600}, {700}}, std::vector<float>{10.0f, 12.0f});
+    Use(song);
+    std::vector<int> calls, xs, lines;
+    const std::vector<HistogramFrame> frames = RunUntil(12000);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        for (const HistogramDot& dot : frames[i].dots) {
+            calls.push_back(15 * static_cast<int>(i + 1));
+            xs.push_back(dot.nX);
+            lines.push_back(dot.nLine);
+        }
+    }
+    // 10000 ms enters at the step of 6510 ms (6495 + 3500 is short of it): x = 50 + 3490 / 5.
+    EXPECT_EQ(calls, (std::vector<int>{6510, 6525, 8505}));
+    EXPECT_EQ(xs, (std::vector<int>{748, 748, 749}));
+    EXPECT_EQ(lines, (std::vector<int>{0, 0, 1}));
+}
+
+TEST_F(HistogramModelTest, StepsOfTheClockMoveThePicture) {
+    const Song song({{600}}, 100.0f);
+    Use(song);
+    EXPECT_EQ(model.Advance(14).nScroll, kWidth);  // the first frame draws everything
+    EXPECT_EQ(model.Advance(14).nScroll, 0);       // the same step
+    EXPECT_EQ(model.Advance(15).nScroll, 3);
+    EXPECT_EQ(model.Advance(29).nScroll, 0);
+    EXPECT_EQ(model.Advance(60).nScroll, 9);  // a late call catches up: three steps at once
+    EXPECT_EQ(model.Advance(991).nScroll, 3 * (66 - 4));
+    EXPECT_EQ(model.Advance(6000).nScroll, kWidth);  // longer than the picture: all anew
+}
+
+TEST_F(HistogramModelTest, AClockThatGoesBackMovesNothingUntilItHasCaughtUp) {
+    const Song song({{600, 610, 620, 630, 640, 650}}, 4.0f);
+    Use(song);
+    RunUntil(510);  // 4000 ms has entered (510 + 3500)
+    const HistogramFrame& back = model.Advance(200);
+    EXPECT_EQ(back.nScroll, 0);
+    EXPECT_TRUE(back.dots.empty());
+    EXPECT_EQ(model.Advance(509).nScroll, 0);
+    const HistogramFrame& on = model.Advance(525);
+    EXPECT_EQ(on.nScroll, 3);
+    ASSERT_EQ(on.dots.size(), 1u);  // each value once: 4015 ms, the next one due
+    EXPECT_EQ(on.dots[0].nIndex, 1);
+}
+
+// Arrays of exactly the song's size and clock values from one end of the range to the other.
+TEST_F(HistogramModelTest, AnyClockValueIsSafe) {
+    const Song song({{600, 0, 610}, {}, {620, 630}}, std::vector<float>{0.5f, 1.0f, 2.0f});
+    Use(song);
+    LoadLyric(kGe + kQu);
+    for (int round = 0; round < 2; ++round) {
+        for (int now : {INT_MIN, -1, 0, INT_MAX, INT_MAX, 5, INT_MIN + 14, INT_MAX - 14, 1000}) {
+            const HistogramFrame& frame = model.Advance(now);
+            EXPECT_GE(frame.nScroll, 0);
+            EXPECT_LE(frame.nScroll, kWidth);
+            for (const HistogramDot& dot : frame.dots) {
+                EXPECT_GE(dot.nX, -3);
+                EXPECT_LT(dot.nX, kWidth + 3);
+            }
+        }
+        Restart();
+    }
+}
+
+TEST_F(HistogramModelTest, NextSongStartsOverFromItsFirstValue) {
+    const Song first({{600, 0}, {610, 0}}, 0.5f);
+    Use(first);
+    RunUntil(5000);
+
+    const Song next({{450, 0}, {0}}, 2.0f);
+    Use(next);
+    Restart();  // its clock starts at 0 again
+    const HistogramFrame& frame = model.Advance(15);
+    EXPECT_EQ(frame.nScroll, kWidth);  // the last song's picture is gone
+    ASSERT_EQ(frame.dots.size(), 3u);
+    EXPECT_EQ(frame.dots[0].nValue, 450);
+    EXPECT_EQ(frame.dots[0].nX, kTipX + (2000 - 15) / 5);
+}
+
+// The requirement in full: over a long song, with and without gaps between the lines and with
+// clocks that come late, every dot on the picture lies within one step (3 px, 15 ms) of where
+// its time puts it, every value in view is on the picture exactly once, and every note in view
+// has its own lyric unit under its first dot.
+struct ClockCase {
     const char* name;
-    float time;
-    bool fed;
+    int width;
+    bool gaps;       // 0.5 to 3 s between the lines
+    int firstCall;   // ms
+    int interval;    // ms between the calls
+    int stallEvery;  // a stall after every this many ms (0: never)
+    int stall;       // ms without a call
+    int clockChunk;  // the position moves in chunks of this many ms
 };
-void PrintTo(const WindowCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const ClockCase& c, std::ostream* out) { *out << c.name; }
 
-class HistogramFeedWindowTest : public HistogramModelTest,
-                                public ::testing::WithParamInterface<WindowCase> {};
-
-// The line's window runs from 10 s less the lead (3.875 s) to 20 s, both ends included.
-TEST_P(HistogramFeedWindowTest, FeedsOnlyInsideTheLineWindow) {
-    const Song song({{600, 610, 620, 630, 0}, {0}}, 10.0f, 20.0f);
-    Use(song);
-    model.SetPlaybackTime(GetParam().time);
-    for (const HistogramTick& tick : Run(3)) EXPECT_EQ(tick.bDot, GetParam().fed);
-    EXPECT_EQ(model.FramesFed(), GetParam().fed ? 3 : 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Times, HistogramFeedWindowTest,
-                         ::testing::Values(WindowCase{"BeforeEveryLine", 0.0f, false},
-                                           WindowCase{"JustBeforeTheLead", 6.12f, false},
-                                           WindowCase{"AtTheLead", 6.125f, true},
-                                           WindowCase{"AtTheEnd", 20.0f, true},
-                                           WindowCase{"AfterTheEnd", 20.01f, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(HistogramModelTest, LineBeforeTheLastStopsBeforeItsFinalValue) {
-    const Song song({{0, 600, 600, 0}, {700, 0}}, 0.0f, 100.0f);
-    Use(song);
-    LoadLyric(kGe + kQu);
-    model.SetPlaybackTime(1.0f);
-
-    const std::vector<HistogramTick> ticks = Run(4);
-    std::vector<int> values;
-    for (const HistogramTick& tick : ticks) {
-        ASSERT_TRUE(tick.bDot);
-        EXPECT_EQ(tick.nDotX, kWidth - 50);
-        EXPECT_EQ(tick.nDotY, DisplayY(tick.nDotValue, kHeight));
-        values.push_back(tick.nDotValue);
+class HistogramTimingTest : public ::testing::TestWithParam<ClockCase> {
+protected:
+    // 80 lines of 30 to 120 values: notes of 2 to 12 values, 0 to 4 silent values between.
+    static Song MakeSong(bool gaps) {
+        std::mt19937 random(20240611);
+        auto between = [&random](int low, int high) {
+            return std::uniform_int_distribution<int>(low, high)(random);
+        };
+        std::vector<std::vector<int32_t>> lines(80);
+        std::vector<float> starts;
+        double at = 1.0173;  // the first line is in view from the first frame on
+        for (auto& line : lines) {
+            const int count = between(30, 120);
+            while (static_cast<int>(line.size()) < count) {
+                line.insert(line.end(), static_cast<std::size_t>(between(0, 4)), 0);
+                line.insert(line.end(), static_cast<std::size_t>(between(2, 12)),
+                            between(450, 850));
+            }
+            line.resize(static_cast<std::size_t>(count));
+            starts.push_back(static_cast<float>(at));
+            at += 0.015 * count;
+            if (gaps) at += between(500, 3000) / 1000.0;
+        }
+        return Song(lines, starts);
     }
-    EXPECT_EQ(values, (std::vector<int>{0, 600, 600, 700}));  // the final 0 of line 0 is skipped
 
-    EXPECT_FALSE(ticks[0].bLyric);
-    ASSERT_TRUE(ticks[1].bLyric);  // the note 600 600 ends with the next value: k = 3
-    EXPECT_EQ(ticks[1].strLyric, kGe);
-    EXPECT_EQ(ticks[1].nLyricX, kFeedX - 3 * 3 - 10);
-    EXPECT_EQ(ticks[1].nLyricY, kLyricTop);
-    // Line 1's first note ends next; its length counts from the line's start again: k = 1.
-    ASSERT_TRUE(ticks[2].bLyric);
-    EXPECT_EQ(ticks[2].strLyric, kQu);
-    EXPECT_EQ(ticks[2].nLyricX, kFeedX - 3 * 1 - 10);
-    EXPECT_EQ(model.FeedLine(), 1);
-    EXPECT_EQ(model.FramesFed(), 4);
-}
-
-TEST_F(HistogramModelTest, LastLineDrawsEveryValueThenStaysOnItsEnd) {
-    const Song song({{600, 0}, {500, 700}}, 0.0f, 100.0f);
-    Use(song);
-    model.SetPlaybackTime(1.0f);
-
-    std::vector<int> values;
-    for (const HistogramTick& tick : Run(6)) {
-        ASSERT_TRUE(tick.bDot);
-        values.push_back(tick.nDotValue);
+    // Each note's own unit: note n shows the character 0xB0, 0xA1 + n % 94.
+    static std::string Unit(int note) {
+        return std::string{static_cast<char>(0xB0), static_cast<char>(0xA1 + note % 94)};
     }
-    EXPECT_EQ(values, (std::vector<int>{600, 500, 700, 0, 0, 0}));
-    EXPECT_EQ(model.FeedLine(), 1);
-    EXPECT_EQ(model.FramesFed(), 6);
+};
+
+TEST_P(HistogramTimingTest, EveryDotReachesTheTipWhenTheMusicPlaysIt) {
+    const ClockCase& c = GetParam();
+    const Song song = MakeSong(c.gaps);
+    const int feedX = std::max(c.width - 50, kTipX);
+
+    // Every value in the song's order, with its time and, for a note's first value, the note.
+    struct Value {
+        int line, index;
+        int64_t timeMs;
+        int note;  // −1: not a note's first value
+    };
+    std::vector<Value> order;
+    std::vector<int> firstOfLine;
+    int notes = 0;
+    for (int k = 0; k < song.points - 1; ++k) {
+        firstOfLine.push_back(static_cast<int>(order.size()));
+        for (int j = 0; j < static_cast<int>(song.values[k].size()); ++j)
+            order.push_back({k, j, song.TimeMs(k, j), song.StartsANote(k, j) ? notes++ : -1});
+    }
+    std::string lyric;
+    for (int n = 0; n < notes; ++n) lyric += Unit(n);
+
+    TemporaryFolder library;
+    WriteFile(library.Path() / "歌曲" / "单曲" / "song" / "Lyric", lyric);
+    CHistogramModel display(c.width, kHeight);
+    display.SetLibraryFolder(library.Path().string());
+    ASSERT_TRUE(display.LoadLyrics("song", false));
+    display.SetReferenceData(song.blocks.data(), song.starts.data(), song.ends.data(), song.points);
+    display.Restart();
+
+    Picture picture(c.width);
+    std::vector<int> dotsOn(order.size()), unitsOn(order.size());
+    const int64_t songEnd = order.back().timeMs + 1000;
+    int failures = 0;
+    for (int64_t call = c.firstCall; call <= songEnd && failures < 5;) {
+        const int now = static_cast<int>(call / c.clockChunk * c.clockChunk);
+        picture.Apply(display.Advance(now));
+        auto ideal = [now](int64_t timeMs) {
+            return kTipX + static_cast<double>(timeMs - now) / 5;
+        };
+        auto fail = [&](const Value& v, const char* what) {
+            ++failures;
+            ADD_FAILURE() << "at " << now << " ms, line " << v.line << " value " << v.index << " ("
+                          << v.timeMs << " ms): " << what;
+        };
+
+        for (const HistogramDot& dot : picture.dots) {
+            const std::size_t at = static_cast<std::size_t>(firstOfLine[dot.nLine] + dot.nIndex);
+            ++dotsOn[at];
+            if (std::abs(dot.nX - ideal(order[at].timeMs)) > 3)
+                fail(order[at], "dot off by over 3 px");
+            if (dot.nValue != song.values[dot.nLine][dot.nIndex] ||
+                dot.nY != DisplayY(dot.nValue, kHeight))
+                fail(order[at], "dot of another value or height");
+        }
+        for (const HistogramLyric& unit : picture.units) {
+            const std::size_t at = static_cast<std::size_t>(firstOfLine[unit.nLine] + unit.nIndex);
+            ++unitsOn[at];
+            if (order[at].note < 0) {
+                fail(order[at], "lyric unit at no note's first value");
+                continue;
+            }
+            if (unit.strText != Unit(order[at].note)) fail(order[at], "another note's lyric unit");
+            if (std::abs(unit.nX + 3 - ideal(order[at].timeMs)) > 3 || unit.nY != kLyricTop)
+                fail(order[at], "lyric unit not under its note");
+        }
+        // Every value and unit whose place lies on the picture is there, once.
+        const auto from = std::partition_point(order.begin(), order.end(),
+                                               [&](const Value& v) { return ideal(v.timeMs) < 2; });
+        const auto to = std::partition_point(
+            from, order.end(), [&](const Value& v) { return ideal(v.timeMs) <= feedX - 10; });
+        for (auto v = from; v != to; ++v) {
+            const std::size_t at = static_cast<std::size_t>(v - order.begin());
+            if (dotsOn[at] != 1) fail(*v, "dot in view not drawn once");
+            if (v->note >= 0 && unitsOn[at] != 1) fail(*v, "lyric unit in view not drawn once");
+        }
+        for (const HistogramDot& dot : picture.dots)
+            if (dotsOn[static_cast<std::size_t>(firstOfLine[dot.nLine] + dot.nIndex)] > 1)
+                fail(order[static_cast<std::size_t>(firstOfLine[dot.nLine] + dot.nIndex)],
+                     "dot drawn twice");
+        for (const HistogramDot& dot : picture.dots)
+            dotsOn[static_cast<std::size_t>(firstOfLine[dot.nLine] + dot.nIndex)] = 0;
+        for (const HistogramLyric& unit : picture.units)
+            unitsOn[static_cast<std::size_t>(firstOfLine[unit.nLine] + unit.nIndex)] = 0;
+
+        const int64_t next = call + c.interval;
+        if (c.stallEvery > 0 && call / c.stallEvery != next / c.stallEvery)
+            call = next + c.stall;
+        else
+            call = next;
+    }
+    EXPECT_EQ(failures, 0);
 }
 
-TEST_F(HistogramModelTest, UnitChosenWithoutADotStartsAtTheLeftEdge) {
-    const Song song({{600, 0}, {0, 0}}, 50.0f, 60.0f);
+INSTANTIATE_TEST_SUITE_P(
+    Clocks, HistogramTimingTest,
+    ::testing::Values(ClockCase{"Every15Ms", kWidth, false, 15, 15, 0, 0, 1},
+                      ClockCase{"Every15MsWithGaps", kWidth, true, 7, 15, 0, 0, 1},
+                      ClockCase{"Every16Ms", kWidth, false, 16, 16, 0, 0, 1},
+                      ClockCase{"Every16MsWithGaps", kWidth, true, 16, 16, 0, 0, 1},
+                      ClockCase{"Stalls200Ms", kWidth, false, 15, 15, 2000, 200, 1},
+                      ClockCase{"Stalls200MsWithGaps", kWidth, true, 15, 15, 2000, 200, 1},
+                      ClockCase{"Stalls5SecondsWithGaps", kWidth, true, 15, 15, 20000, 5000, 1},
+                      ClockCase{"PositionIn21MsChunks", kWidth, true, 15, 15, 0, 0, 21},
+                      ClockCase{"OddWidth", 333, true, 16, 16, 3000, 200, 1},
+                      ClockCase{"FeedEdgeAtTheTip", 90, true, 15, 15, 0, 0, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Four notes; the lyric unit of each is drawn with the note's first dot, just left of it.
+TEST_F(HistogramModelTest, ALyricUnitIsDrawnUnderItsNotesFirstDot) {
+    const Song song({{0, 600, 600, 0, 610}, {620, 620, 0, 630}}, 10.0f);
     Use(song);
-    LoadLyric(kGe + kQu);
-    // Before the window the feed stays on the note, so each tick takes the next unit.
-    const std::vector<HistogramTick> ticks = Run(2);
-    ASSERT_TRUE(ticks[0].bLyric && ticks[1].bLyric);
-    EXPECT_FALSE(ticks[0].bDot || ticks[1].bDot);
-    EXPECT_EQ(ticks[0].strLyric, kGe);
-    EXPECT_EQ(ticks[0].nLyricX, -3 * 1 - 10);
-    EXPECT_EQ(ticks[1].strLyric, kQu);
-    EXPECT_EQ(ticks[1].nLyricX, -3 * 25 - 10);  // the same note ends again: k = 0 becomes 25
+    LoadLyric(kGe + kQu + kLe + kGe);
+    int units = 0;
+    for (const HistogramFrame& frame : RunUntil(12000)) {
+        for (const HistogramLyric& unit : frame.lyrics) {
+            ++units;
+            EXPECT_TRUE(song.StartsANote(unit.nLine, unit.nIndex));
+            const auto dot = std::find_if(frame.dots.begin(), frame.dots.end(), [&](const auto& d) {
+                return d.nLine == unit.nLine && d.nIndex == unit.nIndex;
+            });
+            ASSERT_NE(dot, frame.dots.end());
+            EXPECT_EQ(unit.nX, dot->nX - 3);
+            EXPECT_EQ(unit.nY, kLyricTop);
+        }
+    }
+    EXPECT_EQ(units, 4);
 }
 
 struct LyricCase {
@@ -210,19 +464,11 @@ class HistogramLyricUnitTest : public HistogramModelTest,
 // Six notes of two values each, every one followed by a silent value.
 TEST_P(HistogramLyricUnitTest, EachNoteTakesTheNextUnit) {
     const Song song(
-        {{600, 600, 0, 610, 610, 0, 620, 620, 0, 630, 630, 0, 640, 640, 0, 650, 650, 0}}, 0.0f,
-        100.0f);
+        {{600, 600, 0, 610, 610, 0, 620, 620, 0, 630, 630, 0, 640, 640, 0, 650, 650, 0}}, 10.0f);
     Use(song);
     LoadLyric(GetParam().file);
     EXPECT_TRUE(messages.Messages().empty());
-    model.SetPlaybackTime(1.0f);
-
-    const std::vector<HistogramTick> ticks = Run(18);
-    EXPECT_EQ(Units(ticks), GetParam().units);
-    for (const HistogramTick& tick : ticks) {
-        if (!tick.bLyric) continue;
-        EXPECT_EQ(tick.nLyricX, kFeedX - 3 * 2 - 10);
-    }
+    EXPECT_EQ(UnitsUntil(12000), GetParam().units);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -247,39 +493,55 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HistogramModelTest, EmptyLyricFileIsReportedAndDrawsNoText) {
-    const Song song({{600, 0, 610, 0, 620, 0}}, 0.0f, 100.0f);
+    const Song song({{600, 0, 610, 0, 620, 0}}, 1.0f);
     Use(song);
     WriteFile(library.Path() / "歌曲" / "单曲" / "song" / "Lyric", "");
     EXPECT_TRUE(model.LoadLyrics("song", false));
     EXPECT_EQ(messages.Messages(), std::vector<std::string>{"文件为空!"});
-    model.SetPlaybackTime(1.0f);
-    EXPECT_TRUE(Units(Run(8)).empty());
+    EXPECT_TRUE(UnitsUntil(3000).empty());
 }
 
+// Notes at 10000, 10030, 10060 … ms: each enters 3.5 s before, on the first step at or after it.
 TEST_F(HistogramModelTest, EmptySongNameChangesNothing) {
-    const Song song({{600, 0, 610, 0, 620, 0}}, 0.0f, 100.0f);
+    const Song song({{600, 0, 610, 0, 620, 0}}, 10.0f);
     Use(song);
     LoadLyric(kGe + kQu + kLe);
-    model.SetPlaybackTime(1.0f);
-    EXPECT_EQ(Units(Run(2)), std::vector<std::string>{kGe});
+    EXPECT_EQ(UnitsUntil(6525), std::vector<std::string>{kGe});
 
     EXPECT_FALSE(model.LoadLyrics("", false));
     EXPECT_EQ(messages.Messages(), std::vector<std::string>{"请打开歌曲列表，选择要演唱的曲目"});
-    EXPECT_EQ(Units(Run(2)), std::vector<std::string>{kQu});  // not back at the first character
+    EXPECT_EQ(UnitsUntil(6555), std::vector<std::string>{kQu});  // not back at the first one
 }
 
 TEST_F(HistogramModelTest, LyricStartsOverOnRestartAndOnLoad) {
-    const Song song({{600, 0, 610, 0, 620, 0, 630, 0, 640, 0}}, 0.0f, 100.0f);
+    const Song song({{600, 0, 610, 0, 620, 0, 630, 0, 640, 0}}, 10.0f);
     Use(song);
     LoadLyric(kGe + " ok " + kQu);
-    model.SetPlaybackTime(1.0f);
-    EXPECT_EQ(Units(Run(4)), (std::vector<std::string>{kGe, "ok"}));
+    EXPECT_EQ(UnitsUntil(6555), (std::vector<std::string>{kGe, "ok"}));
 
     LoadLyric(kLe + " ab " + kQu);  // the word search starts over too
-    EXPECT_EQ(Units(Run(4)), (std::vector<std::string>{kLe, "ab"}));
-    model.Restart();
-    model.SetPlaybackTime(1.0f);
-    EXPECT_EQ(Units(Run(2)), std::vector<std::string>{kLe});
+    EXPECT_EQ(UnitsUntil(6615), (std::vector<std::string>{kLe, "ab"}));
+    Restart();
+    EXPECT_EQ(UnitsUntil(6525), std::vector<std::string>{kLe});
+}
+
+// After a stall the units of the notes that passed meanwhile are used up with them.
+TEST_F(HistogramModelTest, AStallKeepsTheLyricInStepWithTheNotes) {
+    std::vector<int32_t> line;
+    for (int note = 0; note < 200; ++note) line.insert(line.end(), {600, 600, 0, 0});
+    const Song song({line}, 1.0f);  // note n at 1000 + 60 n ms
+    Use(song);
+    std::string lyric;
+    for (int note = 0; note < 200; ++note) lyric += note % 2 ? kGe : kQu;
+    LoadLyric(lyric);
+    model.Advance(15);
+    // At 6 s the notes up to 6 + 3.5 s have entered: the last one in view is note 141, at 9460 ms.
+    const HistogramFrame& frame = model.Advance(6000);
+    ASSERT_EQ(frame.nScroll, kWidth);
+    ASSERT_FALSE(frame.lyrics.empty());
+    EXPECT_EQ(frame.lyrics.back().nIndex, 4 * 141);
+    EXPECT_EQ(frame.lyrics.back().strText, kGe);
+    EXPECT_EQ(frame.lyrics[frame.lyrics.size() - 2].strText, kQu);
 }
 
 TEST_F(HistogramModelTest, MedleySongsComeFromTheMedleyFolder) {
@@ -304,7 +566,7 @@ class HistogramLyricProblemTest : public HistogramModelTest,
                                   public ::testing::WithParamInterface<ProblemCase> {};
 
 TEST_P(HistogramLyricProblemTest, NamesTheFileAndLeavesNoLyric) {
-    const Song song({{600, 0, 610, 0}}, 0.0f, 100.0f);
+    const Song song({{600, 0, 610, 0}}, 1.0f);
     Use(song);
     LoadLyric(kGe + kQu);  // the previous song's lyric must not stay
     std::filesystem::remove(library.Path() / "歌曲" / "单曲" / "song" / "Lyric");
@@ -316,8 +578,7 @@ TEST_P(HistogramLyricProblemTest, NamesTheFileAndLeavesNoLyric) {
     EXPECT_EQ(messages.Messages(),
               std::vector<std::string>{"歌词文件“" + file + "”" + GetParam().problem + "。"});
     EXPECT_TRUE(model.Lyric().empty());
-    model.SetPlaybackTime(1.0f);
-    EXPECT_TRUE(Units(Run(6)).empty());
+    EXPECT_TRUE(UnitsUntil(2000).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -356,29 +617,23 @@ void PrintTo(const NoLineCase& c, std::ostream* out) { *out << c.name; }
 class HistogramNoLineTest : public HistogramModelTest,
                             public ::testing::WithParamInterface<NoLineCase> {};
 
-// Arrays of no element: AddressSanitizer reports any read of a value, a time or a count.
+// Arrays of no element: AddressSanitizer reports any read of a value or a time.
 TEST_P(HistogramNoLineTest, DrawsOnlyTheMarkerAndTheStrip) {
     const auto blocks = std::make_unique<int32_t[]>(0);
     const auto starts = std::make_unique<float[]>(0);
     const auto ends = std::make_unique<float[]>(0);
-    const auto counts = std::make_unique<int[]>(0);
-    if (GetParam().onePoint) {
-        model.SetReferenceData(blocks.get(), starts.get(), ends.get(), 1);
-        model.SetLineCounts(counts.get());
-    }
-    model.SetPlaybackTime(1.0f);
+    if (GetParam().onePoint) model.SetReferenceData(blocks.get(), starts.get(), ends.get(), 1);
+    LoadLyric(kGe + kQu);
 
-    const std::vector<HistogramTick> ticks = Run(4);
-    for (std::size_t i = 0; i < ticks.size(); ++i) {
-        EXPECT_FALSE(ticks[i].bDot);
-        EXPECT_FALSE(ticks[i].bLyric);
-        EXPECT_EQ(ticks[i].nMarkerY, 80);
-        EXPECT_EQ(ticks[i].pen, MarkerPen::Far);
-        EXPECT_EQ(ticks[i].bStrip, i > 0);
+    const std::vector<HistogramFrame> frames = RunUntil(60);
+    ASSERT_EQ(frames.size(), 4u);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_TRUE(frames[i].dots.empty());
+        EXPECT_TRUE(frames[i].lyrics.empty());
+        EXPECT_EQ(frames[i].nMarkerY, 80);
+        EXPECT_EQ(frames[i].pen, MarkerPen::Far);
+        EXPECT_EQ(frames[i].bStrip, i > 0);
     }
-    EXPECT_EQ(model.FramesFed(), 0);
-    EXPECT_EQ(model.FeedLine(), 0);
-    EXPECT_EQ(model.MarkerLine(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Songs, HistogramNoLineTest,
@@ -387,13 +642,14 @@ INSTANTIATE_TEST_SUITE_P(Songs, HistogramNoLineTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HistogramModelTest, MarkerIsFarAfterRestartUntilTheFirstPitch) {
-    EXPECT_EQ(model.Tick().pen, MarkerPen::Far);
+    EXPECT_EQ(model.Advance(15).pen, MarkerPen::Far);
     model.SetPitchMarker(30, 0, 1, 0);
-    const HistogramTick hit = model.Tick();
+    const HistogramFrame& hit = model.Advance(15);  // no step: the marker is drawn all the same
     EXPECT_EQ(hit.pen, MarkerPen::Hit);
     EXPECT_EQ(hit.nMarkerY, 30);
-    model.Restart();
-    const HistogramTick restarted = model.Tick();
+    EXPECT_TRUE(hit.bStrip);
+    Restart();
+    const HistogramFrame& restarted = model.Advance(15);
     EXPECT_EQ(restarted.pen, MarkerPen::Far);
     EXPECT_EQ(restarted.nMarkerY, 80);
     EXPECT_FALSE(restarted.bStrip);
@@ -413,7 +669,7 @@ class HistogramMarkerPenTest : public HistogramModelTest,
 TEST_P(HistogramMarkerPenTest, FarBeatsHitBeatsNear) {
     const PenCase& c = GetParam();
     model.SetPitchMarker(44, c.nearFlag, c.hitFlag, c.farFlag);
-    EXPECT_EQ(model.Tick().pen, c.pen);
+    EXPECT_EQ(model.Advance(15).pen, c.pen);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -423,76 +679,16 @@ INSTANTIATE_TEST_SUITE_P(
                       PenCase{1, 1, 0, MarkerPen::Hit}, PenCase{1, 0, 1, MarkerPen::Far},
                       PenCase{0, 1, 1, MarkerPen::Far}, PenCase{1, 1, 1, MarkerPen::Far}));
 
-struct MarkerLineCase {
-    const char* name;
-    bool giveCounts;
-    std::vector<int> counts;  // what the main window holds; the records have 3, 2 and 4 values
-};
-void PrintTo(const MarkerLineCase& c, std::ostream* out) { *out << c.name; }
-
-class HistogramMarkerLineTest : public HistogramModelTest,
-                                public ::testing::WithParamInterface<MarkerLineCase> {};
-
-// Every tick draws a dot, so FramesFed counts ticks until the marker line changes: once it has
-// passed the lead (250) plus the marker line's frames it drops back to 250.
-TEST_P(HistogramMarkerLineTest, ChangesWhenTheLineHasPassedTheMarker) {
-    const Song song({{600, 610, 620}, {630, 640}, {650, 660, 670, 680}}, 0.0f, 1000.0f);
-    model.SetReferenceData(song.blocks.data(), song.starts.data(), song.ends.data(), song.points);
-    if (GetParam().giveCounts) model.SetLineCounts(GetParam().counts.data());
-    model.SetPlaybackTime(1.0f);
-
-    const std::vector<int>& counts = GetParam().counts;
-    int expectedLine = 0;
-    int expectedFed = 0;
-    for (int tick = 1; tick <= 250 + counts[0] + counts[1] + 2 * counts[2]; ++tick) {
-        ASSERT_TRUE(model.Tick().bDot);
-        if (++expectedFed - 250 >= counts[expectedLine]) {
-            expectedFed = 250;
-            if (expectedLine < 2) ++expectedLine;
-        }
-        ASSERT_EQ(model.MarkerLine(), expectedLine) << "tick " << tick;
-        ASSERT_EQ(model.FramesFed(), expectedFed) << "tick " << tick;
-    }
-    EXPECT_EQ(model.MarkerLine(), 2);  // the last line; it never goes further
-}
-
-INSTANTIATE_TEST_SUITE_P(Counts, HistogramMarkerLineTest,
-                         ::testing::Values(MarkerLineCase{"FromTheRecords", false, {3, 2, 4}},
-                                           MarkerLineCase{"FromTheMainWindow", true, {3, 2, 4, 0}},
-                                           MarkerLineCase{
-                                               "MainWindowCountsWin", true, {10, 1, 6, 0}}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(HistogramModelTest, NextSongFeedsFromItsFirstLine) {
-    const Song first({{600, 0}, {610, 0}}, 0.0f, 100.0f);
-    Use(first);
-    model.SetPlaybackTime(1.0f);
-    Run(3);
-    ASSERT_EQ(model.FeedLine(), 1);
-
-    const Song next({{450, 0}, {0}}, 5.0f, 10.0f);
-    Use(next);
-    model.Restart();  // the time is back at 0, before the window
-    EXPECT_FALSE(model.Tick().bDot);
-    model.SetPlaybackTime(2.0f);
-    const HistogramTick tick = model.Tick();
-    ASSERT_TRUE(tick.bDot);
-    EXPECT_EQ(tick.nDotValue, 450);
-    EXPECT_EQ(model.FramesFed(), 1);
-}
-
-TEST_F(HistogramModelTest, RestartWithoutNewDataStaysInsideTheRecords) {
-    const Song song({{600, 0}, {610, 0}, {620, 630}}, 0.0f, 100.0f);
+TEST_F(HistogramModelTest, RestartWithoutNewDataDrawsTheSameSongAgain) {
+    const Song song({{600, 0}, {610, 0}, {620, 630}}, 0.5f);
     Use(song);
-    model.SetPlaybackTime(1.0f);
     for (int round = 0; round < 2; ++round) {
-        for (const HistogramTick& tick : Run(10)) {
-            ASSERT_TRUE(tick.bDot);
-            EXPECT_TRUE(tick.nDotValue == 0 || (tick.nDotValue >= 600 && tick.nDotValue <= 630))
-                << tick.nDotValue;
-        }
-        model.Restart();
-        model.SetPlaybackTime(1.0f);
+        const HistogramFrame& frame = model.Advance(15);
+        ASSERT_EQ(frame.dots.size(), 6u) << "round " << round;
+        EXPECT_EQ(frame.dots.front().nValue, 600);
+        EXPECT_EQ(frame.dots.back().nValue, 630);
+        RunUntil(3000);
+        Restart();
     }
 }
 

@@ -84,6 +84,28 @@ TEST_F(CaptureDeviceTest, FillsBuffersInQueueOrderAndHandsBackEachWhenFull) {
     EXPECT_TRUE(m_headers[2].dwFlags & platform::kWaveHeaderInQueue);
 }
 
+TEST_F(CaptureDeviceTest, EachBufferIsStampedWithTheClockWhenItBecomesFull) {
+    int32_t clock = 500;
+    m_device.SetStampClock([&clock] { return clock; });
+    Open();
+    Queue(0, 3);
+    ASSERT_TRUE(m_device.Start());
+    Feed("abcd");
+    clock = 620;  // the buffer fills now, not when its first bytes came
+    Feed("efghijkl");
+    clock = 740;
+    ASSERT_TRUE(m_device.Reset());  // the partly filled buffer comes back unstamped
+    ASSERT_EQ(m_returned.size(), 3u);
+    EXPECT_EQ(m_headers[0].nClockMs, 620);
+    EXPECT_EQ(m_headers[1].nClockMs, platform::kNoClockStamp);
+
+    m_device.SetStampClock(nullptr);  // no clock: no stamp, even on a buffer stamped before
+    Queue(0, 1);
+    ASSERT_TRUE(m_device.Start());
+    Feed("mnopqrst");
+    EXPECT_EQ(m_headers[0].nClockMs, platform::kNoClockStamp);
+}
+
 TEST_F(CaptureDeviceTest, NothingIsRecordedBeforeStartOrWithoutAQueuedBuffer) {
     Open();
     Queue(0, 1);

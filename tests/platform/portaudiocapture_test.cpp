@@ -25,6 +25,7 @@
 #include <mutex>
 #include <numbers>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -375,6 +376,30 @@ TEST(Mp3PlayerWithoutDevice, TheClockRunsWithoutSound) {
     const auto traces = messages.Traces();
     ASSERT_EQ(traces.size(), 1u);
     EXPECT_NE(traces[0].find("tone-440.mp3"), std::string::npos) << traces[0];
+}
+
+// The recording devices by name: the server's devices are listed, a listed one opens as itself,
+// and a name that is gone gives way to the default device, which says so.
+TEST_F(PortAudioCaptureTest, ANamedDeviceOpensAndAMissingOneFallsBackToTheDefault) {
+    const std::vector<std::string> names = CPortAudioCapture::InputDeviceNames();
+    ASSERT_FALSE(names.empty()) << "the private server's input is not listed";
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), names.size())
+        << "a name is listed twice";
+    {
+        CPortAudioCapture named(names.front());
+        ASSERT_TRUE(named.Open(kStereo8000, [](WaveHeader*) {})) << named.LastError();
+        EXPECT_FALSE(named.FellBack()) << named.FallbackReason();
+    }
+    CPortAudioCapture missing("Quorvel test microphone that is not there");
+    ASSERT_TRUE(missing.Open(kStereo8000, [](WaveHeader*) {})) << missing.LastError();
+    EXPECT_TRUE(missing.FellBack());
+    EXPECT_NE(missing.FallbackReason().find("not there"), std::string::npos)
+        << missing.FallbackReason();
+    missing.Close();
+    EXPECT_EQ(Pa_GetDeviceCount(), paNotInitialized) << "PortAudio is still initialised";
+    // Opened again, the device is asked for by name again.
+    ASSERT_TRUE(missing.Open(kStereo8000, [](WaveHeader*) {}));
+    EXPECT_TRUE(missing.FellBack());
 }
 
 void PortAudioCaptureTest::ExpectTone() {

@@ -56,6 +56,24 @@ inline std::vector<Line> MakeMelody(int lines, int notesPerLine, unsigned seed,
     return melody;
 }
 
+// The melody with a pause of `minGap` to `maxGap` seconds before every line but the first.
+inline std::vector<Line> WithGaps(std::vector<Line> melody, unsigned seed, double minGap,
+                                  double maxGap) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> gap(minGap, maxGap);
+    double shift = 0.0;
+    for (std::size_t l = 1; l < melody.size(); ++l) {
+        shift += gap(random);
+        melody[l].start += shift;
+    }
+    return melody;
+}
+
+// The first `lines` lines of a melody, as a song of their own.
+inline std::vector<Line> FirstLines(const std::vector<Line>& melody, std::size_t lines) {
+    return {melody.begin(), melody.begin() + static_cast<std::ptrdiff_t>(lines)};
+}
+
 // The song files of a melody: N = lines + 1 points, the last point after the last line.
 inline SongFiles SongFilesOf(const std::vector<Line>& melody) {
     SongFiles files;
@@ -84,10 +102,9 @@ struct Singer {
     int nOffset = 120;         // the singer offset of the role: the voice lies this far below
     double semitones = 0.0;    // sung this far above the melody
     bool randomNotes = false;  // ignores the melody and sings other notes of the same range
-    // Seconds the singer is ahead of the song's times. A note reaches the display's marker
-    // 0.125 s before its time (the feed starts 3.875 s ahead and the dots travel 250 ticks of
-    // 15 ms); a singer who follows the marker sings that much early.
-    double early = 0.125;
+    // Seconds the singer is ahead of the music (negative: behind). A singer in time with the
+    // music sings each note when it plays.
+    double early = 0.0;
     unsigned seed = 1;
 };
 

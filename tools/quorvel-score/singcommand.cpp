@@ -1,5 +1,6 @@
 #include "tools/quorvel-score/singcommand.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -11,18 +12,29 @@ namespace tools {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: quorvel-score sing [--library DIR] [--role 1|2] [--json] --wav FILE.wav SONG "
-    "[SONG SONG SONG]\n";
+    "usage: quorvel-score sing [--library DIR] [--role 1|2] [--latency-ms N] [--json] "
+    "--wav FILE.wav SONG [SONG SONG SONG]\n";
 
 struct Options {
     std::string library;
     int role = 1;
+    int latencyMs = 0;
     bool json = false;
     std::string wav;
     std::vector<std::string> songs;
 };
 
-std::optional<Options> ParseArgs(const std::vector<std::string>& args) {
+// A latency in whole milliseconds, 0 to kMaxLatencyMs, in plain decimal digits.
+bool ParseLatency(const std::string& text, int& latency) {
+    if (text.empty() || text.size() > 4 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    latency = std::stoi(text);
+    return latency <= engine::kMaxLatencyMs;
+}
+
+// The options, or nullopt with the reason in problem (empty: print the usage).
+std::optional<Options> ParseArgs(const std::vector<std::string>& args, std::string& problem) {
     Options options;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -31,6 +43,13 @@ std::optional<Options> ParseArgs(const std::vector<std::string>& args) {
             options.library = args[++i];
         } else if (arg == "--role" && hasValue && (args[i + 1] == "1" || args[i + 1] == "2")) {
             options.role = args[++i] == "2" ? 2 : 1;
+        } else if (arg == "--latency-ms" && hasValue) {
+            const std::string& value = args[++i];
+            if (!ParseLatency(value, options.latencyMs)) {
+                problem = "--latency-ms: \"" + value + "\" is not a whole number of milliseconds "
+                          "from 0 to " + std::to_string(engine::kMaxLatencyMs);
+                return std::nullopt;
+            }
         } else if (arg == "--json") {
             options.json = true;
         } else if (arg == "--wav" && hasValue && options.wav.empty()) {
@@ -103,13 +122,14 @@ void PrintText(std::ostream& out, const engine::SessionResult& result) {
 }  // namespace
 
 int RunSingCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    const auto options = ParseArgs(args);
+    std::string problem;
+    const auto options = ParseArgs(args, problem);
     if (!options) {
+        if (!problem.empty()) err << "quorvel-score: " << problem << '\n';
         err << kUsage;
         return 2;
     }
     Recording recording;
-    std::string problem;
     if (!ReadRecording(options->wav, recording, problem)) {
         err << "quorvel-score: " << options->wav << ": " << problem << '\n';
         return 2;
@@ -117,6 +137,7 @@ int RunSingCommand(const std::vector<std::string>& args, std::ostream& out, std:
 
     platform::MessageCapture messages;  // message boxes and traces of the session
     engine::CHeadlessSession session(options->songs, options->role, options->library);
+    session.Engine().SetLatencyMs(options->latencyMs);
     const engine::SessionResult result = session.Sing(ToStereo(recording));
     if (!result.bCompleted) {
         err << "quorvel-score: " << result.strError << '\n';
