@@ -2,11 +2,21 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QMetaObject>
+#include <QThread>
 
 #include <cstdio>
 
 void CMessageBoxSink::ShowMessage(const std::string& text, platform::MessageIcon icon,
                                   const std::string& caption) {
+    // A box belongs to the UI thread: from any other thread the message goes there as a queued
+    // call, and this thread goes on at once.
+    if (QThread::currentThread() != qApp->thread()) {
+        QMetaObject::invokeMethod(
+            qApp, [this, text, icon, caption] { ShowMessage(text, icon, caption); },
+            Qt::QueuedConnection);
+        return;
+    }
     QMessageBox::Icon shown = QMessageBox::NoIcon;
     switch (icon) {
         case platform::MessageIcon::Information:
@@ -27,6 +37,12 @@ void CMessageBoxSink::ShowMessage(const std::string& text, platform::MessageIcon
     box.exec();
 }
 
-void CMessageBoxSink::Beep(platform::MessageIcon) { QApplication::beep(); }
+void CMessageBoxSink::Beep(platform::MessageIcon icon) {
+    if (QThread::currentThread() != qApp->thread()) {
+        QMetaObject::invokeMethod(qApp, [this, icon] { Beep(icon); }, Qt::QueuedConnection);
+        return;
+    }
+    QApplication::beep();
+}
 
 void CMessageBoxSink::Trace(const std::string& line) { std::fputs(line.c_str(), stderr); }

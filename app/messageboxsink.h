@@ -1,5 +1,6 @@
 // Messages of the windowed program: message boxes over the active window (with the warning beep
-// where one is asked for) and trace lines on standard error.
+// where one is asked for) and trace lines on standard error. A message or beep raised on another
+// thread is shown on the UI thread later; the sink must outlive the application's event loop.
 #pragma once
 
 #include "platform/messages.h"

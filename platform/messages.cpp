@@ -1,7 +1,9 @@
 #include "platform/messages.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 namespace platform {
 namespace {
@@ -16,31 +18,56 @@ public:
 };
 
 StandardErrorSink g_standardErrorSink;
-std::mutex g_sinkMutex;  // serialises every call into a sink and every change of sink
-MessageSink* g_pSink = &g_standardErrorSink;
+
+// No lock is held while a sink runs: a sink may show a modal box whose nested event loop traces or
+// shows another message on the same thread, and other threads trace on meanwhile. Each call counts
+// itself in the generation it started in; replacing the sink starts a new generation and waits
+// until no call of the old one (but the replacing thread's own) can still be inside the old sink.
+std::atomic<MessageSink*> g_pSink{&g_standardErrorSink};
+std::atomic<unsigned> g_generation{0};
+std::atomic<int> g_calls[2] = {0, 0};  // calls in progress, by the parity of their generation
+thread_local int t_calls[2] = {0, 0};  // the same, of this thread only
+std::mutex g_replaceMutex;             // one replacement at a time
+
+template <typename Call>
+void WithSink(Call call) {
+    const unsigned parity = g_generation.load() & 1u;
+    g_calls[parity].fetch_add(1);
+    ++t_calls[parity];
+    // Loaded after counting: a replacement that missed this call has already published its sink.
+    MessageSink* sink = g_pSink.load();
+    try {
+        call(*sink);
+    } catch (...) {
+        --t_calls[parity];
+        g_calls[parity].fetch_sub(1);
+        throw;
+    }
+    --t_calls[parity];
+    g_calls[parity].fetch_sub(1);
+}
 
 }  // namespace
 
 MessageSink* SetMessageSink(MessageSink* sink) {
-    std::lock_guard lock(g_sinkMutex);
-    MessageSink* previous = g_pSink;
-    g_pSink = sink ? sink : &g_standardErrorSink;
+    std::lock_guard lock(g_replaceMutex);
+    MessageSink* previous = g_pSink.exchange(sink ? sink : &g_standardErrorSink);
+    const unsigned old = g_generation.fetch_add(1) & 1u;
+    // Calls into the previous sink end soon (traces) or when their box closes.
+    while (g_calls[old].load() > t_calls[old]) std::this_thread::yield();
     return previous;
 }
 
 void ShowMessage(const std::string& text, MessageIcon icon, const std::string& caption) {
-    std::lock_guard lock(g_sinkMutex);
-    g_pSink->ShowMessage(text, icon, caption);
+    WithSink([&](MessageSink& sink) { sink.ShowMessage(text, icon, caption); });
 }
 
 void MessageBeep(MessageIcon icon) {
-    std::lock_guard lock(g_sinkMutex);
-    g_pSink->Beep(icon);
+    WithSink([&](MessageSink& sink) { sink.Beep(icon); });
 }
 
 void Trace(const std::string& line) {
-    std::lock_guard lock(g_sinkMutex);
-    g_pSink->Trace(line);
+    WithSink([&](MessageSink& sink) { sink.Trace(line); });
 }
 
 MessageCapture::MessageCapture() : m_pPrevious(SetMessageSink(this)) {}

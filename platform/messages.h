@@ -13,7 +13,8 @@ namespace platform {
 
 enum class MessageIcon { None, Information, Exclamation, Error };
 
-// Where messages go. Calls may arrive from several threads, one at a time.
+// Where messages go. Calls may arrive from several threads at once, and again on the same thread
+// while a message is shown (from a nested event loop); no lock of this module is held meanwhile.
 class MessageSink {
 public:
     virtual ~MessageSink() = default;
@@ -27,8 +28,8 @@ public:
     virtual void Trace(const std::string& line) = 0;
 };
 
-// Installs a sink (null restores the standard-error sink) and returns the one it replaces.
-// The sink must outlive its installation.
+// Installs a sink (null restores the standard-error sink) and returns the one it replaces, once no
+// other thread is inside that one any more. The sink must outlive its installation.
 MessageSink* SetMessageSink(MessageSink* sink);
 
 void ShowMessage(const std::string& text, MessageIcon icon = MessageIcon::Exclamation,
