@@ -11,6 +11,7 @@
 
 #include "display/fonts.h"
 #include "platform/codepage.h"
+#include "platform/filebytes.h"
 #include "res/resources.h"
 
 namespace {
@@ -75,20 +76,26 @@ void CIntroduceDlg::CreateModeless(CMicrophonePanel::Devices devices) {
 QWidget* CIntroduceDlg::Control(int id) const { return findChild<QWidget*>(QString::number(id)); }
 
 void CIntroduceDlg::LoadHelpText(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "r");
-    if (!file) return;
+    // Read whole through the shared reader: never blocking (a FIFO is refused), a regular file
+    // of at most kHelpFileLimit bytes only. A help file that cannot be read shows no help.
+    std::string bytes, problem;
+    if (!platform::ReadFileBytes(path, bytes, problem, platform::kHelpFileLimit)) return;
     int position = 0;
-    char line[1000];
-    // Up to 999 bytes at a time; an empty line ends the help.
-    while (std::fgets(line, sizeof line, file) && line[0] != '\n') {
-        std::size_t length = std::strlen(line);
-        if (length > 0) line[length - 1] = '\0';  // its line feed (or last byte)
+    std::size_t next = 0;
+    // Up to 999 bytes at a time, through a line feed; an empty line ends the help.
+    while (next < bytes.size() && bytes[next] != '\n') {
+        std::size_t end = bytes.find('\n', next);
+        end = end == std::string::npos ? bytes.size() : end + 1;
+        end = std::min(end, next + 999);
+        std::string line = bytes.substr(next, end - next);
+        next = end;
+        line.resize(std::strlen(line.c_str()));  // a zero byte ends the text, as in C
+        if (!line.empty()) line.pop_back();      // its line feed (or last byte)
         std::string utf8;
         if (!platform::Cp936ToUtf8(line, utf8)) utf8 = line;  // shown as it is
         m_listHelp->insertItem(position++, QString::fromUtf8(utf8.c_str()));
         m_listHelp->insertItem(position++, QString());
     }
-    std::fclose(file);
 }
 
 void CIntroduceDlg::OnOpenSongFolder() {

@@ -19,6 +19,7 @@
 #include <system_error>
 
 #include "controls/gifparser.h"
+#include "platform/inputfile.h"
 #include "platform/messages.h"
 #include "res/resources.h"
 
@@ -170,32 +171,41 @@ bool CPictureEx::Load(const char* szResourceName, const char* szResourceType) {
 
 bool CPictureEx::Load(const std::string& strFileName) {
     Reset();
-    std::FILE* file = std::fopen(strFileName.c_str(), "rb");
-    if (!file) {
-        platform::Trace(Format("Load (file): Error opening file %s\n", strFileName));
+    // Opened without blocking and only as a regular file, read up to the picture limit: a FIFO,
+    // a device or a huge file is refused instead of hanging or filling memory.
+    platform::CInputFile file;
+    using Problem = platform::CInputFile::Problem;
+    if (!file.Open(strFileName) && file.GetProblem() != Problem::Folder) {
+        const std::string why = file.GetProblem() == Problem::Missing
+                                    ? std::string()
+                                    : ": " + file.ProblemText(platform::TextLanguage::English);
+        platform::Trace(Format("Load (file): Error opening file %s\n", strFileName + why));
         return false;
     }
-    std::vector<uint8_t> bytes;
-    bool readError = false;
+    std::string bytes;
+    bool readError = file.GetProblem() == Problem::Folder;
     try {
-        uint8_t chunk[64 * 1024];
-        size_t count;
-        while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-            bytes.insert(bytes.end(), chunk, chunk + count);
-        readError = std::ferror(file) != 0;
+        if (!readError && !file.ReadAll(bytes, platform::kPictureFileLimit)) {
+            if (file.GetProblem() == Problem::TooLarge) {
+                platform::Trace(
+                    Format("Load (file): The file %s\n",
+                           strFileName + " " + file.ProblemText(platform::TextLanguage::English)));
+                return false;
+            }
+            readError = true;
+        }
     } catch (const std::bad_alloc&) {
-        std::fclose(file);
         platform::Trace("Load (file): Error allocating memory\n");
         return false;
     }
-    std::fclose(file);
     if (readError) {
         platform::Trace(
             Format("Load (file): An exception occured while reading the file %s\n", strFileName));
         return false;
     }
     static const uint8_t kNothing = 0;
-    return Load(bytes.empty() ? &kNothing : bytes.data(), bytes.size());
+    return Load(bytes.empty() ? &kNothing : reinterpret_cast<const uint8_t*>(bytes.data()),
+                bytes.size());
 }
 
 bool CPictureEx::Load(const void* pData, size_t nSize) {

@@ -144,6 +144,13 @@ bool CSingingEngine::LoadReference(const std::string& song) {
             if (result != CNumberScanner::Result::Ok)
                 return Fail(timeFiles[t],
                             NumberProblem(result, scanner.LastToken(), i, points, "时间"));
+            // No song lasts beyond 6 hours, and the song clock counts milliseconds in an int:
+            // a time outside ±6 hours is damage, not a song. (Negative times within the bound
+            // have always loaded and still do.)
+            constexpr float kMaxSongSeconds = 6 * 60 * 60;
+            if (!(value >= -kMaxSongSeconds && value <= kMaxSongSeconds))
+                return Fail(timeFiles[t], Ordinal(i, points) + "时间 " + Seconds(value) +
+                                              " 秒超出范围（-21600 到 21600 秒）");
             times[t].push_back(value);
         }
     }

@@ -2,6 +2,7 @@
 // crash, read outside the file or loop, whatever the file says.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +11,8 @@
 #include "audio/soundfile.h"
 #include "platform/messages.h"
 #include "platform/rifffile.h"
+#include "platform/wavedata.h"
+#include "platform/wavereader.h"
 
 namespace {
 
@@ -68,6 +71,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         int nBlocks = 0;
         while (reader.Read() && ++nBlocks < 100000) {
         }
+    }
+    {
+        // The streaming reader, in small pieces, and the whole-file reader on top of it.
+        platform::CWaveReader reader;
+        std::string error;
+        if (reader.Open(path, error) && reader.FrameBytes() <= 4096) {
+            uint8_t aFrames[4096 * 4];
+            const std::size_t nMax = sizeof aFrames / reader.FrameBytes();
+            int nBlocks = 0;
+            while (reader.ReadFrames(aFrames, std::min<std::size_t>(nMax, 4)) > 0 &&
+                   ++nBlocks < 100000) {
+            }
+        }
+        platform::WaveData wave;
+        platform::ReadWaveData(path, wave, error);
     }
     ExerciseRiffFile(path, pData, nSize);
     std::remove(path.c_str());

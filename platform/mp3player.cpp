@@ -12,11 +12,10 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 #include <thread>
 #include <vector>
 
+#include "platform/inputfile.h"
 #include "platform/messages.h"
 
 namespace platform {
@@ -61,20 +60,31 @@ public:
     bool Open(const std::string& path, long rate, int channels, std::string& error) {
         Close();
         InitialiseMpg123();
-        std::error_code ignored;
-        const auto status = std::filesystem::status(path, ignored);
-        if (!std::filesystem::exists(status)) return Fail(error, "文件不存在");
-        if (std::filesystem::is_directory(status)) return Fail(error, "这是一个文件夹，不是文件");
-        m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (m_fd < 0) return Fail(error, std::string("无法读取（") + std::strerror(errno) + "）");
-        if (std::filesystem::file_size(path, ignored) == 0) return Fail(error, "是空文件");
+        // Opened without blocking and only as a regular file: a FIFO or a device in place of
+        // the music is refused at once (see CInputFile).
+        CInputFile input;
+        if (!input.Open(path)) {
+            switch (input.GetProblem()) {
+                case CInputFile::Problem::Missing: return Fail(error, "文件不存在");
+                case CInputFile::Problem::Folder: return Fail(error, "这是一个文件夹，不是文件");
+                case CInputFile::Problem::NoPermission:
+                case CInputFile::Problem::CannotOpen:
+                    return Fail(error, std::string("无法读取（") + std::strerror(errno) + "）");
+                default: return Fail(error, input.ProblemText());
+            }
+        }
+        const bool empty = input.Size() == 0;
+        m_fd = input.Release();
+        if (empty) return Fail(error, "是空文件");
         int code = MPG123_OK;
         m_pHandle = mpg123_new(nullptr, &code);
         if (!m_pHandle)
             return Fail(error,
                         std::string("解码器无法启动（") + mpg123_plain_strerror(code) + "）");
         // Gapless: the delay and padding the encoder recorded are not part of the music.
-        mpg123_param(m_pHandle, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
+        // ID3v2 tags are skipped unread (a seek), never parsed into memory, whatever they claim.
+        mpg123_param(m_pHandle, MPG123_ADD_FLAGS,
+                     MPG123_QUIET | MPG123_GAPLESS | MPG123_SKIP_ID3V2, 0);
         mpg123_format_none(m_pHandle);
         if (rate > 0) {
             mpg123_format(m_pHandle, rate, channels == 1 ? MPG123_MONO : MPG123_STEREO,

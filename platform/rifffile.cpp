@@ -1,7 +1,9 @@
 #include "platform/rifffile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <limits>
@@ -31,32 +33,63 @@ CRiffFile::~CRiffFile() { Close(); }
 
 bool CRiffFile::Open(const std::string& strPath) {
     if (m_pFile) return false;
-    std::FILE* pFile = std::fopen(strPath.c_str(), "rb");
-    if (!pFile) return false;
-    struct stat st {};
-    if (fstat(fileno(pFile), &st) != 0 || !S_ISREG(st.st_mode)) {
-        std::fclose(pFile);
+    // Opened without blocking, and only a regular file: a FIFO or a device never holds us up.
+    CInputFile input;
+    if (!input.Open(strPath)) {
+        m_openProblem = input.GetProblem();
         return false;
     }
+    const int64_t nSize = input.Size();
+    const int fd = input.Release();
+    std::FILE* pFile = ::fdopen(fd, "rb");
+    if (!pFile) {
+        ::close(fd);
+        m_openProblem = CInputFile::Problem::CannotOpen;
+        return false;
+    }
+    m_openProblem = CInputFile::Problem::None;
     m_pFile = pFile;
     m_bWriting = false;
     m_bWriteFailed = false;
     m_nPos = 0;
     m_nStreamPos = 0;
-    m_nFileSize = st.st_size;
+    m_nFileSize = nSize;
     return true;
 }
 
 bool CRiffFile::Create(const std::string& strPath) {
     if (m_pFile) return false;
-    std::FILE* pFile = std::fopen(strPath.c_str(), "wb");
-    if (!pFile) return false;
+    // Without blocking: a FIFO with no reader fails at once (ENXIO), one with a reader is
+    // refused below, as is anything else that is neither a regular file nor a device that takes
+    // bytes (/dev/null, /dev/full, whose failures then show at Close).
+    const int fd =
+        ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode)) ||
+        (S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0)) {
+        ::close(fd);
+        return false;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    std::FILE* pFile = ::fdopen(fd, "wb");
+    if (!pFile) {
+        ::close(fd);
+        return false;
+    }
     m_pFile = pFile;
     m_bWriting = true;
     m_bWriteFailed = false;
     m_nPos = 0;
     m_nStreamPos = 0;
     m_nFileSize = 0;
+    return true;
+}
+
+bool CRiffFile::SetPosition(int64_t nPos) {
+    if (!m_pFile || m_bWriting || nPos < 0 || nPos > m_nFileSize) return false;
+    m_nPos = nPos;
     return true;
 }
 

@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/inputfile.h"
+
 namespace platform {
 
 // A four-character code as it lies in a file, read as a little-endian 32-bit number.
@@ -63,11 +65,15 @@ public:
     CRiffFile(const CRiffFile&) = delete;
     CRiffFile& operator=(const CRiffFile&) = delete;
 
-    // Opens an existing regular file for reading, at position 0. False when it cannot be opened
-    // or is not a regular file, or when a file is already open.
+    // Opens an existing regular file for reading, at position 0, without ever blocking (see
+    // CInputFile). False when it cannot be opened or is not a regular file (OpenProblem tells
+    // why), or when a file is already open.
     bool Open(const std::string& strPath);
+    // Why the last Open failed.
+    CInputFile::Problem OpenProblem() const { return m_openProblem; }
     // Creates a file for writing, at position 0; an existing file of that name is emptied first.
-    // False when it cannot be created, or when a file is already open.
+    // Never blocks: false when it cannot be created, when the name is not a regular file (a FIFO,
+    // a device), or when a file is already open.
     bool Create(const std::string& strPath);
     // Flushes and closes. False when any write since Create failed or the flush failed; the file
     // is closed either way. True when nothing is open.
@@ -99,6 +105,9 @@ public:
     // position is then at the chunk's data, after the form type for RIFF and LIST.
     bool CreateChunk(RiffChunk& chunk, RiffCreate kind);
 
+    // Reading only. Moves to an offset from the start of the file, at most its length.
+    bool SetPosition(int64_t nPos);
+
     // Reading only. Reads up to nBytes at the current position and moves past them. Returns the
     // bytes read: fewer than asked at the end of the file, 0 there; -1 on an error.
     int32_t Read(void* pData, int32_t nBytes);
@@ -119,6 +128,7 @@ private:
     int64_t m_nPos = 0;           // our position; the stream is moved there before each transfer
     int64_t m_nStreamPos = 0;     // where the stream itself stands, -1 when unknown
     int64_t m_nFileSize = 0;
+    CInputFile::Problem m_openProblem = CInputFile::Problem::None;
 };
 
 }  // namespace platform

@@ -4,8 +4,6 @@
 #include <chrono>
 #include <utility>
 
-#include "platform/wavedata.h"
-
 namespace platform {
 namespace {
 
@@ -24,23 +22,21 @@ bool CWaveFileCapture::OpenStream(const WaveFormat& format, std::string& error) 
     if (!IsRecordablePcm(format, error)) return false;
     Join();
     if (!Load(format, error)) {
-        m_samples.clear();
+        m_reader.Close();
         return false;
     }
     m_nChannels = format.nChannels;
     m_nRate = format.nSamplesPerSec;
     m_nBlockFrames = std::max<std::size_t>(1, std::size_t(format.nSamplesPerSec) * 120 / 1000);
-    m_nNextFrame = 0;
+    m_fileBlock.assign(m_nBlockFrames * m_reader.FrameBytes(), 0);
     return true;
 }
 
 bool CWaveFileCapture::Load(const WaveFormat& format, std::string& error) {
-    WaveData wave;
-    if (!ReadWaveData(m_strPath, wave, error)) return false;
-    const unsigned nChannels = wave.nChannels;
-    const uint32_t nRate = wave.nRate;
-    const unsigned nBits = wave.nBits;
-    const std::vector<uint8_t>& data = wave.data;
+    if (!m_reader.Open(m_strPath, error)) return false;
+    const unsigned nChannels = m_reader.Channels();
+    const uint32_t nRate = m_reader.Rate();
+    const unsigned nBits = m_reader.Bits();
     if (nBits != 16) {
         error = m_strPath + ": " + std::to_string(nBits) + " bits per sample; 16 are needed";
         return false;
@@ -55,18 +51,23 @@ bool CWaveFileCapture::Load(const WaveFormat& format, std::string& error) {
                 std::to_string(format.nChannels) + " are needed";
         return false;
     }
+    m_nFileChannels = nChannels;
+    return true;
+}
 
-    // Whole frames only; mono goes into every channel.
-    const std::size_t nFrames = data.size() / (2 * nChannels);
-    const std::size_t nOut = format.nChannels;
-    m_samples.resize(nFrames * nOut);
-    for (std::size_t f = 0; f < nFrames; ++f) {
-        for (std::size_t c = 0; c < nOut; ++c) {
-            const uint8_t* p = data.data() + 2 * (f * nChannels + (nChannels == 1 ? 0 : c));
-            m_samples[f * nOut + c] = int16_t(GetLE16(p));
+void CWaveFileCapture::FillBlock(std::vector<int16_t>& block) {
+    std::fill(block.begin(), block.end(), int16_t(0));
+    if (m_reader.FramesLeft() == 0) return;
+    const int64_t nRead = m_reader.ReadFrames(m_fileBlock.data(), m_nBlockFrames);
+    // Whole frames only; mono goes into every channel. A read error ends the file: silence.
+    for (std::size_t f = 0; f < std::size_t(std::max<int64_t>(0, nRead)); ++f) {
+        for (std::size_t c = 0; c < m_nChannels; ++c) {
+            const uint8_t* p =
+                m_fileBlock.data() + 2 * (f * m_nFileChannels + (m_nFileChannels == 1 ? 0 : c));
+            block[f * m_nChannels + c] = int16_t(GetLE16(p));
         }
     }
-    return true;
+    if (nRead < 0) m_reader.Close();
 }
 
 bool CWaveFileCapture::StartStream(std::string&) {
@@ -96,8 +97,9 @@ void CWaveFileCapture::StopStream() {
 
 void CWaveFileCapture::CloseStream() {
     StopStream();
-    m_samples.clear();
-    m_samples.shrink_to_fit();
+    m_reader.Close();
+    m_fileBlock.clear();
+    m_fileBlock.shrink_to_fit();
 }
 
 void CWaveFileCapture::Join() {
@@ -109,7 +111,6 @@ void CWaveFileCapture::Run() {
     const Clock::time_point start = Clock::now();
     const double rate = double(m_nRate);
     std::vector<int16_t> block(m_nBlockFrames * m_nChannels);
-    const std::size_t nFileFrames = m_samples.size() / m_nChannels;
     for (uint64_t nBlocks = 1;; ++nBlocks) {
         // Each block is due once its last frame would have been recorded.
         const auto due =
@@ -119,13 +120,7 @@ void CWaveFileCapture::Run() {
             std::unique_lock lock(m_mutex);
             if (m_wake.wait_until(lock, due, [this] { return m_bStop; })) return;
         }
-        std::fill(block.begin(), block.end(), int16_t(0));
-        if (m_nNextFrame < nFileFrames) {
-            const std::size_t n = std::min(m_nBlockFrames, nFileFrames - m_nNextFrame);
-            std::copy_n(m_samples.begin() + std::ptrdiff_t(m_nNextFrame * m_nChannels),
-                        n * m_nChannels, block.begin());
-        }
-        m_nNextFrame += m_nBlockFrames;
+        FillBlock(block);
         Deliver(reinterpret_cast<const char*>(block.data()), block.size() * sizeof(int16_t));
     }
 }

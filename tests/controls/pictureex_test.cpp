@@ -1,8 +1,11 @@
 #include "controls/pictureex.h"
 
 #include "controls/gifparser.h"
+#include "platform/inputfile.h"
 #include "platform/messages.h"
 #include "res/resources.h"
+#include "tests/support/songwriter.h"
+#include "tests/support/specialfiles.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -12,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -353,6 +357,41 @@ TEST(PictureEx, PaintsTheVisibleArea) {
     picture.SetPaintRect(QRect(8, 6, 20, 10));
     EXPECT_EQ(picture.grab(QRect(0, 0, 20, 10)).toImage().convertToFormat(QImage::Format_RGB32),
               buffer.copy(8, 6, 20, 10));
+}
+
+// Picture files that are not regular files, or are too large, are refused at once and named;
+// nothing waits for a FIFO's writer or reads an endless device.
+TEST(PictureExFiles, SpecialAndHugeFilesAreRefusedAtOnce) {
+    testing_support::TemporaryFolder folder;
+    const auto fifo = folder.Path() / "fifo.gif";
+    const auto zero = folder.Path() / "zero.gif";
+    const auto huge = folder.Path() / "huge.gif";
+    ASSERT_TRUE(testing_support::MakeFifo(fifo));
+    ASSERT_TRUE(testing_support::LinkTo(zero, "/dev/zero"));
+    std::ofstream(huge) << "GIF89a";
+    ASSERT_TRUE(testing_support::MakeSparse(huge, platform::kPictureFileLimit + 1));
+    struct Case {
+        std::filesystem::path path;
+        std::string trace;
+    };
+    for (const Case& c : {Case{fifo, "Load (file): Error opening file " + fifo.string() +
+                                         ": is not a regular file (a FIFO)\n"},
+                          Case{zero, "Load (file): Error opening file " + zero.string() +
+                                         ": is not a regular file (a device)\n"},
+                          Case{huge, "Load (file): The file " + huge.string() +
+                                         " is too large (over the limit of 64 MiB)\n"}}) {
+        CPictureEx picture;
+        platform::MessageCapture capture;
+        bool loaded = true;
+        {
+            testing_support::FifoWatchdog watchdog({fifo});  // the widget stays on this thread
+            loaded = picture.Load(c.path.string());
+            EXPECT_FALSE(watchdog.Fired()) << "the load waited on the FIFO";
+        }
+        EXPECT_FALSE(loaded);
+        EXPECT_EQ(capture.Traces(), std::vector<std::string>{c.trace});
+        EXPECT_FALSE(picture.IsBufferReady());
+    }
 }
 
 }  // namespace

@@ -7,21 +7,38 @@
 
 #include "engine/singingengine.h"
 #include "platform/codepage.h"
-#include "platform/filebytes.h"
+#include "platform/inputfile.h"
 #include "platform/messages.h"
 #include "platform/mp3player.h"
+#include "tools/quorvel-score/printable.h"
+#include "tools/quorvel-score/songname.h"
 
 namespace tools {
 namespace {
 
-constexpr const char* kUsage = "usage: quorvel-score check [--library DIR] [--medley] SONG...\n";
+constexpr const char* kUsage =
+    "usage: quorvel-score check [--library DIR] [--medley] [--] SONG...\n";
 
-// What is wrong with a file the song needs, or "" when it can be read.
+// What is wrong with a file the song needs, or "" when it can be read: opened as the loaders open
+// it (never blocking, a regular file only); with contents, read whole up to the song file limit.
 std::string FileProblem(const std::filesystem::path& path, std::string* contents = nullptr) {
-    std::string bytes, problem;
-    if (!platform::ReadFileBytes(path.string(), bytes, problem)) return problem;
-    if (bytes.empty()) return "是空文件";
-    if (contents) *contents = std::move(bytes);
+    platform::CInputFile file;
+    if (!file.Open(path.string())) return file.ProblemText();
+    if (contents) {
+        if (!file.ReadAll(*contents, platform::kSongFileLimit)) return file.ProblemText();
+        if (contents->empty()) return "是空文件";
+    } else if (file.Size() == 0) {
+        return "是空文件";
+    }
+    return {};
+}
+
+// What is wrong with a song folder, or "" when it is one.
+std::string FolderProblem(const std::filesystem::path& folder) {
+    std::error_code error;
+    const auto status = std::filesystem::status(folder, error);
+    if (error == std::errc::filename_too_long) return "名称太长";
+    if (!std::filesystem::is_directory(status)) return "歌曲文件夹不存在";
     return {};
 }
 
@@ -36,9 +53,14 @@ std::string Seconds(double seconds) {
 int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::string library;
     bool medley = false;
+    bool optionsEnded = false;  // after "--" every word is a song, even one starting with "-"
     std::vector<std::string> songs;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--library" && i + 1 < args.size()) {
+        if (optionsEnded) {
+            songs.push_back(args[i]);
+        } else if (args[i] == "--") {
+            optionsEnded = true;
+        } else if (args[i] == "--library" && i + 1 < args.size()) {
             library = args[++i];
         } else if (args[i] == "--medley") {
             medley = true;
@@ -60,19 +82,18 @@ int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std
     engine.m_bMedley = medley;
     int problems = 0;
     auto report = [&](const std::string& file, const std::string& problem) {
-        out << file << ": " << problem << '\n';
+        out << Printable(file) << ": " << problem << '\n';
         ++problems;
     };
 
     for (const std::string& song : songs) {
         const std::filesystem::path folder = engine.SongFolder(song);
-        std::error_code error;
-        if (song.find('/') != std::string::npos || song == "." || song == "..") {
-            report(folder.string(), "歌曲名不能含有“/”，也不能是“.”或“..”");
+        if (!IsSongName(song)) {
+            report(folder.string(), kBadSongName);
             continue;
         }
-        if (!std::filesystem::is_directory(folder, error)) {
-            report(folder.string(), "歌曲文件夹不存在");
+        if (const std::string problem = FolderProblem(folder); !problem.empty()) {
+            report(folder.string(), problem);
             continue;
         }
         float lastLineEnd = -1;  // seconds; -1 when the reference data did not load
@@ -105,6 +126,11 @@ int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std
             report(lyric.string(), problem);
         else if (!platform::TextToCp936(text, converted))
             report(lyric.string(), "既不是 GBK（代码页 936）文本，也不是 UTF-8 文本");
+    }
+    out.flush();
+    if (!out) {
+        err << "quorvel-score: the output could not be written\n";
+        return 2;
     }
     return problems == 0 ? 0 : 1;
 }

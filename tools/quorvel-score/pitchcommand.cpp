@@ -19,10 +19,13 @@ struct Options {
 
 std::optional<Options> ParseArgs(const std::vector<std::string>& args) {
     Options options;
+    bool optionsEnded = false;  // after "--" every word is the file, even one starting with "-"
     for (const std::string& arg : args) {
-        if (arg == "--raw" && !options.raw)
+        if (!optionsEnded && arg == "--")
+            optionsEnded = true;
+        else if (!optionsEnded && arg == "--raw" && !options.raw)
             options.raw = true;
-        else if (!arg.empty() && arg[0] != '-' && options.file.empty())
+        else if (!arg.empty() && (optionsEnded || arg[0] != '-') && options.file.empty())
             options.file = arg;
         else
             return std::nullopt;
@@ -56,20 +59,31 @@ int RunPitchCommand(const std::vector<std::string>& args, std::ostream& out, std
         return 2;
     };
 
-    Recording recording;
+    platform::CWaveReader reader;
     std::string problem;
-    if (!ReadRecording(name, recording, problem)) return fail(problem);
+    if (!OpenRecording(name, reader, problem)) return fail(problem);
 
-    const std::size_t frames = recording.samples.size() / recording.nChannels;
+    // Block by block from the file: memory stays one block, however long the recording.
+    const std::size_t channels = reader.Channels();
+    std::vector<uint8_t> frames(kBlockFrames * reader.FrameBytes());
     std::vector<int16_t> block(kBlockFrames);
     long index = 0;
-    for (std::size_t first = 0; first + kBlockFrames <= frames; first += kBlockFrames) {
-        for (int f = 0; f < kBlockFrames; ++f)
-            block[f] = recording.samples[(first + f) * recording.nChannels];
+    for (;;) {
+        const int64_t got = reader.ReadFrames(frames.data(), kBlockFrames);
+        if (got < 0) return fail("the samples cannot be read");
+        if (got < kBlockFrames) break;  // a trailing partial block is ignored
+        for (int f = 0; f < kBlockFrames; ++f) {
+            const uint8_t* p = frames.data() + std::size_t(f) * 2 * channels;
+            block[f] = static_cast<int16_t>(p[0] | (p[1] << 8));
+        }
         PrintBlock(out, index++, block, options->raw);
+        if (!out) break;  // the output is gone: no use going on
     }
     out.flush();
-    if (!out) return fail("cannot write the output");
+    if (!out) {
+        err << "quorvel-score: the output could not be written\n";
+        return 2;
+    }
     return 0;
 }
 

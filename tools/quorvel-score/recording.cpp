@@ -1,88 +1,94 @@
 #include "tools/quorvel-score/recording.h"
 
-#include <filesystem>
-#include <system_error>
+#include <algorithm>
 
-#include "audio/buffer.h"
 #include "audio/soundfile.h"
+#include "platform/inputfile.h"
 #include "platform/messages.h"
+#include "platform/waveformat.h"
 
 namespace tools {
 namespace {
 
 constexpr uint32_t kRate = 8000;
-constexpr int kReadFrames = 4096;
+constexpr std::size_t kReadFrames = 4096;
 
 // What is wrong with the recording's format, or "" when it will do.
-std::string FormatProblem(const platform::WaveFormat& format) {
-    if (format.nFormatTag != platform::kWaveFormatPcm)
-        return "not PCM (format tag " + std::to_string(format.nFormatTag) + "), need 16-bit PCM";
-    if (format.nBitsPerSample != 16)
-        return std::to_string(format.nBitsPerSample) + "-bit samples, need 16-bit";
-    if (format.nSamplesPerSec != kRate)
-        return std::to_string(format.nSamplesPerSec) + " frames/s, need 8000";
-    if (format.nChannels != 1 && format.nChannels != 2)
-        return std::to_string(format.nChannels) + " channels, need mono or stereo";
-    if (format.nBlockAlign != format.nChannels * 2)
-        return "block alignment " + std::to_string(format.nBlockAlign) + " does not match " +
-               std::to_string(format.nChannels) + " channels of 16 bits";
+std::string FormatProblem(const platform::CWaveReader& reader) {
+    if (reader.Bits() != 16) return std::to_string(reader.Bits()) + "-bit samples, need 16-bit";
+    if (reader.Rate() != kRate) return std::to_string(reader.Rate()) + " frames/s, need 8000";
+    if (reader.Channels() != 1 && reader.Channels() != 2)
+        return std::to_string(reader.Channels()) + " channels, need mono or stereo";
     return "";
 }
 
+// Why a file that is a regular file is no WAVE file we can read, in the words of the sound file
+// reader's messages where it has them.
+std::string StructureProblem(const std::string& path, const std::string& readerError) {
+    platform::MessageCapture messages;  // the reader's message boxes become part of our line
+    const CSoundFile file(path);
+    const auto shown = messages.Messages();
+    if (!shown.empty()) return "not a readable WAVE file (" + shown.front() + ")";
+    const std::string prefix = path + ": ";
+    return readerError.starts_with(prefix) ? readerError.substr(prefix.size()) : readerError;
+}
+
+int16_t Sample(const uint8_t* p) { return static_cast<int16_t>(p[0] | (p[1] << 8)); }
+
 }  // namespace
 
-bool ReadRecording(const std::string& path, Recording& recording, std::string& problem) {
-    recording = Recording{};
-    // The reader's own messages become part of our one line.
-    platform::MessageCapture messages;
-    std::error_code error;
-    if (!std::filesystem::exists(path, error)) {
-        problem = "no such file";
+bool OpenRecording(const std::string& path, platform::CWaveReader& reader, std::string& problem) {
+    {
+        // The file's type first, for a precise word; the reader opens it without blocking too.
+        platform::CInputFile input;
+        if (!input.Open(path)) {
+            problem = input.ProblemText(platform::TextLanguage::English);
+            return false;
+        }
+    }
+    std::string error;
+    if (!reader.Open(path, error)) {
+        const uint16_t tag = reader.FormatTag();
+        problem = tag != 0 && tag != platform::kWaveFormatPcm
+                      ? "not PCM (format tag " + std::to_string(tag) + "), need 16-bit PCM"
+                      : StructureProblem(path, error);
         return false;
     }
-    if (std::filesystem::is_directory(path, error)) {
-        problem = "is a directory";
+    problem = FormatProblem(reader);
+    if (!problem.empty()) {
+        reader.Close();
         return false;
     }
-    CSoundFile file(path);
-    if (!file.IsOK()) {
-        const auto shown = messages.Messages();
-        problem = shown.empty() ? "cannot be opened for reading"
-                                : "not a readable WAVE file (" + shown.front() + ")";
-        return false;
-    }
-    const platform::WaveFormat& format = *file.GetFormat();
-    problem = FormatProblem(format);
-    if (!problem.empty()) return false;
-
-    const int frameBytes = format.nBlockAlign;
-    file.SetBufferSize(kReadFrames);
-    CBuffer buffer(kReadFrames * frameBytes, true);
-    if (!buffer.m_pData) {
-        problem = "out of memory";
-        return false;
-    }
-    // Reads may come back short or end inside a frame; only whole frames are kept.
-    std::vector<uint8_t> bytes;
-    for (;;) {
-        buffer.m_nSize = kReadFrames * frameBytes;
-        if (!file.Read(&buffer)) break;
-        bytes.insert(bytes.end(), buffer.m_pData, buffer.m_pData + buffer.m_nSize);
-    }
-    const std::size_t frames = bytes.size() / static_cast<std::size_t>(frameBytes);
-    recording.nChannels = format.nChannels;
-    recording.samples.resize(frames * format.nChannels);
-    for (std::size_t i = 0; i < recording.samples.size(); ++i)  // little-endian
-        recording.samples[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
     return true;
 }
 
-std::vector<int16_t> ToStereo(const Recording& recording) {
-    if (recording.nChannels == 2) return recording.samples;
-    std::vector<int16_t> stereo(recording.samples.size() * 2);
-    for (std::size_t i = 0; i < recording.samples.size(); ++i)
-        stereo[2 * i] = stereo[2 * i + 1] = recording.samples[i];
-    return stereo;
+bool ReadStereo(const std::string& path, std::vector<int16_t>& stereo, std::string& problem) {
+    stereo.clear();
+    platform::CWaveReader reader;
+    if (!OpenRecording(path, reader, problem)) return false;
+    if (reader.Frames() > kMaxRecordingSeconds * kRate) {
+        problem = "lasts " + std::to_string(reader.Frames() / kRate) + " s; at most " +
+                  std::to_string(kMaxRecordingSeconds) + " s can be sung";
+        return false;
+    }
+    const std::size_t channels = reader.Channels();
+    stereo.reserve(static_cast<std::size_t>(reader.Frames()) * 2);
+    std::vector<uint8_t> block(kReadFrames * reader.FrameBytes());
+    for (;;) {
+        const int64_t frames = reader.ReadFrames(block.data(), kReadFrames);
+        if (frames < 0) {
+            problem = "the samples cannot be read";
+            stereo.clear();
+            return false;
+        }
+        if (frames == 0) break;
+        for (std::size_t f = 0; f < static_cast<std::size_t>(frames); ++f) {
+            const uint8_t* frame = block.data() + f * 2 * channels;
+            stereo.push_back(Sample(frame));
+            stereo.push_back(Sample(frame + (channels == 2 ? 2 : 0)));
+        }
+    }
+    return true;
 }
 
 }  // namespace tools

@@ -1,23 +1,27 @@
-// Reading a recording for the headless commands: a RIFF WAVE file of 16-bit PCM at 8000 frames
-// per second, mono or stereo.
+// Reading a recording for the headless commands: a RIFF WAVE file of 16-bit PCM (plain or
+// WAVE_FORMAT_EXTENSIBLE with a PCM sub-format) at 8000 frames per second, mono or stereo. The
+// file is opened without blocking and must be a regular file; its samples are streamed, never
+// read whole into a buffer of their own.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/wavereader.h"
+
 namespace tools {
 
-struct Recording {
-    int nChannels = 0;
-    std::vector<int16_t> samples;  // interleaved, whole frames only
-};
+// The longest recording that is read whole (for a session): 6 hours, the longest song.
+inline constexpr uint64_t kMaxRecordingSeconds = 6 * 60 * 60;
 
-// Reads the whole file. On failure returns false and one line naming the problem (without the
-// file name).
-bool ReadRecording(const std::string& path, Recording& recording, std::string& problem);
+// Opens the recording and checks its format; reader then stands at its first frame. On failure
+// returns false and one line naming the problem (without the file name).
+bool OpenRecording(const std::string& path, platform::CWaveReader& reader, std::string& problem);
 
-// The recording as 16-bit stereo frames: a mono sample goes to both channels.
-std::vector<int16_t> ToStereo(const Recording& recording);
+// Reads the whole recording as 16-bit stereo frames, interleaved: a mono sample goes to both
+// channels. The samples go straight into stereo, which is the only copy held. A recording longer
+// than kMaxRecordingSeconds is refused.
+bool ReadStereo(const std::string& path, std::vector<int16_t>& stereo, std::string& problem);
 
 }  // namespace tools

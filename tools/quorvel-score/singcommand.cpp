@@ -5,15 +5,18 @@
 #include <optional>
 
 #include "engine/headlesssession.h"
+#include "engine/songfolder.h"
 #include "platform/messages.h"
+#include "tools/quorvel-score/printable.h"
 #include "tools/quorvel-score/recording.h"
+#include "tools/quorvel-score/songname.h"
 
 namespace tools {
 namespace {
 
 constexpr const char* kUsage =
     "usage: quorvel-score sing [--library DIR] [--role 1|2] [--latency-ms N] [--json] "
-    "--wav FILE.wav SONG [SONG SONG SONG]\n";
+    "--wav FILE.wav [--] SONG [SONG SONG SONG]\n";
 
 struct Options {
     std::string library;
@@ -36,10 +39,15 @@ bool ParseLatency(const std::string& text, int& latency) {
 // The options, or nullopt with the reason in problem (empty: print the usage).
 std::optional<Options> ParseArgs(const std::vector<std::string>& args, std::string& problem) {
     Options options;
+    bool optionsEnded = false;  // after "--" every word is a song, even one starting with "-"
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool hasValue = i + 1 < args.size();
-        if (arg == "--library" && hasValue) {
+        if (optionsEnded) {
+            options.songs.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--library" && hasValue) {
             options.library = args[++i];
         } else if (arg == "--role" && hasValue && (args[i + 1] == "1" || args[i + 1] == "2")) {
             options.role = args[++i] == "2" ? 2 : 1;
@@ -113,7 +121,7 @@ void PrintText(std::ostream& out, const engine::SessionResult& result) {
     out << "song\tline\tstart\tend\thits\tnears\tsung\tscore\tgrade\n";
     for (const auto& song : result.songs)
         for (const engine::LineReport& line : song.lines)
-            out << song.strName << '\t' << line.nLine + 1 << '\t' << line.fStart << '\t'
+            out << Printable(song.strName) << '\t' << line.nLine + 1 << '\t' << line.fStart << '\t'
                 << line.fEnd << '\t' << line.nHits << '\t' << line.nNears << '\t' << line.nSung
                 << '\t' << line.fScore << '\t' << line.strGrade << '\n';
     out << "final score " << result.fFinal << " over " << result.nLines << " lines\n";
@@ -129,28 +137,43 @@ int RunSingCommand(const std::vector<std::string>& args, std::ostream& out, std:
         err << kUsage;
         return 2;
     }
-    Recording recording;
-    if (!ReadRecording(options->wav, recording, problem)) {
-        err << "quorvel-score: " << options->wav << ": " << problem << '\n';
+    // A song is one folder of the library: a name that would lead out of it is refused.
+    for (const std::string& song : options->songs) {
+        if (!IsSongName(song)) {
+            err << "quorvel-score: "
+                << Printable(
+                       engine::SongFolderPath(options->library, options->songs.size() == 4, song))
+                << ": " << kBadSongName << '\n';
+            return 2;
+        }
+    }
+    std::vector<int16_t> stereo;
+    if (!ReadStereo(options->wav, stereo, problem)) {
+        err << "quorvel-score: " << Printable(options->wav) << ": " << problem << '\n';
         return 2;
     }
 
     platform::MessageCapture messages;  // message boxes and traces of the session
     engine::CHeadlessSession session(options->songs, options->role, options->library);
     session.Engine().SetLatencyMs(options->latencyMs);
-    const engine::SessionResult result = session.Sing(ToStereo(recording));
+    const engine::SessionResult result = session.Sing(stereo);
+    stereo = {};
     if (!result.bCompleted) {
-        err << "quorvel-score: " << result.strError << '\n';
+        err << "quorvel-score: " << Printable(result.strError) << '\n';
         return 2;
     }
     for (const std::string& message : messages.Messages())
-        err << "quorvel-score: warning: " << message << '\n';
+        err << "quorvel-score: warning: " << Printable(message) << '\n';
     if (options->json)
         PrintJson(out, options->role, result);
     else
         PrintText(out, result);
     out.flush();
-    return out ? 0 : 2;
+    if (!out) {
+        err << "quorvel-score: the output could not be written\n";
+        return 2;
+    }
+    return 0;
 }
 
 }  // namespace tools
