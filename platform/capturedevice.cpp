@@ -126,6 +126,15 @@ std::string CCaptureDevice::LastError() const {
 }
 
 void CCaptureDevice::Deliver(const char* bytes, std::size_t count) {
+    int32_t clock = kNoClockStamp;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_stampClock) clock = m_stampClock();
+    }
+    DeliverStamped(bytes, count, clock);
+}
+
+void CCaptureDevice::DeliverStamped(const char* bytes, std::size_t count, int32_t clockAtEnd) {
     while (count > 0) {
         WaveHeader* full = nullptr;
         Notice notice;
@@ -141,7 +150,14 @@ void CCaptureDevice::Deliver(const char* bytes, std::size_t count) {
             count -= take;
             if (header->dwBytesRecorded == header->dwBufferLength) {
                 m_queue.pop_front();
-                header->nClockMs = m_stampClock ? m_stampClock() : kNoClockStamp;
+                // The bytes still to come after this buffer were recorded after it: its end was
+                // that much earlier, in whole milliseconds rounded down.
+                const int64_t perSecond = m_format.nAvgBytesPerSec;
+                const int64_t laterMs =
+                    perSecond == 0 ? 0 : (static_cast<int64_t>(count) * 1000 + perSecond - 1) / perSecond;
+                header->nClockMs = clockAtEnd == kNoClockStamp
+                                       ? kNoClockStamp
+                                       : static_cast<int32_t>(clockAtEnd - laterMs);
                 header->dwFlags = (header->dwFlags & ~kWaveHeaderInQueue) | kWaveHeaderDone;
                 full = header;
                 notice = m_notice;

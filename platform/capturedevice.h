@@ -95,7 +95,15 @@ protected:
 
     // Called by the backend with recorded bytes (whole frames). Fills the queued buffers in
     // order and hands back each one that becomes full; bytes with no buffer to go to are dropped.
+    // Each full buffer is stamped with the stamp clock read now.
     void Deliver(const char* bytes, std::size_t count);
+    // The same for bytes whose last one was recorded when the stamp clock read clockAtEnd (read
+    // earlier, on the audio thread): a buffer that becomes full before the end of the bytes is
+    // stamped that much earlier. kNoClockStamp leaves every buffer unstamped.
+    void DeliverStamped(const char* bytes, std::size_t count, int32_t clockAtEnd);
+    // The stamp clock's reading, without a lock: for a backend's audio thread, which runs only
+    // while the device is started (the clock is set only while it is not).
+    int32_t ReadStampClock() const { return m_stampClock ? m_stampClock() : kNoClockStamp; }
 
 private:
     mutable std::mutex m_mutex;  // guards everything below

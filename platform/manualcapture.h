@@ -14,6 +14,10 @@ public:
     // Records bytes of the opened format, as if the microphone had captured them. Nothing is
     // recorded while the device is not started.
     void Feed(const char* bytes, std::size_t count) { Deliver(bytes, count); }
+    // The same for bytes whose last one was recorded at clockAtEnd on the stamp clock.
+    void FeedAt(const char* bytes, std::size_t count, int32_t clockAtEnd) {
+        DeliverStamped(bytes, count, clockAtEnd);
+    }
 
 protected:
     bool OpenStream(const WaveFormat&, std::string&) override { return true; }

@@ -10,9 +10,13 @@
 namespace platform {
 namespace {
 
-// The capture whose callback is running on this thread: a notice that resets the device from
-// inside the callback must not wait for that same callback to end.
-thread_local const CPortAudioCapture* t_pInCallback = nullptr;
+// The capture whose delivery thread this is: a notice that resets or starts the device from
+// inside a delivery must not wait for that same delivery to end.
+thread_local const CPortAudioCapture* t_pDelivering = nullptr;
+
+// Frames of the ring: 2 s of the stream, in at most 512 blocks.
+constexpr std::size_t kRingSeconds = 2;
+constexpr std::size_t kRingBlocks = 512;
 
 // PortAudio probes every ALSA device it can name, and on a machine without sound cards ALSA
 // reports each failed probe on standard error. The program does not use ALSA otherwise.
@@ -27,7 +31,11 @@ std::string Failure(const char* what, PaError error) {
 CPortAudioCapture::CPortAudioCapture(std::string deviceName)
     : m_strDeviceName(std::move(deviceName)) {}
 
-CPortAudioCapture::~CPortAudioCapture() { Close(); }
+CPortAudioCapture::~CPortAudioCapture() {
+    Close();
+    StopDelivery();
+    if (m_bWakeMade) sem_destroy(&m_wake);
+}
 
 std::vector<std::string> CPortAudioCapture::InputDeviceNames() {
     static std::once_flag quiet;
@@ -114,6 +122,14 @@ bool CPortAudioCapture::OpenStream(const WaveFormat& format, std::string& error)
         error = why;
         return false;
     }
+    // The hand-over from the callback, made before the stream can run.
+    const std::size_t ringBytes =
+        std::max<std::size_t>(kRingSeconds * format.nSamplesPerSec * m_nFrameBytes, 1 << 16);
+    m_pRing = std::make_unique<CBlockRing>(ringBytes, kRingBlocks);
+    m_block.assign(ringBytes, 0);
+    if (!m_bWakeMade) m_bWakeMade = sem_init(&m_wake, 0, 0) == 0;
+    m_bQuit = false;
+    m_delivery = std::thread([this] { DeliveryLoop(); });
     const PaStreamInfo* streamInfo = Pa_GetStreamInfo(m_pStream);
     m_nLatencyMs = streamInfo && streamInfo->inputLatency > 0
                        ? static_cast<int>(std::lround(streamInfo->inputLatency * 1000.0))
@@ -126,13 +142,15 @@ bool CPortAudioCapture::StartStream(std::string& error) {
         error = "the stream is not open";
         return false;
     }
-    if (t_pInCallback == this) {  // reset and started again by a notice: the stream goes on
-        m_bStopping = false;
-        return true;
-    }
-    // A stream stopped from inside its own callback has ended but is not stopped yet.
+    // A stream stopped by the callback's own end has ended but is not stopped yet.
     if (Pa_IsStreamStopped(m_pStream) == 0) Pa_StopStream(m_pStream);
-    m_bStopping = false;
+    {
+        // Nothing of an earlier start is handed over now (the callback is not running).
+        std::unique_lock lock(m_delivering, std::defer_lock);
+        if (t_pDelivering != this) lock.lock();
+        m_pRing->Clear();
+        m_bStopping = false;
+    }
     const PaError result = Pa_StartStream(m_pStream);
     if (result != paNoError) {
         error = Failure("Pa_StartStream", result);
@@ -144,11 +162,20 @@ bool CPortAudioCapture::StartStream(std::string& error) {
 void CPortAudioCapture::StopStream() {
     if (!m_pStream) return;
     m_bStopping = true;
-    // Inside the callback the stream cannot be waited for; the callback delivers nothing more
-    // and ends the stream when it returns.
-    if (t_pInCallback == this) return;
-    // Waits for a running callback to return.
+    // Waits for a running callback to return; the callback never waits for anyone.
     if (Pa_IsStreamStopped(m_pStream) == 0) Pa_StopStream(m_pStream);
+    // No Deliver after this returns: the delivery under way ends first, and what is left in
+    // the ring is forgotten (inside a delivery, the delivery thread drops it itself).
+    if (t_pDelivering == this) return;
+    std::lock_guard lock(m_delivering);
+    m_pRing->Clear();
+}
+
+void CPortAudioCapture::StopDelivery() {
+    if (!m_delivery.joinable()) return;
+    m_bQuit = true;
+    sem_post(&m_wake);
+    m_delivery.join();
 }
 
 void CPortAudioCapture::CloseStream() {
@@ -157,6 +184,24 @@ void CPortAudioCapture::CloseStream() {
     m_pStream = nullptr;
     m_nLatencyMs = 0;
     Pa_Terminate();
+    StopDelivery();
+}
+
+void CPortAudioCapture::DeliveryLoop() {
+    t_pDelivering = this;
+    while (!m_bQuit) {
+        while (sem_wait(&m_wake) != 0) {
+        }  // interrupted: wait again
+        std::lock_guard lock(m_delivering);
+        int32_t stamp = kNoClockStamp;
+        while (!m_bQuit && !m_bStopping) {
+            const std::size_t count = m_pRing->Pop(m_block.data(), m_block.size(), stamp);
+            if (count == 0) break;
+            DeliverStamped(m_block.data(), count, stamp);
+        }
+        if (m_bStopping) m_pRing->Clear();  // stopped from a notice: the callback has ended
+    }
+    t_pDelivering = nullptr;
 }
 
 int CPortAudioCapture::Callback(const void* input, void*, unsigned long frames,
@@ -164,9 +209,10 @@ int CPortAudioCapture::Callback(const void* input, void*, unsigned long frames,
     auto* self = static_cast<CPortAudioCapture*>(user);
     if (self->m_bStopping) return paComplete;
     if (input) {
-        t_pInCallback = self;
-        self->Deliver(static_cast<const char*>(input), frames * self->m_nFrameBytes);
-        t_pInCallback = nullptr;
+        const int32_t stamp = self->ReadStampClock();
+        if (self->m_pRing->Push(static_cast<const char*>(input), frames * self->m_nFrameBytes,
+                                stamp))
+            sem_post(&self->m_wake);
     }
     return self->m_bStopping ? paComplete : paContinue;
 }

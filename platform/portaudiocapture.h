@@ -1,15 +1,24 @@
 // The microphone: a PortAudio input device chosen by name (PortAudio's default input device when
 // none is named), recorded through a callback stream in the opened format (16-bit PCM only). A
 // named device that is gone, or will not open, gives way to the default device, and the device
-// says so (FellBack). The callback runs on PortAudio's own thread and passes every
-// block it is given on to Deliver. A notice may reset the device from inside the callback, but
-// must not close it there.
+// says so (FellBack).
+//
+// PortAudio's callback runs on a real-time thread: it only reads the stamp clock, copies the block
+// into a preallocated ring (CBlockRing) and wakes the delivery thread with a semaphore; no lock,
+// allocation or notice there. The delivery thread fills the queued buffers (DeliverStamped) and
+// runs the notices. A notice may reset and start the device again, but must not close it.
 #pragma once
 
+#include <semaphore.h>
+
 #include <atomic>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/blockring.h"
 #include "platform/capturedevice.h"
 
 struct PaStreamCallbackTimeInfo;
@@ -41,6 +50,10 @@ protected:
     void CloseStream() override;
 
 private:
+    // Hands the ring's blocks to DeliverStamped until CloseStream.
+    void DeliveryLoop();
+    void StopDelivery();
+
     // PortAudio's stream callback (the flags are a PaStreamCallbackFlags).
     static int Callback(const void* input, void* output, unsigned long frames,
                         const PaStreamCallbackTimeInfo* timeInfo, unsigned long statusFlags,
@@ -51,8 +64,16 @@ private:
     void* m_pStream = nullptr;  // the PaStream, open between OpenStream and CloseStream
     std::size_t m_nFrameBytes = 0;
     std::atomic<int> m_nLatencyMs{0};
-    // Set by StopStream: the callback delivers nothing more and ends the stream.
+    // Set by StopStream: the callback hands over nothing more and ends the stream.
     std::atomic<bool> m_bStopping{false};
+
+    std::unique_ptr<CBlockRing> m_pRing;  // made by OpenStream, for the stream's life
+    std::vector<char> m_block;            // the delivery thread's copy of one block
+    sem_t m_wake{};                       // posted by the callback for every block
+    bool m_bWakeMade = false;
+    std::thread m_delivery;
+    std::atomic<bool> m_bQuit{false};
+    std::mutex m_delivering;  // held by the delivery thread while it delivers a block
 };
 
 }  // namespace platform

@@ -92,7 +92,8 @@ TEST_F(CaptureDeviceTest, EachBufferIsStampedWithTheClockWhenItBecomesFull) {
     ASSERT_TRUE(m_device.Start());
     Feed("abcd");
     clock = 620;  // the buffer fills now, not when its first bytes came
-    Feed("efghijkl");
+    Feed("efgh");
+    Feed("ijkl");
     clock = 740;
     ASSERT_TRUE(m_device.Reset());  // the partly filled buffer comes back unstamped
     ASSERT_EQ(m_returned.size(), 3u);
@@ -104,6 +105,27 @@ TEST_F(CaptureDeviceTest, EachBufferIsStampedWithTheClockWhenItBecomesFull) {
     ASSERT_TRUE(m_device.Start());
     Feed("mnopqrst");
     EXPECT_EQ(m_headers[0].nClockMs, platform::kNoClockStamp);
+}
+
+TEST_F(CaptureDeviceTest, ABufferFilledEarlyInABlockIsStampedForItsOwnEnd) {
+    // 32000 bytes a second: the 8-byte buffers last 0.25 ms each, so use a block of 1000
+    // buffers' worth and look at the first, a middle and the last buffer of the block.
+    std::vector<std::array<char, kBufferBytes>> memory(1000);
+    std::vector<WaveHeader> headers(1000);
+    Open();
+    for (std::size_t i = 0; i < headers.size(); ++i) {
+        headers[i].lpData = memory[i].data();
+        headers[i].dwBufferLength = kBufferBytes;
+        ASSERT_TRUE(m_device.PrepareBuffer(&headers[i]));
+        ASSERT_TRUE(m_device.AddBuffer(&headers[i]));
+    }
+    ASSERT_TRUE(m_device.Start());
+    const std::string block(8000, 'x');  // 250 ms, recorded up to clock 10250
+    m_device.FeedAt(block.data(), block.size(), 10250);
+    EXPECT_EQ(headers[999].nClockMs, 10250);
+    EXPECT_EQ(headers[499].nClockMs, 10125);  // 4000 bytes (125 ms) still to come after it
+    EXPECT_EQ(headers[0].nClockMs, 10000);    // 7992 bytes after it: 249.75 ms, whole ms down
+    m_device.Reset();
 }
 
 TEST_F(CaptureDeviceTest, NothingIsRecordedBeforeStartOrWithoutAQueuedBuffer) {
