@@ -115,7 +115,9 @@ TEST(WaveReader, SpecialFilesInPlaceOfARecordingAreRefusedAtOnce) {
     const auto zero = folder.Path() / "zero.wav";
     ASSERT_TRUE(testing_support::MakeFifo(fifo));
     ASSERT_TRUE(testing_support::LinkTo(zero, "/dev/zero"));
-    for (const auto& [path, kind] : {std::pair{fifo, "(a FIFO)"}, std::pair{zero, "(a device)"}}) {
+    for (const auto& entry : {std::pair{fifo, "(a FIFO)"}, std::pair{zero, "(a device)"}}) {
+        const auto path = entry.first;  // lambdas below may not capture structured bindings
+        const std::string kind = entry.second;
         SCOPED_TRACE(path.string());
         std::string readerError, dataError, captureError;
         bool riffOpened = true, readerOpened = true, dataRead = true, captureOpened = true;

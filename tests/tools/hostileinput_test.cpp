@@ -139,9 +139,11 @@ TEST_F(HostileInput, SpecialFilesInPlaceOfASongsFilesAreNamedNotRead) {
     EXPECT_EQ(status, 2);
     EXPECT_EQ(err.str(), "quorvel-score: " + (base / "qidian-fifo/qidian").string() + ": " +
                              kinds[0].problem + "\n");
-    for (const auto& [recording, problem] :
+    for (const auto& entry :
          {std::pair{base / "断点-fifo/断点", "is not a regular file (a FIFO)"},
           std::pair{base / "断点-zero/断点", "is not a regular file (a device)"}}) {
+        const auto recording = entry.first;  // lambdas may not capture structured bindings
+        const std::string problem = entry.second;
         ASSERT_TRUE(FinishesWithin(
             [&] {
                 status = RunSing({"--wav", recording.string(), "断点-fifo"});
