@@ -13,8 +13,21 @@ int16_t ToSample(double sum) {
     return static_cast<int16_t>(static_cast<int>(std::clamp(sum, -32768.0, 32767.0)));
 }
 
+// A function with clones is chosen by a resolver that runs while the program is loaded, before
+// ThreadSanitizer's runtime is ready (it crashes there); that build takes the plain version.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QUORVEL_NO_CLONES
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__) || defined(QUORVEL_NO_CLONES)
+#define QUORVEL_CLONES
+#else
+#define QUORVEL_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 // The interior of the voice filter (three taps), written so that the compiler can vectorise it.
-__attribute__((target_clones("avx2", "default"))) void FilterThreeTaps(
+QUORVEL_CLONES void FilterThreeTaps(
     const int16_t* __restrict in, int16_t* __restrict out, int begin, int end,
                      const double* taps) {
     const double t0 = taps[0], t1 = taps[1], t2 = taps[2];

@@ -79,8 +79,12 @@ protected:
         }
     }
     void TearDown() override {
-        m_onReturn = nullptr;
-        m_device.reset();  // before the notice's state goes
+        {
+            std::lock_guard lock(m_mutex);  // the capture thread may be in a notice
+            m_onReturn = nullptr;
+        }
+        if (m_device) m_device->Close();  // its thread ends before the pointer changes
+        m_device.reset();                  // before the notice's state goes
         std::filesystem::remove_all(m_dir);
     }
 
@@ -97,12 +101,14 @@ protected:
     // Records every returned buffer, then runs m_onReturn (which may call back into the device).
     CWaveFileCapture::Notice Notice() {
         return [this](WaveHeader* header) {
+            std::function<void(WaveHeader*)> onReturn;
             {
                 std::lock_guard lock(m_mutex);
                 m_returned.push_back(header);
                 m_data.append(header->lpData, header->dwBytesRecorded);
+                onReturn = m_onReturn;
             }
-            if (m_onReturn) m_onReturn(header);
+            if (onReturn) onReturn(header);
             m_changed.notify_all();
         };
     }
@@ -216,7 +222,10 @@ TEST_F(WaveFileCaptureTest, AResetPausesTheFileAndOpeningAgainRewindsIt) {
     std::vector<int16_t> ramp(3 * kBufferFrames);
     for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = int16_t(i);
     ASSERT_TRUE(Open(Save(Wave(1, 8000, ramp)))) << m_device->LastError();
-    m_onReturn = [this](WaveHeader*) { m_device->Reset(); };
+    {
+        std::lock_guard lock(m_mutex);
+        m_onReturn = [this](WaveHeader*) { m_device->Reset(); };
+    }
     for (std::size_t n = 1; n <= 2; ++n) {
         Queue(1);
         ASSERT_TRUE(m_device->Start());
