@@ -79,7 +79,7 @@ TEST(Mp3Player, FilesItCannotPlayAreRefusedWithOneMessageNamingThem) {
     testing_support::TemporaryFolder folder;
     const std::string empty = (folder.Path() / "music.mp3").string();
     testing_support::WriteFile(empty, "");
-    // Far past the 59 bytes the original program's buffer held.
+    // Far longer than a 59-byte name buffer would hold.
     const std::string longMissing = (folder.Path() / std::string(120, 'x') /
                                      "很长很长的歌曲名字很长很长的歌曲名字" / "music.mp3")
                                         .string();
