@@ -270,8 +270,6 @@ bool CQuorvelDlg::OpenMicrophone(bool first) {
     m_bMicrophone =
         first ? m_engine.OpenCapture(notice) : m_pCapture->Open(engine::kCaptureFormat, notice);
     if (!m_bMicrophone) return false;
-    // Until the user sets or measures one, the latency is what the stream reports.
-    m_engine.SetLatencyMs(CAudioSettings::Load().LatencyMs(m_pCapture->InputLatencyMs()));
     const auto* portAudio = dynamic_cast<const platform::CPortAudioCapture*>(m_pCapture.get());
     if (portAudio && portAudio->FellBack()) {
         platform::Trace("capture device: " + portAudio->FallbackReason() + "\n");

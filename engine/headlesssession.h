@@ -5,7 +5,7 @@
 // The clock, per song, in whole milliseconds from 0 when the song's session starts:
 // - the poller runs at 0, 50, 100, …: the player's position is the song time;
 // - the display ticks at 15, 30, 45, … (it restarts at 0);
-// - the player's position is the song time at every millisecond;
+// - the player's position is the song time at every step of the clock;
 // - capture buffer i of the song arrives at 120 (i + 1) with the next 960 frames of the
 //   recording, filled up with silence once it has ended, stamped with the player's position;
 //   the recording does not restart when a medley moves on to its next song;

@@ -17,18 +17,11 @@ constexpr const char* kEmptyFile = "文件为空!";
 
 constexpr int kMarkerX = 50;    // the marker tip; a dot is there when the music plays it
 constexpr int kFeedInset = 50;  // the dots enter this far left of the right edge
-constexpr int kStepMs = 15;     // one reference value, one step of the picture
+constexpr int kStepMs = kReferenceStepMs;  // one reference value, one step of the picture
 constexpr int kStepPixels = 3;  // pixels the picture moves per step
 constexpr int kMsPerPixel = kStepMs / kStepPixels;
 constexpr int kDotRadius = 3;   // of the 6-px pen
 constexpr int kLyricInset = 3;  // a unit starts at the left edge of its note's first dot
-constexpr double kLongestStartSeconds = 1e7;  // start times are held inside ±this
-
-int64_t FloorDiv(int64_t a, int64_t b) {
-    int64_t q = a / b;
-    if (a % b != 0 && (a < 0) != (b < 0)) --q;
-    return q;
-}
 
 int Find(const std::string& text, char c, int from) {
     if (from < 0) from = 0;
@@ -55,10 +48,7 @@ void CHistogramModel::SetReferenceData(const int32_t* blocks, const float* start
             Line record;
             record.nOffset = offset;
             record.nCount = std::max(0, blocks[offset]);
-            double start = static_cast<double>(starts[line]);
-            if (!std::isfinite(start)) start = 0.0;
-            start = std::clamp(start, -kLongestStartSeconds, kLongestStartSeconds);
-            record.nStartMs = std::llround(start * 1000.0);
+            record.nStartMs = LineStartMs(starts[line]);
             m_lines.push_back(record);
             offset += record.nCount + 1;
         }

@@ -16,6 +16,7 @@
 #include <functional>
 #include <vector>
 
+#include "engine/singingengine.h"
 #include "platform/capturedevice.h"
 #include "platform/waveformat.h"
 
@@ -25,10 +26,8 @@ class CClickPlayer;
 
 namespace engine {
 
-// The format every capture of the program records in: 8000 Hz, stereo, 16-bit.
-inline constexpr platform::WaveFormat kCaptureFormat{
-    platform::kWaveFormatPcm, 2, 8000, 32000, 4, 16, 0};
-inline constexpr int kMonitorBufferFrames = 960;  // 0.12 s, as in a session
+inline constexpr int kMonitorBufferFrames =  // 0.12 s, as in a session
+    kCaptureBufferBytes / kCaptureFormat.nBlockAlign;
 inline constexpr int kMonitorBuffers = 4;
 inline constexpr int kMonitorRingSlots = 64;  // 7.68 s of buffers not yet drained
 

@@ -45,4 +45,10 @@ int DisplayY(int32_t value, int height) { return MappedY(value, height, 1000.0);
 
 int IdleDisplayY(int32_t value, int height) { return MappedY(value, height, 800.0); }
 
+int64_t LineStartMs(float seconds) {
+    double start = static_cast<double>(seconds);
+    if (!std::isfinite(start)) start = 0.0;
+    return std::llround(std::clamp(start, -1e7, 1e7) * 1000.0);
+}
+
 }  // namespace engine

@@ -23,4 +23,18 @@ int DisplayY(int32_t value, int height);
 // The same with the divisor 800 that the marker uses between lines.
 int IdleDisplayY(int32_t value, int height);
 
+// The song's clock, shared by the comparison and the display: one reference value every 15 ms
+// from a line's start, which counts in whole milliseconds.
+inline constexpr int kReferenceStepMs = 15;
+
+// a / b rounded towards minus infinity (b > 0): −1 for −14 / 15.
+inline int64_t FloorDiv(int64_t a, int64_t b) {
+    const int64_t q = a / b;
+    return (a % b != 0 && a < 0) ? q - 1 : q;
+}
+
+// A line's start time (seconds, as the loader stored it) in whole milliseconds, rounded to the
+// nearest; a time that is not finite counts as 0 and any other is held inside ±10^7 s.
+int64_t LineStartMs(float seconds);
+
 }  // namespace engine

@@ -276,13 +276,7 @@ void CSingingEngine::ReleaseCaptureBuffers() {
 }
 
 bool CSingingEngine::OpenCapture(platform::CCaptureDevice::Notice notice) {
-    m_wfx.nFormatTag = platform::kWaveFormatPcm;
-    m_wfx.nChannels = 2;
-    m_wfx.nSamplesPerSec = 8000;
-    m_wfx.nBitsPerSample = 16;
-    m_wfx.nBlockAlign = 4;
-    m_wfx.nAvgBytesPerSec = 32000;
-    m_wfx.nExtraSize = 0;
+    m_wfx = kCaptureFormat;
     if (m_hWaveIn && m_hWaveIn->Open(m_wfx, std::move(notice))) return true;
     if (m_hWaveIn) platform::Trace("capture device: " + m_hWaveIn->LastError() + "\n");
     platform::MessageBeep(platform::MessageIcon::Exclamation);
@@ -410,12 +404,9 @@ int TruncToInt(double x) {
 }  // namespace
 
 int ReferenceIndex(int64_t clockMs, int latencyMs, float lineStart) {
-    const int64_t startMs = std::llround(static_cast<double>(lineStart) * 1000.0);
-    const int64_t offset = clockMs - latencyMs - kHalfBufferMs - startMs;
-    // Floor division: −1 for −14 … −1.
-    int64_t index = offset / kReferenceStepMs;
-    if (offset % kReferenceStepMs != 0 && offset < 0) --index;
-    return static_cast<int>(std::clamp<int64_t>(index, INT_MIN, INT_MAX));
+    const int64_t offset = clockMs - latencyMs - kHalfBufferMs - LineStartMs(lineStart);
+    return static_cast<int>(
+        std::clamp<int64_t>(FloorDiv(offset, kReferenceStepMs), INT_MIN, INT_MAX));
 }
 
 void CSingingEngine::SetLatencyMs(int milliseconds) {

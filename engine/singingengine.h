@@ -26,8 +26,10 @@ inline constexpr int kCaptureSamples = kCaptureBufferBytes / 2;
 inline constexpr int kLastLineTail = 135;              // sung values the last line does not align
 inline constexpr int32_t kMaxReferencePitch = 100000;  // largest magnitude of a reference value
 inline constexpr int kMaxLatencyMs = 1000;             // largest microphone latency taken
-inline constexpr int kReferenceStepMs = 15;            // one reference value per 15 ms
 inline constexpr int kHalfBufferMs = 60;               // half the 0.12 s of a capture buffer
+// The format every capture of the program records in: 8000 frames/s, stereo, 16-bit PCM.
+inline constexpr platform::WaveFormat kCaptureFormat{
+    platform::kWaveFormatPcm, 2, 8000, 32000, 4, 16, 0};
 
 // The index of the reference value of a line that the music plays at the centre of a capture
 // buffer: floor((clockMs − latencyMs − 60 − startMs) / 15), where clockMs is the accompaniment's

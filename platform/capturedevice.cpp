@@ -126,12 +126,7 @@ std::string CCaptureDevice::LastError() const {
 }
 
 void CCaptureDevice::Deliver(const char* bytes, std::size_t count) {
-    int32_t clock = kNoClockStamp;
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_stampClock) clock = m_stampClock();
-    }
-    DeliverStamped(bytes, count, clock);
+    DeliverStamped(bytes, count, ReadStampClock());
 }
 
 void CCaptureDevice::DeliverStamped(const char* bytes, std::size_t count, int32_t clockAtEnd) {

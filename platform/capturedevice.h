@@ -101,8 +101,8 @@ protected:
     // earlier, on the audio thread): a buffer that becomes full before the end of the bytes is
     // stamped that much earlier. kNoClockStamp leaves every buffer unstamped.
     void DeliverStamped(const char* bytes, std::size_t count, int32_t clockAtEnd);
-    // The stamp clock's reading, without a lock: for a backend's audio thread, which runs only
-    // while the device is started (the clock is set only while it is not).
+    // The stamp clock's reading, without a lock: backends deliver only while the device is
+    // started, and the clock is set only while it is not.
     int32_t ReadStampClock() const { return m_stampClock ? m_stampClock() : kNoClockStamp; }
 
 private:

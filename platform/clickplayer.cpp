@@ -1,17 +1,16 @@
 #include "platform/clickplayer.h"
 
-#include <alsa/asoundlib.h>
 #include <portaudio.h>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <mutex>
+
+#include "platform/quietalsa.h"
 
 namespace platform {
 namespace {
 
-void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 int64_t NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -25,8 +24,7 @@ CClickPlayer::~CClickPlayer() { CClickPlayer::Stop(); }
 
 bool CClickPlayer::Play(std::vector<int16_t> samples, int rate, std::string& error) {
     Stop();
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { snd_lib_error_set_handler(QuietAlsa); });
+    QuietAlsaProbes();
     auto fail = [&](const std::string& why) {
         error = why;
         if (m_pStream) Pa_CloseStream(m_pStream);

@@ -1,6 +1,5 @@
 #include "platform/mp3player.h"
 
-#include <alsa/asoundlib.h>
 #include <fcntl.h>
 #include <mpg123.h>
 #include <portaudio.h>
@@ -17,6 +16,7 @@
 
 #include "platform/inputfile.h"
 #include "platform/messages.h"
+#include "platform/quietalsa.h"
 
 namespace platform {
 namespace {
@@ -39,7 +39,6 @@ int64_t NowNs() {
         .count();
 }
 
-void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 void InitialiseMpg123() {
     static std::once_flag once;
@@ -365,8 +364,7 @@ void CMp3Player::Play() {
 
 bool CMp3Player::StartSound() {
     Playback& p = *m_pPlayback;
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { snd_lib_error_set_handler(QuietAlsa); });
+    QuietAlsaProbes();
 
     auto fail = [&](const std::string& why) {
         Trace("accompaniment: no sound for " + m_path + " (" + why +

@@ -1,11 +1,12 @@
 #include "platform/portaudiocapture.h"
 
-#include <alsa/asoundlib.h>
 #include <portaudio.h>
 
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+
+#include "platform/quietalsa.h"
 
 namespace platform {
 namespace {
@@ -18,9 +19,6 @@ thread_local const CPortAudioCapture* t_pDelivering = nullptr;
 constexpr std::size_t kRingSeconds = 2;
 constexpr std::size_t kRingBlocks = 512;
 
-// PortAudio probes every ALSA device it can name, and on a machine without sound cards ALSA
-// reports each failed probe on standard error. The program does not use ALSA otherwise.
-void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 std::string Failure(const char* what, PaError error) {
     return std::string(what) + ": " + Pa_GetErrorText(error);
@@ -38,8 +36,7 @@ CPortAudioCapture::~CPortAudioCapture() {
 }
 
 std::vector<std::string> CPortAudioCapture::InputDeviceNames() {
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { snd_lib_error_set_handler(QuietAlsa); });
+    QuietAlsaProbes();
     std::vector<std::string> names;
     if (Pa_Initialize() != paNoError) return names;
     const PaDeviceIndex count = Pa_GetDeviceCount();
@@ -69,8 +66,7 @@ PaDeviceIndex FindInputDevice(const std::string& name) {
 
 bool CPortAudioCapture::OpenStream(const WaveFormat& format, std::string& error) {
     if (!IsRecordablePcm(format, error)) return false;
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { snd_lib_error_set_handler(QuietAlsa); });
+    QuietAlsaProbes();
 
     m_strFallback.clear();
     PaError result = Pa_Initialize();
