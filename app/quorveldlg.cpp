@@ -28,7 +28,6 @@
 namespace {
 
 constexpr const char* kDownloadPage = "https://quorvel.example.org/songs";
-constexpr const char* kNoSong = "请打开歌曲列表，选择要演唱的曲目";
 
 // Dialog units are two pixels each way.
 QRect Units(int x, int y, int w, int h) { return QRect(2 * x, 2 * y, 2 * w, 2 * h); }
@@ -39,7 +38,17 @@ CQuorvelDlg::CQuorvelDlg(Devices devices)
     : QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_devices(std::move(devices)),
-      m_engine(*this),
+      m_session(
+          *this,
+          [this](std::function<void()> step) {
+              // Posted from any thread; runs on this window's thread, one step at a time.
+              QMetaObject::invokeMethod(this, std::move(step), Qt::QueuedConnection);
+          },
+          [this] {
+              return m_devices.makePlayer ? m_devices.makePlayer()
+                                          : std::unique_ptr<platform::CPlayer>();
+          },
+          /*pollThread=*/true),
       m_hIcon(res::LoadIcon(128)),
       m_hHandCursor(res::LoadCursor(239)) {
     if (!m_devices.makeCapture)
@@ -58,10 +67,11 @@ CQuorvelDlg::CQuorvelDlg(Devices devices)
     setFixedSize(800, 600);
     setMouseTracking(true);
     m_display.SetSongSource([this] {
-        return CHistogramCtrl::SongChoice{SongName().toStdString(), m_engine.m_bMedley != 0};
+        return CHistogramCtrl::SongChoice{m_session.CurrentSongName(),
+                                          m_session.Engine().IsMedley()};
     });
     // The display runs on the playing accompaniment's clock; between songs there is none.
-    m_display.SetClock([this] { return m_pPlayer ? m_pPlayer->Position() : 0; });
+    m_display.SetClock([this] { return m_session.PlayerPosition(); });
     CreateControls();
     qApp->installEventFilter(this);
     // The song-name boxes show the background except the one being typed into.
@@ -85,7 +95,7 @@ void CQuorvelDlg::PaintSongBoxes() {
 CQuorvelDlg::~CQuorvelDlg() {
     qApp->removeEventFilter(this);
     EndSession();
-    m_engine.SetCaptureDevice(nullptr);
+    m_session.CloseCapture();
 }
 
 QWidget* CQuorvelDlg::Control(int id) const { return findChild<QWidget*>(QString::number(id)); }
@@ -191,13 +201,11 @@ void CQuorvelDlg::CreateControls() {
 
 bool CQuorvelDlg::OnInitDialog() {
     // The about item lives in the dialog's own context menu (see contextMenuEvent).
-    m_engine.m_nKeyOffset = 0;
     m_pGradeLabel = Control(1040);
     m_fontGrade = display::MakeFont(QStringLiteral("Arial"), 23, 0, 900);
     m_fontLink = display::MakeFont(QStringLiteral("楷体_GB2312"), 18, 0, 900);
     setWindowIcon(m_hIcon);
 
-    if (!m_engine.AllocateCaptureBuffers()) return false;
     if (!OpenMicrophone(true))
         platform::ShowMessage("打开录音设备出错！", platform::MessageIcon::None, "警告");
     // Without a microphone the window is still built whole; 开始演唱 then leads to the settings.
@@ -253,24 +261,15 @@ bool CQuorvelDlg::OnInitDialog() {
 
 bool CQuorvelDlg::OpenMicrophone(bool first) {
     CloseMicrophone();
-    m_pCapture = m_devices.makeCapture();
-    m_engine.SetCaptureDevice(m_pCapture.get());
-    m_pCapture->SetStampClock([this]() -> int32_t {
-        const platform::CPlayer* player = m_pStampPlayer.load();
-        return player ? player->Position() : platform::kNoClockStamp;
-    });
-    auto notice = [this](platform::WaveHeader* header) {
-        // Each filled buffer reaches the evaluation on this window's thread, one at a time, as a
-        // notice by value: the header itself may be queued and filling again by then.
-        const engine::CaptureNotice notice = m_engine.MakeNotice(header);
-        QMetaObject::invokeMethod(
-            this, [this, notice] { m_engine.OnCaptureNotice(notice); }, Qt::QueuedConnection);
-    };
-    // The first time with the engine's own messages; afterwards 开始演唱 tells what is missing.
-    m_bMicrophone =
-        first ? m_engine.OpenCapture(notice) : m_pCapture->Open(engine::kCaptureFormat, notice);
-    if (!m_bMicrophone) return false;
-    const auto* portAudio = dynamic_cast<const platform::CPortAudioCapture*>(m_pCapture.get());
+    m_session.SetCaptureDevice(m_devices.makeCapture());
+    // The first time with the session's own message; afterwards 开始演唱 tells what is missing.
+    if (const std::optional<engine::Problem> problem = m_session.OpenCapture()) {
+        if (first) problem->Show();
+        return false;
+    }
+    m_bMicrophone = true;
+    const auto* portAudio =
+        dynamic_cast<const platform::CPortAudioCapture*>(m_session.CaptureDevice());
     if (portAudio && portAudio->FellBack()) {
         platform::Trace("capture device: " + portAudio->FallbackReason() + "\n");
         CAudioSettings settings = CAudioSettings::Load();
@@ -284,7 +283,7 @@ bool CQuorvelDlg::OpenMicrophone(bool first) {
 }
 
 void CQuorvelDlg::CloseMicrophone() {
-    if (m_pCapture) m_pCapture->Close();
+    m_session.CloseCapture();
     m_bMicrophone = false;
 }
 
@@ -300,14 +299,6 @@ QString CQuorvelDlg::BoxText(int id) const {
 
 void CQuorvelDlg::SetBoxText(int id, const QString& text) {
     if (auto* box = qobject_cast<QLineEdit*>(Control(id))) box->setText(text);
-}
-
-QString CQuorvelDlg::SongName() const {
-    if (m_engine.m_bMedley) {
-        const int song = m_engine.m_nMedleySong;
-        return song >= 0 && song < 4 ? BoxText(m_pSongEdits[song]) : QString();
-    }
-    return BoxText(1046);
 }
 
 bool CQuorvelDlg::HasCaption() const { return !(windowFlags() & Qt::FramelessWindowHint); }
@@ -548,9 +539,9 @@ void CQuorvelDlg::OnListBack() {
     update();
 }
 
-void CQuorvelDlg::OnRoleBoy() { m_engine.m_bHighOffset = 1; }
+void CQuorvelDlg::OnRoleBoy() { m_session.SetHighOffset(true); }
 
-void CQuorvelDlg::OnRoleGirl() { m_engine.m_bHighOffset = 0; }
+void CQuorvelDlg::OnRoleGirl() { m_session.SetHighOffset(false); }
 
 void CQuorvelDlg::ShowPage(bool help) {
     m_pIntroDlg->Microphone()->setVisible(!help);  // before the page shows: it opens a stream
@@ -595,8 +586,6 @@ void CQuorvelDlg::OnConfirm() {
 
     Show({1074, 1105}, true);
     if (m_picStage->Load(m_radioBoy->isChecked() ? 245 : 246, "GIF")) m_picStage->Draw();
-    m_engine.m_nMedleySong = 0;
-    m_engine.m_bMedley = m_bMedleyList ? 1 : 0;
     m_nScreen = 0;
     Show({1039, 1014}, true);
     Show({1041}, false);
@@ -611,111 +600,60 @@ void CQuorvelDlg::OnConfirm() {
     m_btnStop->SetTransparent(true);
     update();
 
-    if (!StartSession()) {
-        // The song cannot be sung: the loader has said why.
+    SetCaption(false);
+    // L: the user's, typed or calibrated, else what the open stream reports.
+    m_session.SetLatencyMs(
+        CAudioSettings::Load().LatencyMs(m_session.CaptureDevice()->InputLatencyMs()));
+    std::vector<std::string> songs;
+    if (m_bMedleyList)
+        for (int id : m_pSongEdits) songs.push_back(BoxText(id).toStdString());
+    else
+        songs.push_back(BoxText(1046).toStdString());
+    if (const std::optional<engine::Problem> problem = m_session.Start(songs, m_bMedleyList)) {
+        // The song cannot be sung: back to the list, then the reason, with nothing running.
         EndSession();
         ReturnToList();
+        problem->Show();
+        return;
     }
+    update();
 }
 
 void CQuorvelDlg::ReturnToList() {
     SetCaption(true);
     m_nScreen = 1;
-    m_engine.m_fTotal = 0.0f;  // nothing of this session counts towards the next
     Show({1105, 1039, 1014, 1041, 1040, 1098, 1100, 1074}, false);
     m_picStage->StopAnimation();
     if (m_bMedleyList)
         Show({1072, 1045, 1046, 1047, 1048, 1064, 1094, 1090, 1091, 1092, 1093}, true);
     else
         Show({1072, 1046, 1064, 1094, 1091}, true);
-    m_engine.ReleaseWork();
     update();
 }
 
-void CQuorvelDlg::NextSongDue() {
-    // The next song starts as a step of its own, once the buffer that ended this one is handled.
-    m_bNextSongDue = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (!m_bNextSongDue) return;  // the user stopped singing meanwhile
-            m_bNextSongDue = false;
-            if (!m_engine.StartNextSong()) ReturnToList();  // the loader has said why
-        },
-        Qt::QueuedConnection);
-}
-
-bool CQuorvelDlg::StartSession() {
-    SetCaption(false);
-    m_engine.m_nRefIndex = 0;
-    const QString song = SongName();
-    if (!m_engine.m_bMedley && song.isEmpty()) {
-        platform::ShowMessage(kNoSong, platform::MessageIcon::Information);
-        return false;
-    }
-    // A single song gets a new display; a medley keeps the one made for its first song.
-    if (!m_engine.m_bMedley || m_bCreateDisplay) {
+void CQuorvelDlg::SongLoaded(int index, const std::string&,
+                             const std::shared_ptr<const engine::CSong>& song) {
+    if (index == 0) {
+        // A session gets a new display; a medley keeps the one made for its first song.
         m_bCreateDisplay = false;
         m_display.Create(this, m_rcDisplay, 1000);
         m_display.raise();
         m_bDisplayUp = true;
+        m_display.SetSong(song);
+    } else {
+        m_display.SetSong(song);
+        m_display.Restart();
+        m_display.LoadLyrics();
     }
-    if (!m_engine.LoadReference(song.toStdString())) return false;
-    m_display.SetReferenceData(m_engine.m_pRefRecord, m_engine.m_pStartTimes, m_engine.m_pEndTimes,
-                               m_engine.m_nPoints);
-    // L: the user's, typed or calibrated, else what the open stream reports.
-    m_engine.SetLatencyMs(CAudioSettings::Load().LatencyMs(m_pCapture->InputLatencyMs()));
-    m_engine.BeginSession();
-    m_lineBar.SetPos(0);
-    m_timeBar.SetPos(0);
-    m_engine.QueueCaptureBuffers();
-    m_engine.StartCapture();
-    StartAccompaniment();
-    platform::Trace("song: " + song.toStdString() + "\n");
-    update();
-    m_engine.StartTimeThread(m_pPlayer);
     activateWindow();
-    return true;
 }
 
-void CQuorvelDlg::StartAccompaniment() {
-    const QString song = SongName();
-    if (song.isEmpty()) {
-        platform::ShowMessage(kNoSong, platform::MessageIcon::Information);
-        return;
-    }
-    const QString path =
-        (m_engine.m_bMedley ? QStringLiteral("歌曲/串烧歌曲/") : QStringLiteral("歌曲/单曲/")) +
-        song + QStringLiteral("/music.mp3");
-    if (!m_devices.makePlayer) return;
-    // The previous player goes only now: the poller that asked it has been stopped.
-    m_pPlayerObject = m_devices.makePlayer();
-    m_pPlayer = m_pPlayerObject.get();
-    m_pPlayer->Open(path.toStdString());
-    m_pPlayer->Play();
-    m_pStampPlayer = m_pPlayer;
-    m_nSongLength = m_pPlayer->Length();
+void CQuorvelDlg::AccompanimentStarted(int lengthMs) {
+    m_nSongLength = lengthMs;
     m_timeBar.SetRange32(0, m_nSongLength / 1000);
 }
 
-void CQuorvelDlg::StopSinging() {
-    if (!m_pPlayer) return;
-    m_pPlayer->Stop();
-    m_pPlayer = nullptr;
-    m_pStampPlayer = nullptr;
-    m_engine.StopTimeThread();
-    m_engine.m_fTime = 0.0f;
-    m_engine.ResetCapture();
-}
-
-void CQuorvelDlg::FreeReference() {
-    m_engine.FreeReference();
-    m_pPlayer = nullptr;
-    m_pStampPlayer = nullptr;
-}
-
 void CQuorvelDlg::ClearGrade() {
-    m_engine.m_nTimeSeconds = 0;
     if (m_bDisplayUp) {
         m_display.DestroyDisplay();
         m_bDisplayUp = false;
@@ -724,20 +662,24 @@ void CQuorvelDlg::ClearGrade() {
 }
 
 void CQuorvelDlg::EndSession() {
-    m_bNextSongDue = false;
-    StopSinging();
-    m_engine.StopTimeThread();
-    FreeReference();
+    m_session.Stop();
     ClearGrade();
     m_bCreateDisplay = true;
-    m_engine.m_nMedleyLines = 0;
+}
+
+void CQuorvelDlg::SessionEnded(const engine::Problem* problem) {
+    // The session is quiet: the song is over, or a medley's next song could not be started.
+    ClearGrade();
+    m_bCreateDisplay = true;
+    if (!problem) return;
+    ReturnToList();
+    problem->Show();
 }
 
 void CQuorvelDlg::OnStopSinging() {
     SetCaption(true);
     m_nScreen = 1;
     m_bScoreShown = false;
-    m_engine.m_fTotal = 0.0f;
     EndSession();
     Show({1105, 1039, 1014, 1041, 1040, 1098, 1100, 1074}, false);
     m_picStage->StopAnimation();
@@ -749,7 +691,6 @@ void CQuorvelDlg::OnStopSinging() {
         SetBoxText(1046, QString());
     }
     if (m_pScoreDlg) m_pScoreDlg->OnOK();
-    m_engine.ReleaseWork();
     update();
 }
 
@@ -806,9 +747,4 @@ void CQuorvelDlg::OnLineScored(const engine::LineReport& report) {
 
 void CQuorvelDlg::SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) {
     m_display.SetPitchMarker(y, nearFlag, hitFlag, farFlag);
-}
-
-void CQuorvelDlg::RestartDisplay() {
-    m_display.Restart();
-    m_display.LoadLyrics();
 }

@@ -1,8 +1,8 @@
 // The main window: one 800 × 600 dialog whose screens (home, type choice, song lists, singing,
-// finished) share its controls, the song choice, and the singing sessions. It owns everything
-// else: the skinned controls, the pitch display and the progress bars, the capture device, the
-// accompaniment player, the evaluation engine (as CSingingEngine, which it serves as the view of
-// the screen and the session), the score dialog and the song-folder dialog.
+// finished) share its controls and the song choice. It owns the skinned controls, the pitch
+// display and the progress bars, the score dialog, the settings and help page, and the singing
+// session (CSingingSession, which owns the capture device, the accompaniment player and the
+// evaluation engine; the dialog serves as its screen and drives it from the buttons).
 #pragma once
 
 #include <QColor>
@@ -12,7 +12,6 @@
 #include <QListWidget>
 #include <QRadioButton>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,13 +25,13 @@
 #include "display/histogramctrl.h"
 #include "display/iconprogress.h"
 #include "display/scoredlg.h"
-#include "engine/engineview.h"
-#include "engine/singingengine.h"
+#include "engine/sessionview.h"
+#include "engine/singingsession.h"
 #include "platform/capturedevice.h"
 #include "platform/clickplayer.h"
 #include "platform/player.h"
 
-class CQuorvelDlg : public QDialog, public engine::CEngineView {
+class CQuorvelDlg : public QDialog, public engine::CSessionView {
 public:
     // Where the microphone and the accompaniment come from; the defaults are the real devices.
     struct Devices {
@@ -67,12 +66,13 @@ public:
     // The widget of a control id (nullptr when there is none).
     QWidget* Control(int id) const;
     int Screen() const { return m_nScreen; }
-    engine::CSingingEngine& Engine() { return m_engine; }
+    const engine::CSingingSession& Session() const { return m_session; }
+    const engine::CSingingEngine& Engine() const { return m_session.Engine(); }
     CScoreDlg* ScoreDlg() const { return m_pScoreDlg; }
     CIntroduceDlg* IntroDlg() const { return m_pIntroDlg; }
     CHistogramCtrl& Display() { return m_display; }
     bool IsDisplayUp() const { return m_bDisplayUp; }
-    bool IsSessionRunning() const { return m_pPlayer != nullptr; }
+    bool IsSessionRunning() const { return m_session.IsRunning(); }
     bool HasCaption() const;
 
     // Handlers, named as the buttons' commands.
@@ -96,26 +96,24 @@ public:
     void ShowMedleyList();
     void ShowSingleList();
 
-    // Session routines.
-    void StartAccompaniment();
-    void ShowScore() override;
+    // Session routines: the session stops, and the screen of a session is cleared.
+    void EndSession();
     void ClearGrade();
 
-    // engine::CEngineView
+    // engine::CSessionView
     void SetGradeText(const std::string& text) override;
     int DisplayHeight() override { return m_rcDisplay.height(); }
     void SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) override;
-    void RestartDisplay() override;
     void SetLineBarPos(int position) override { m_lineBar.SetPos(position); }
     void SetTimeBarPos(int seconds) override { m_timeBar.SetPos(seconds); }
-    void StopSinging() override;
-    void FreeReference() override;
-    bool StartSession() override;
-    void SetScore(float score) override;
-    void EndSession() override;
-    void NextSongDue() override;
     void UpdateControls() override {}
     void OnLineScored(const engine::LineReport& report) override;
+    void SongLoaded(int index, const std::string& name,
+                    const std::shared_ptr<const engine::CSong>& song) override;
+    void AccompanimentStarted(int lengthMs) override;
+    void ShowScore() override;
+    void SetScore(float score) override;
+    void SessionEnded(const engine::Problem* problem) override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -132,7 +130,6 @@ private:
     bool OpenMicrophone(bool first);
     void CloseMicrophone();
     void Show(std::initializer_list<int> ids, bool visible);
-    QString SongName() const;
     QString BoxText(int id) const;
     void SetBoxText(int id, const QString& text);
     void SetCaption(bool caption);
@@ -142,14 +139,7 @@ private:
     void ReturnToList();
 
     Devices m_devices;
-    engine::CSingingEngine m_engine;
-    std::unique_ptr<platform::CCaptureDevice> m_pCapture;
-    std::unique_ptr<platform::CPlayer>
-        m_pPlayerObject;                     // kept after a stop: its answers stay valid
-    platform::CPlayer* m_pPlayer = nullptr;  // the playing accompaniment (m_hPlayer)
-    // The player capture buffers are stamped from: set while a song plays, cleared before the
-    // capture device is reset, so the device's thread never reads a player that is going away.
-    std::atomic<const platform::CPlayer*> m_pStampPlayer{nullptr};
+    engine::CSingingSession m_session;
 
     QIcon m_hIcon;
     QCursor m_hHandCursor;
@@ -170,8 +160,7 @@ private:
     int m_nListCount = 0;
     int m_nSongLength = 0;
     bool m_bInitialised = false;
-    bool m_bMicrophone = false;   // the capture device is open
-    bool m_bNextSongDue = false;  // a medley's next song is posted to start
+    bool m_bMicrophone = false;  // the capture device is open
 
     // Controls.
     CHistogramCtrl m_display;

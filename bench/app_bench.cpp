@@ -71,7 +71,7 @@ int MeasureCpuShare() {
         cpu = CpuSeconds() - before;
         seconds = wall.elapsed() / 1000.0;
         std::printf("singing %.1f s: %.3f s of CPU, %.2f%% of one core (line %d reached)\n",
-                    seconds, cpu, 100.0 * cpu / seconds, dialog.Engine().m_nLine);
+                    seconds, cpu, 100.0 * cpu / seconds, dialog.Engine().Line());
         dialog.OnStopSinging();
     }
     std::filesystem::current_path(previous);

@@ -29,15 +29,16 @@ struct SingingDisplay {
         std::string lyric;
         for (int i = 0; i < 4000; ++i) lyric += "\xB8\xE8\xC7\xFA";  // 歌曲
         testing_support::WriteFile(library.Path() / "歌曲/单曲/song/Lyric", lyric);
-        blocks.push_back(kValues);
+        std::vector<int32_t> values;
         for (int i = 0; i < kValues; ++i)
-            blocks.push_back(i % 24 < 20 ? 600 + (i / 24) % 20 * 10 : 0);
-        blocks.push_back(0);
+            values.push_back(i % 24 < 20 ? 600 + (i / 24) % 20 * 10 : 0);
         parent.resize(800, 600);
         display.SetLibraryFolder(library.Path().string());
         display.SetSongSource([] { return CHistogramCtrl::SongChoice{"song", false}; });
         display.Create(&parent, QRect(0, 444, 800, 110), 1000);
-        display.SetReferenceData(blocks.data(), starts, ends, 2);
+        display.SetSong(std::make_shared<const engine::CSong>(
+            std::vector<float>{5.0f, 100000.0f}, std::vector<float>{90000.0f, 100001.0f},
+            std::vector<std::vector<int32_t>>{values}));
         display.SetClock([this] { return clock; });
         display.SetPitchMarker(60, 0, 1, 0);
     }
@@ -54,9 +55,6 @@ struct SingingDisplay {
 
     static constexpr int kValues = 1000000;
     testing_support::TemporaryFolder library;
-    std::vector<int32_t> blocks;
-    float starts[2] = {5.0f, 100000.0f};
-    float ends[2] = {90000.0f, 100001.0f};
     int clock = 10000;  // ms
     QWidget parent;
     CHistogramCtrl display;

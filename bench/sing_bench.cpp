@@ -11,6 +11,7 @@
 #include "audio/soundfile.h"
 #include "engine/singingengine.h"
 #include "platform/messages.h"
+#include "platform/virtualplayer.h"
 #include "tests/support/performance.h"
 #include "tools/quorvel-score/singcommand.h"
 
@@ -65,38 +66,32 @@ void BM_SingFourMinuteSong(benchmark::State& state) {
 BENCHMARK(BM_SingFourMinuteSong)->Unit(benchmark::kMillisecond);
 
 // One voiced capture buffer in the middle of a long line: first channel, filter, tracker,
-// comparison.
-void BM_OnWaveInDataLinePath(benchmark::State& state) {
+// comparison. The line lasts hours, so that every iteration stays inside it.
+void BM_HandleBufferLinePath(benchmark::State& state) {
     platform::MessageCapture quiet;
-    TemporaryFolder library;
-    std::string record = "4000";
-    for (int i = 0; i < 4000; ++i) record += i % 100 < 80 ? " 690" : " 0";
-    WriteSong(library.Path(), "song", SongFiles{"2", "1 200", "100 201", {{1, record}}});
+    std::vector<int32_t> record;
+    for (int i = 0; i < 4000; ++i) record.push_back(i % 100 < 80 ? 690 : 0);
     engine::CNullEngineView view;
     engine::CSingingEngine engine(view);
-    engine.SetLibraryFolder(library.Path().string());
-    if (!engine.LoadReference("song")) {
-        state.SkipWithError("the song did not load");
-        return;
-    }
-    engine.BeginSession();
-    engine.m_fTime = 50.0f;
+    engine.StartRun(false);
+    engine.BeginSong(std::make_shared<const engine::CSong>(std::vector<float>{1.0f, 20000.0f},
+                                                           std::vector<float>{20000.0f, 20001.0f},
+                                                           std::vector<std::vector<int32_t>>{record}));
+    platform::CVirtualPlayer player;
+    player.Open("music.mp3");
+    player.Play();
+    player.SetClock(50000);
+    engine.PollPlaybackTime(player);
     std::vector<int16_t> samples(engine::kCaptureSamples);
     for (int f = 0; f < engine::kCaptureSamples / 2; ++f)
         samples[2 * f] = samples[2 * f + 1] =
             static_cast<int16_t>(6000 * std::sin(2 * M_PI * 440.0 * f / kRate));
-    platform::WaveHeader header;
-    header.lpData = reinterpret_cast<char*>(samples.data());
-    header.dwBufferLength = header.dwBytesRecorded = engine::kCaptureBufferBytes;
-    for (auto _ : state) {
-        engine.m_nSung = 0;
-        engine.m_nBuffersUsed = 0;
-        engine.OnWaveInData(&header);
-    }
-    if (engine.m_nFrames == 0) state.SkipWithError("nothing was tracked");
-    engine.ReleaseWork();
+    for (auto _ : state)
+        engine.HandleBuffer(samples.data(), engine::kCaptureBufferBytes, platform::kNoClockStamp);
+    if (engine.Hits() + engine.Nears() == 0 && engine.Sung().empty())
+        state.SkipWithError("nothing was judged");
 }
-BENCHMARK(BM_OnWaveInDataLinePath)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HandleBufferLinePath)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

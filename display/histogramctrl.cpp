@@ -55,7 +55,7 @@ bool CHistogramCtrl::Create(QWidget* parent, const QRect& rect, int id) {
     if (m_pModel->Width() != rect.width() || m_pModel->Height() != rect.height()) {
         m_pModel = std::make_unique<engine::CHistogramModel>(rect.width(), rect.height());
         m_pModel->SetLibraryFolder(m_strLibrary);
-        m_pModel->SetReferenceData(m_pBlocks, m_pStarts, m_pEnds, m_nPoints);
+        m_pModel->SetSong(m_song);
     }
     show();
     if (!CreateSurface()) return false;
@@ -96,13 +96,9 @@ void CHistogramCtrl::SetLibraryFolder(const std::string& folder) {
     m_pModel->SetLibraryFolder(folder);
 }
 
-void CHistogramCtrl::SetReferenceData(const int32_t* blocks, const float* starts, const float* ends,
-                                      int points) {
-    m_pBlocks = blocks;
-    m_pStarts = starts;
-    m_pEnds = ends;
-    m_nPoints = points;
-    m_pModel->SetReferenceData(blocks, starts, ends, points);
+void CHistogramCtrl::SetSong(std::shared_ptr<const engine::CSong> song) {
+    m_song = std::move(song);
+    m_pModel->SetSong(m_song);
 }
 
 void CHistogramCtrl::SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) {

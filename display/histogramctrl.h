@@ -47,8 +47,8 @@ public:
     void SetSongSource(std::function<SongChoice()> source) { m_songSource = std::move(source); }
     void SetLibraryFolder(const std::string& folder);
 
-    void SetReferenceData(const int32_t* blocks, const float* starts, const float* ends,
-                          int points);
+    // The song being sung, shared with the session; kept for as long as it is shown.
+    void SetSong(std::shared_ptr<const engine::CSong> song);
     void SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag);
 
     // One tick: reads the clock, moves the picture on to it, draws the dots and lyric units that
@@ -68,10 +68,7 @@ private:
     // Made for the main dialog's 800 × 110 band, and made again by Create for another size.
     std::unique_ptr<engine::CHistogramModel> m_pModel;
     std::string m_strLibrary;
-    const int32_t* m_pBlocks = nullptr;  // the reference data as given, for a new model
-    const float* m_pStarts = nullptr;
-    const float* m_pEnds = nullptr;
-    int m_nPoints = 0;
+    std::shared_ptr<const engine::CSong> m_song;  // as given, for a new model
     std::function<SongChoice()> m_songSource;
     std::function<int()> m_clock;
     QImage m_surface;

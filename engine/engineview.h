@@ -1,7 +1,7 @@
-// What the singing engine needs from around it: the screen (display, bars, grade label) and the
-// session routines of the shell. The main dialog implements it with its controls; the headless
-// scorer and the tests implement it without any. Everything is called on the thread that runs
-// the evaluation, except SetTimeBarPos, which the playback poller calls from its own thread.
+// What the singing engine needs from around it: the screen (display, bars, grade label). The
+// main dialog implements it with its controls; the headless scorer and the tests implement it
+// without any. Everything is called on the thread that runs the evaluation, except
+// SetTimeBarPos, which the playback poller calls from its own thread.
 #pragma once
 
 #include <string>
@@ -45,25 +45,10 @@ public:
     // The pitch display: the height of its area in pixels, and the marker.
     virtual int DisplayHeight() = 0;
     virtual void SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) = 0;
-    // The display starts over for the next song of a medley: Restart, then LoadLyrics.
-    virtual void RestartDisplay() = 0;
-
     // The line bar (control 1039, percent sung on pitch) and the time bar (control 1100, seconds;
     // poller thread).
     virtual void SetLineBarPos(int position) = 0;
     virtual void SetTimeBarPos(int seconds) = 0;
-
-    // Session routines of the shell. StartSession loads and starts the current song and returns
-    // false when it could not (the loader has told the user why).
-    virtual void StopSinging() = 0;
-    virtual void FreeReference() = 0;
-    virtual bool StartSession() = 0;
-    virtual void ShowScore() = 0;
-    virtual void SetScore(float score) = 0;
-    virtual void EndSession() = 0;
-    // A medley song is over and the next is due: the shell calls the engine's StartNextSong,
-    // at once or as a step of its own after the buffer's handling.
-    virtual void NextSongDue() = 0;
 
     // Controls bound to the dialog's members are refreshed after every buffer.
     virtual void UpdateControls() {}
@@ -77,23 +62,14 @@ public:
 
 namespace engine {
 
-// A view that shows nothing and starts nothing: for tools that only load songs, and a base for
-// views that care about a few operations.
+// A view that shows nothing: a base for views that care about a few operations.
 class CNullEngineView : public CEngineView {
 public:
     void SetGradeText(const std::string&) override {}
     int DisplayHeight() override { return 110; }
     void SetPitchMarker(int, int, int, int) override {}
-    void RestartDisplay() override {}
     void SetLineBarPos(int) override {}
     void SetTimeBarPos(int) override {}
-    void StopSinging() override {}
-    void FreeReference() override {}
-    bool StartSession() override { return false; }
-    void ShowScore() override {}
-    void SetScore(float) override {}
-    void EndSession() override {}
-    void NextSongDue() override {}
 };
 
 }  // namespace engine

@@ -1,6 +1,7 @@
 #include "engine/headlesssession.h"
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 namespace engine {
@@ -17,78 +18,112 @@ constexpr double kLastLineGraceSeconds = 60.0;
 
 CHeadlessSession::CHeadlessSession(std::vector<std::string> songs, int role, std::string library)
     : m_songs(std::move(songs)),
-      m_strLibrary(std::move(library)),
-      m_engine(*this),
-      m_display(800, 110) {
-    m_engine.SetLibraryFolder(m_strLibrary);
-    m_display.SetLibraryFolder(m_strLibrary);
-    m_engine.m_bMedley = m_songs.size() > 1;
-    m_engine.m_bHighOffset = role == 2 ? 0 : 1;
-    m_engine.SetCaptureDevice(&m_capture);
-    m_capture.SetStampClock([this] { return static_cast<int32_t>(m_player.Position()); });
+      m_display(800, 110),
+      m_session(
+          *this, [this](std::function<void()> step) { m_posted.push_back(std::move(step)); },
+          [this] {
+              auto player = std::make_unique<platform::CVirtualPlayer>();
+              m_player = player.get();
+              return player;
+          },
+          /*pollThread=*/false) {
+    m_session.SetLibraryFolder(library);
+    m_display.SetLibraryFolder(library);
+    m_session.SetHighOffset(role != 2);
+    auto capture = std::make_unique<platform::CManualCapture>();
+    m_capture = capture.get();
+    m_session.SetCaptureDevice(std::move(capture));
 }
 
-CHeadlessSession::~CHeadlessSession() { m_engine.SetCaptureDevice(nullptr); }
+CHeadlessSession::~CHeadlessSession() {
+    m_session.Stop();
+    m_session.CloseCapture();
+    m_posted.clear();
+}
 
-std::string CHeadlessSession::CurrentSong() const {
-    const std::size_t index =
-        m_engine.m_bMedley ? static_cast<std::size_t>(m_engine.m_nMedleySong) : 0;
-    return index < m_songs.size() ? m_songs[index] : std::string();
+void CHeadlessSession::RunPosted() {
+    while (!m_posted.empty()) {
+        const std::function<void()> step = std::move(m_posted.front());
+        m_posted.pop_front();
+        step();
+    }
 }
 
 SessionResult CHeadlessSession::Sing(const std::vector<int16_t>& stereo) {
+    std::size_t next = 0;
+    Recording recording;
+    recording.read = [&stereo, &next](int16_t* out, std::size_t frames) -> int64_t {
+        const std::size_t total = stereo.size() / 2;
+        const std::size_t take = next < total ? std::min(frames, total - next) : 0;
+        std::copy_n(stereo.data() + next * 2, take * 2, out);
+        next += take;
+        return static_cast<int64_t>(take);
+    };
+    return Sing(recording);
+}
+
+SessionResult CHeadlessSession::Sing(Recording& recording) {
     m_result = SessionResult{};
-    if (!m_engine.AllocateCaptureBuffers()) {
-        m_result.strError = "Memory error!";
-        return m_result;
+    m_bScoreShown = false;
+    if (!m_session.IsCaptureOpen()) {
+        if (const std::optional<Problem> problem = m_session.OpenCapture()) {
+            problem->Show();
+            m_result.strError = problem->Describe();
+            return m_result;
+        }
     }
-    if (!m_capture.IsOpen() && !m_engine.OpenCapture([this](platform::WaveHeader* header) {
-            m_engine.OnWaveInData(header);
-        })) {
-        m_result.strError = "Audio can not be open!";
-        return m_result;
-    }
-    m_engine.m_nMedleySong = 0;
-    m_engine.m_fTotal = 0.0f;
-    if (!StartSession()) {
-        m_result.strError =
-            m_result.strError.empty() ? "the song could not be loaded" : m_result.strError;
-        EndSession();
+    m_bSessionUp = true;
+    if (const std::optional<Problem> problem = m_session.Start(m_songs, m_songs.size() > 1)) {
+        problem->Show();
+        m_result.strError = problem->Describe();
+        m_bSessionUp = false;
+        m_grades.push_back(" ");
+        RunPosted();
         return m_result;
     }
 
-    const std::size_t frames = stereo.size() / 2;
-    std::size_t nextFrame = 0;
+    bool recordingOver = false;
     std::vector<int16_t> block(kBufferFrames * 2);
     while (m_bSessionUp) {
         m_bSongStarted = false;
         for (int time = 0; m_bSessionUp && !m_bSongStarted; time += kStepMs) {
-            m_player.SetClock(time);
-            if (time % kPollMs == 0) m_engine.PollPlaybackTime(m_player);
-            if (time > 0 && time % kTickMs == 0 && m_bDisplayUp) m_display.Advance(time);
+            if (m_player) m_player->SetClock(time);
+            if (time % kPollMs == 0) m_session.PollPlayback();
+            if (time > 0 && time % kTickMs == 0) m_display.Advance(time);
             if (time > 0 && time % kBufferMs == 0) {
                 // The next 960 frames of the recording, filled up with silence.
                 std::fill(block.begin(), block.end(), int16_t{0});
-                if (nextFrame < frames) {
-                    const std::size_t take =
-                        std::min<std::size_t>(kBufferFrames, frames - nextFrame);
-                    std::copy_n(stereo.data() + nextFrame * 2, take * 2, block.begin());
+                std::size_t filled = 0;
+                while (!recordingOver && filled < kBufferFrames) {
+                    const int64_t got =
+                        recording.read(block.data() + filled * 2, kBufferFrames - filled);
+                    if (got < 0) {
+                        m_result.strError = recording.strProblem.empty()
+                                                ? std::string("the recording cannot be read")
+                                                : recording.strProblem;
+                        m_session.Stop();
+                        SessionEnded(nullptr);
+                        return m_result;
+                    }
+                    if (got == 0) recordingOver = true;
+                    filled += static_cast<std::size_t>(got);
                 }
-                nextFrame += kBufferFrames;
-                m_capture.Feed(reinterpret_cast<const char*>(block.data()),
-                               block.size() * sizeof(int16_t));
+                m_capture->Feed(reinterpret_cast<const char*>(block.data()),
+                                block.size() * sizeof(int16_t));
+                RunPosted();
             }
             // A song whose last line never ends is broken.
-            if (m_bSessionUp && !m_bSongStarted && m_engine.m_pEndTimes &&
-                m_engine.m_nPoints >= 2 &&
-                time / 1000.0 >
-                    m_engine.m_pEndTimes[m_engine.m_nPoints - 2] + kLastLineGraceSeconds) {
-                m_result.strError =
-                    CurrentSong() + ": the last line is still unscored 60 s after its end";
-                EndSession();
+            const std::shared_ptr<const CSong>& song = m_session.Engine().Song();
+            if (m_bSessionUp && !m_bSongStarted && song &&
+                time / 1000.0 > song->End(song->Points() - 2) + kLastLineGraceSeconds) {
+                m_result.strError = m_session.CurrentSongName() +
+                                    ": the last line is still unscored 60 s after its end";
+                m_session.Stop();
+                SessionEnded(nullptr);
             }
         }
     }
+    RunPosted();
     m_result.bCompleted = m_bScoreShown && m_result.strError.empty();
     return m_result;
 }
@@ -99,62 +134,31 @@ void CHeadlessSession::SetPitchMarker(int y, int nearFlag, int hitFlag, int farF
     m_display.SetPitchMarker(y, nearFlag, hitFlag, farFlag);
 }
 
-void CHeadlessSession::RestartDisplay() {
-    m_display.Restart();
-    m_display.LoadLyrics(CurrentSong(), m_engine.m_bMedley != 0);
-}
-
-void CHeadlessSession::StopSinging() {
-    if (!m_bPlayerOpen) return;
-    m_player.Stop();
-    m_bPlayerOpen = false;
-    m_engine.StopTimeThread();
-    m_engine.m_fTime = 0.0f;
-    m_engine.ResetCapture();
-}
-
-void CHeadlessSession::FreeReference() {
-    m_engine.FreeReference();
-    m_bPlayerOpen = false;
-}
-
-bool CHeadlessSession::StartSession() {
-    const std::string song = CurrentSong();
-    if (!m_bDisplayUp) {
-        m_bDisplayUp = true;
-        m_display.LoadLyrics(song, m_engine.m_bMedley != 0);
+void CHeadlessSession::SongLoaded(int index, const std::string& name,
+                                  const std::shared_ptr<const CSong>& song) {
+    const bool medley = m_songs.size() > 1;
+    if (index == 0) {
+        m_display.LoadLyrics(name, medley);
         m_display.Restart();
+        m_display.SetSong(song);
+    } else {
+        m_display.SetSong(song);
+        m_display.Restart();
+        m_display.LoadLyrics(name, medley);
     }
-    if (!m_engine.LoadReference(song)) {
-        m_result.strError = m_engine.LoadProblemFile().empty()
-                                ? m_engine.LoadProblem()
-                                : m_engine.LoadProblemFile() + ": " + m_engine.LoadProblem();
-        return false;
-    }
-    m_result.songs.push_back(SongResult{song, {}});
-    m_display.SetReferenceData(m_engine.m_pRefRecord, m_engine.m_pStartTimes, m_engine.m_pEndTimes,
-                               m_engine.m_nPoints);
-    m_engine.BeginSession();
+    m_result.songs.push_back(SongResult{name, {}});
     m_nLineBar = 0;
     m_nTimeBar = 0;
-    m_engine.QueueCaptureBuffers();
-    m_engine.StartCapture();
-    m_player.Open(song);
-    m_player.Play();
-    m_bPlayerOpen = true;
-    m_bSessionUp = true;
     m_bSongStarted = true;
-    return true;
 }
 
-void CHeadlessSession::EndSession() {
-    StopSinging();
-    m_engine.FreeReference();
-    m_engine.m_nTimeSeconds = 0;
-    m_bDisplayUp = false;
-    m_grades.push_back(" ");
-    m_engine.m_nMedleyLines = 0;
+void CHeadlessSession::SessionEnded(const Problem* problem) {
     m_bSessionUp = false;
+    m_grades.push_back(" ");
+    if (problem) {
+        problem->Show();
+        m_result.strError = problem->Describe();
+    }
 }
 
 void CHeadlessSession::OnLineScored(const LineReport& report) {

@@ -1,6 +1,6 @@
-// A singing session without a window: the engine, the display's bookkeeping, a capture device fed
-// from a recording and a silent player, all stepped on a virtual clock. The headless scorer and
-// the tests sing songs through it exactly as the dialog would.
+// A singing session without a window: a CSingingSession with the display's bookkeeping, a capture
+// device fed from a recording and a silent player, all stepped on a virtual clock. The headless
+// scorer and the tests sing songs through it exactly as the dialog does.
 //
 // The clock, per song, in whole milliseconds from 0 when the song's session starts:
 // - the poller runs at 0, 50, 100, …: the player's position is the song time;
@@ -9,16 +9,19 @@
 // - capture buffer i of the song arrives at 120 (i + 1) with the next 960 frames of the
 //   recording, filled up with silence once it has ended, stamped with the player's position;
 //   the recording does not restart when a medley moves on to its next song;
-// - events at the same time run in that order: poller, tick, buffer.
+// - events at the same time run in that order: poller, tick, buffer; the steps the session
+//   posts run right after the event that posted them.
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "engine/engineview.h"
 #include "engine/histogrammodel.h"
-#include "engine/singingengine.h"
+#include "engine/sessionview.h"
+#include "engine/singingsession.h"
 #include "platform/manualcapture.h"
 #include "platform/virtualplayer.h"
 
@@ -37,48 +40,56 @@ struct SessionResult {
     float fFinal = 0.0f;  // the score shown
 };
 
-class CHeadlessSession : public CEngineView {
+class CHeadlessSession : public CSessionView {
 public:
+    // Fills up to `frames` stereo frames (16-bit, 8000 per second, interleaved) with the next
+    // frames of the recording; returns how many it filled, 0 at its end, -1 when it cannot be
+    // read (strProblem then says why).
+    struct Recording {
+        std::function<int64_t(int16_t* stereo, std::size_t frames)> read;
+        std::string strProblem;
+    };
+
     // songs: one single song, or four medley songs; role 1 sings an octave above the reference
     // scale's singer offset (120), role 2 eight semitones (80).
     CHeadlessSession(std::vector<std::string> songs, int role, std::string library = "");
     ~CHeadlessSession() override;
 
-    // Sings the recording: 16-bit stereo frames at 8000 per second, interleaved.
+    // The microphone latency the buffers are judged with.
+    void SetLatencyMs(int milliseconds) { m_session.SetLatencyMs(milliseconds); }
+    // Sings the recording, read piece by piece as the clock reaches it.
+    SessionResult Sing(Recording& recording);
+    // Sings a recording held in memory: 16-bit stereo frames at 8000 per second, interleaved.
     SessionResult Sing(const std::vector<int16_t>& stereo);
 
-    CSingingEngine& Engine() { return m_engine; }
+    const CSingingSession& Session() const { return m_session; }
+    const CSingingEngine& Engine() const { return m_session.Engine(); }
     const CHistogramModel& Display() const { return m_display; }
     // Every grade text shown, in order (" " when it was blanked).
     const std::vector<std::string>& GradeTexts() const { return m_grades; }
 
-    // CEngineView
+    // CSessionView
     void SetGradeText(const std::string& text) override;
     int DisplayHeight() override { return m_display.Height(); }
     void SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) override;
-    void RestartDisplay() override;
     void SetLineBarPos(int position) override { m_nLineBar = position; }
     void SetTimeBarPos(int seconds) override { m_nTimeBar = seconds; }
-    void StopSinging() override;
-    void FreeReference() override;
-    bool StartSession() override;
+    void SongLoaded(int index, const std::string& name,
+                    const std::shared_ptr<const CSong>& song) override;
     void ShowScore() override { m_bScoreShown = true; }
     void SetScore(float score) override { m_result.fFinal = score; }
-    void EndSession() override;
-    void NextSongDue() override { m_engine.StartNextSong(); }
+    void SessionEnded(const Problem* problem) override;
     void OnLineScored(const LineReport& report) override;
 
 private:
-    std::string CurrentSong() const;
+    void RunPosted();
 
     std::vector<std::string> m_songs;
-    std::string m_strLibrary;
-    CSingingEngine m_engine;
+    std::deque<std::function<void()>> m_posted;
+    platform::CVirtualPlayer* m_player = nullptr;  // the current song's, owned by the session
+    platform::CManualCapture* m_capture = nullptr;  // owned by the session
     CHistogramModel m_display;
-    platform::CManualCapture m_capture;
-    platform::CVirtualPlayer m_player;
-    bool m_bPlayerOpen = false;  // the song's accompaniment is playing
-    bool m_bDisplayUp = false;
+    CSingingSession m_session;
     bool m_bSessionUp = false;
     bool m_bSongStarted = false;  // a new song's clock starts at 0
     bool m_bScoreShown = false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "engine/pitchcompare.h"
 #include "engine/songfolder.h"
@@ -36,11 +37,13 @@ CHistogramModel::CHistogramModel(int width, int height)
       m_nHeight(height),
       m_nLeadMs(int64_t{kMsPerPixel} * std::max(0, width - kFeedInset - kMarkerX)) {}
 
-void CHistogramModel::SetReferenceData(const int32_t* blocks, const float* starts,
-                                       const float* ends, int points) {
+void CHistogramModel::SetSong(std::shared_ptr<const CSong> song) {
+    m_song = std::move(song);
     m_pBlocks = nullptr;
     m_lines.clear();
-    if (blocks && starts && ends && points >= 2) {
+    if (m_song && m_song->Points() >= 2) {
+        const int32_t* blocks = m_song->Records();
+        const int points = m_song->Points();
         m_pBlocks = blocks;
         m_lines.reserve(static_cast<std::size_t>(points - 1));
         int offset = 0;
@@ -48,7 +51,7 @@ void CHistogramModel::SetReferenceData(const int32_t* blocks, const float* start
             Line record;
             record.nOffset = offset;
             record.nCount = std::max(0, blocks[offset]);
-            record.nStartMs = LineStartMs(starts[line]);
+            record.nStartMs = LineStartMs(m_song->Start(line));
             m_lines.push_back(record);
             offset += record.nCount + 1;
         }

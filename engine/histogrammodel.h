@@ -12,8 +12,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "engine/song.h"
 
 namespace engine {
 
@@ -57,14 +60,11 @@ public:
     CHistogramModel(const CHistogramModel&) = delete;
     CHistogramModel& operator=(const CHistogramModel&) = delete;
 
-    // The song being sung: its line records back to back (count n, then n values, for lines 0 to
-    // N − 2), the start and end time of every point in seconds, and the point count N. Nothing is
-    // copied but the place of each record; the data must outlive the song. A line's dots are its
-    // values, so the end times are not read. With N < 2, or with any pointer null, there is no
-    // line: no dot is drawn and nothing is read. The song is drawn from its first value again, the
-    // whole picture anew on the next Advance.
-    void SetReferenceData(const int32_t* blocks, const float* starts, const float* ends,
-                          int points);
+    // The song being sung, kept as long as the display shows it. A line's dots are its values, so
+    // the end times are not read. With no song, or one of fewer than 2 points, there is no line:
+    // no dot is drawn. The song is drawn from its first value again, the whole picture anew on the
+    // next Advance.
+    void SetSong(std::shared_ptr<const CSong> song);
 
     // Starts the display over for a song whose clock starts at 0: the song from its first value,
     // the whole picture drawn anew on the first Advance with a clock of 0 or more, the marker far
@@ -116,7 +116,8 @@ private:
     const int64_t m_nLeadMs;  // from the feed edge to the marker tip
     std::string m_strLibrary;
 
-    const int32_t* m_pBlocks = nullptr;
+    std::shared_ptr<const CSong> m_song;
+    const int32_t* m_pBlocks = nullptr;  // the song's records
     std::vector<Line> m_lines;
     int m_nLine = 0;   // the next value to enter: its line
     int m_nIndex = 0;  // and its index in the line

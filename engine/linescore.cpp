@@ -8,6 +8,26 @@
 
 namespace engine {
 
+LineJudgement JudgeLine(const int32_t* record, int32_t* sung, int sungCount, int hits, int nears,
+                        bool lastLine, std::vector<int32_t>& scratch) {
+    LineJudgement judgement;
+    if (sungCount == 0) return judgement;
+    const int count = record[0];
+    const int cut = CleanSungSequence(record, sung);
+    int q = sungCount - cut;
+    if (lastLine) q -= kLastLineTail;
+    judgement.nCut = cut;
+    if (q >= 1) {
+        scratch.assign(record + 1, record + 1 + std::max(count, 0));
+        const float cost = AlignPitch(sung + cut, q, scratch.data(), count, kAlignFailed);
+        judgement.fAlign = MapAlignCost(cost, q);
+        judgement.fScore = LineScore(hits, nears, q, judgement.fAlign);
+        judgement.bAligned = true;
+        judgement.fCost = cost;
+    }
+    return judgement;
+}
+
 int CleanSungSequence(const int32_t* record, int32_t* c, int capacity) {
     const int count = std::min(record[0], capacity);
     if (count <= 0) return 0;

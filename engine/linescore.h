@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace engine {
 
@@ -22,6 +23,25 @@ float MapAlignCost(float cost, int q);
 // The score of a line: half from the buffers sung on pitch (a near miss counts half; each buffer
 // stands for 8 of the q sung values), half from the alignment score, at most 100. 0 when q < 1.
 float LineScore(int hits, int nears, int q, float alignScore);
+
+// What the judging of a finished line found.
+struct LineJudgement {
+    int nCut = 0;           // leading values the cleaning cleared
+    bool bAligned = false;  // whether the alignment ran
+    float fCost = 0.0f;     // its cost, when it ran
+    float fAlign = 0.0f;    // the alignment score (0 when it did not run)
+    float fScore = 0.0f;    // the line score
+};
+
+inline constexpr int kLastLineTail = 135;  // sung values the last line of a song does not align
+
+// Judges a finished line from what was gathered: `record` is its reference record (M, then M
+// values), sung[0..sungCount) its sung sequence (cleaned in place), hits and nears its marker
+// counts. Nothing sung scores 0. The sung values left after the cleaning are aligned with the
+// record, less the last kLastLineTail of them on a song's last line; the alignment centres a
+// copy of the record made in scratch, never the record itself.
+LineJudgement JudgeLine(const int32_t* record, int32_t* sung, int sungCount, int hits, int nears,
+                        bool lastLine, std::vector<int32_t>& scratch);
 
 // "Perfect" from 85, "Great" from 70, "Good" from 60, "Poor" from 20, else "Miss".
 const char* GradeWord(float score);

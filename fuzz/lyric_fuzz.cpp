@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,15 +61,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Lines 0 to N − 2; N = 1 and no reference data at all are kept as cases of their own.
     const int lines = shape % 6;
     const int points = lines > 0 ? lines + 1 : (shape & 0x80 ? 1 : 0);
-    std::vector<int32_t> blocks;
-    std::vector<std::size_t> offsets;  // of each line's count in blocks
+    std::vector<std::vector<int32_t>> records;
     std::vector<float> starts(points), ends(points);
     float time = 0.0f;
     for (int line = 0; line < lines; ++line) {
         const int count = in.Byte() % 10;
-        offsets.push_back(blocks.size());
-        blocks.push_back(count);
-        for (int i = 0; i < count; ++i) blocks.push_back(Value(in.Byte()));
+        records.emplace_back();
+        for (int i = 0; i < count; ++i) records.back().push_back(Value(in.Byte()));
         // Now and then a line starts before the one in front of it.
         const uint8_t shift = in.Byte();
         time += shift >= 240 ? -(shift - 239) * 0.5f : shift * 0.05f;
@@ -77,7 +76,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ends[line] = time;
     }
     if (points > 0) starts[points - 1] = ends[points - 1] = time;
-    blocks.shrink_to_fit();
 
     const bool medley = flags & 1;
     testing_support::WriteFile(
@@ -92,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!loaded ? !lyric.empty() : !platform::Cp936ToUtf8(lyric, utf8)) __builtin_trap();
 
     model.Restart();
-    if (points > 0) model.SetReferenceData(blocks.data(), starts.data(), ends.data(), points);
+    if (points > 0) model.SetSong(std::make_shared<const engine::CSong>(starts, ends, records));
     int clock = -100;
     for (int i = 0; i < 400; ++i) {
         if ((flags & 4) && i == 200) {  // a medley's next song, same data, clock from 0
@@ -122,9 +120,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 dot.nX < -3 || dot.nX >= width + 3 ||
                 dot.nY != engine::DisplayY(dot.nValue, height))
                 __builtin_trap();
-            const std::size_t at = offsets[static_cast<std::size_t>(dot.nLine)];
-            if (dot.nIndex >= blocks[at] ||
-                blocks[at + 1 + static_cast<std::size_t>(dot.nIndex)] != dot.nValue)
+            const auto& record = records[static_cast<std::size_t>(dot.nLine)];
+            if (dot.nIndex >= static_cast<int>(record.size()) ||
+                record[static_cast<std::size_t>(dot.nIndex)] != dot.nValue)
                 __builtin_trap();
         }
         for (const engine::HistogramLyric& unit : frame.lyrics)

@@ -244,7 +244,7 @@ TEST_F(DialogTest, ConfirmCreatesTheDisplayAndStopDestroysIt) {
     ASSERT_TRUE(boy.Load(245, "GIF"));
     EXPECT_EQ(stage->GetFrame(0).picture, girl.GetFrame(0).picture);
     EXPECT_NE(stage->GetFrame(0).picture, boy.GetFrame(0).picture);
-    EXPECT_EQ(dialog->Engine().m_bHighOffset, 0);
+    EXPECT_FALSE(dialog->Engine().HighOffset());
 
     dialog->OnStopSinging();
     EXPECT_FALSE(dialog->IsDisplayUp());
@@ -361,7 +361,7 @@ TEST_F(SessionTest, AMedleyReachesTheScoreAfterItsFourSongs) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(elapsed, songs - 1.0);  // all four songs were sung, one after another
     EXPECT_TRUE(displayKept);         // one display for the whole medley
-    EXPECT_EQ(dialog->Engine().m_nMedleySong, 3);
+    EXPECT_EQ(dialog->Engine().MedleySong(), 3);
     EXPECT_EQ(dialog->ScoreDlg()->Score(), 0.0f);
     dialog->OnStopSinging();
     for (int id : {1045, 1046, 1047, 1048}) EXPECT_TRUE(Box(*dialog, id).isEmpty());
@@ -374,15 +374,13 @@ TEST_F(SessionTest, StopInTheMiddleLeavesNothingRunning) {
     ToList(*dialog, false);
     Pick(*dialog, 0);
     dialog->OnConfirm();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->Engine().m_fTime.load() > 0.5f; }, 30000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->Engine().Time() > 0.5f; }, 30000))
         << "the poller did not run";
     dialog->OnStopSinging();
     EXPECT_FALSE(dialog->IsSessionRunning());
     EXPECT_FALSE(dialog->IsDisplayUp());
-    EXPECT_EQ(dialog->Engine().m_pReference, nullptr);
-    const float stopped = dialog->Engine().m_fTime;
-    QTest::qWait(300);
-    EXPECT_EQ(dialog->Engine().m_fTime.load(), stopped);  // no poller any more
+    EXPECT_EQ(dialog->Engine().Song(), nullptr);
+    EXPECT_EQ(dialog->Engine().Time(), 0.0f);  // the poller has stopped, the clock is back at 0
 }
 
 // Message boxes as the program shows them: modal, with an event loop of their own that handles
@@ -432,7 +430,7 @@ TEST_F(SessionTest, AMedleyWhoseThirdSongIsBrokenGoesBackToTheListWithTheNames) 
     EXPECT_TRUE(dialog->Control(1072)->isVisible());
     EXPECT_FALSE(dialog->IsDisplayUp());
     EXPECT_FALSE(dialog->ScoreDlg()->isVisible());
-    EXPECT_EQ(dialog->Engine().m_fTotal, 0.0f);
+    EXPECT_EQ(dialog->Engine().Song(), nullptr);
     for (std::size_t i = 0; i < 4; ++i)
         EXPECT_EQ(Box(*dialog, 1045 + static_cast<int>(i)), names[i]) << "the names are kept";
     // The songs before the broken one were sung.

@@ -42,7 +42,7 @@ protected:
     void Start(const std::string& lyric = "\xB8\xE8") {
         testing_support::WriteFile(library.Path() / "歌曲/单曲/song/Lyric", lyric);
         ASSERT_TRUE(display.Create(&parent, QRect(0, 444, kWidth, kHeight), 1000));
-        display.SetReferenceData(blocks.data(), starts, ends, 2);
+        display.SetSong(song);
     }
 
     void TickAt(int ms) {
@@ -74,9 +74,9 @@ protected:
     QWidget parent;
     CHistogramCtrl display;
     int now = 0;
-    std::vector<int32_t> blocks = {6, 700, 700, 700, 0, 640, 0};
-    float starts[2] = {10.0f, 30.0f};
-    float ends[2] = {10.09f, 30.0f};
+    std::shared_ptr<const engine::CSong> song = std::make_shared<const engine::CSong>(
+        std::vector<float>{10.0f, 30.0f}, std::vector<float>{10.09f, 30.0f},
+        std::vector<std::vector<int32_t>>{{700, 700, 700, 0, 640, 0}});
     const int y700 = engine::DisplayY(700, kHeight);
     const int y640 = engine::DisplayY(640, kHeight);
 };
@@ -145,11 +145,10 @@ INSTANTIATE_TEST_SUITE_P(Timers, HistogramCtrlTickTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HistogramCtrlTest, NoDotIsDrawnInAGapBetweenLines) {
-    const std::vector<int32_t> twoLines = {2, 700, 700, 2, 700, 700};
-    const float lineStarts[3] = {10.0f, 11.0f, 11.03f};
-    const float lineEnds[3] = {10.03f, 11.03f, 11.03f};
     Start();
-    display.SetReferenceData(twoLines.data(), lineStarts, lineEnds, 3);
+    display.SetSong(std::make_shared<const engine::CSong>(
+        std::vector<float>{10.0f, 11.0f, 11.03f}, std::vector<float>{10.03f, 11.03f, 11.03f},
+        std::vector<std::vector<int32_t>>{{700, 700}, {700, 700}}));
     for (int t = 15; t <= 10005; t += 15) TickAt(t);
     // 10000 ms is at the tip, 11000 ms 200 px to the right: the columns between are black.
     EXPECT_NEAR(LeftmostIn(y700, kReference) + 3, 49.0, 3.0);
@@ -163,9 +162,9 @@ TEST_F(HistogramCtrlTest, TheNextSongStartsOnAClearedPicture) {
     for (int t = 15; t <= 9000; t += 15) TickAt(t);
     ASSERT_GE(LeftmostIn(y700, kReference), 0);
 
-    const std::vector<int32_t> next = {1, 900};
-    const float nextStarts[2] = {2.0f, 2.015f};
-    display.SetReferenceData(next.data(), nextStarts, nextStarts, 2);
+    display.SetSong(std::make_shared<const engine::CSong>(
+        std::vector<float>{2.0f, 2.015f}, std::vector<float>{2.0f, 2.015f},
+        std::vector<std::vector<int32_t>>{{900}}));
     display.Restart();
     TickAt(15);
     EXPECT_EQ(LeftmostIn(y700, kReference), -1);  // the last song's dots are gone
@@ -241,7 +240,7 @@ TEST_F(HistogramCtrlTest, AMissingLyricIsNamedAndTheDisplayGoesOn) {
     ASSERT_TRUE(display.Create(&parent, QRect(0, 444, kWidth, kHeight), 1000));
     ASSERT_EQ(messages.Messages().size(), 1u);
     EXPECT_NE(messages.Messages()[0].find("歌曲/单曲/song/Lyric”不存在"), std::string::npos);
-    display.SetReferenceData(blocks.data(), starts, ends, 2);
+    display.SetSong(song);
     TickAt(10000);
     EXPECT_EQ(At(kTipX, y700), kReference);
     EXPECT_EQ(LeftmostIn(kHeight * 3 / 4, kHeight - 1, kLyric, 0), -1);

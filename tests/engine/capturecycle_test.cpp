@@ -1,14 +1,18 @@
-// The capture buffers circulating between the device and the evaluation loop, and the playback
-// poller's thread.
+// A singing session with the capture buffers circulating between a device fed by hand and the
+// evaluation, the steps the session posts run when the test says so (as queued events run), and
+// the playback poller's thread.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "engine/singingengine.h"
+#include "engine/singingsession.h"
 #include "platform/manualcapture.h"
 #include "platform/messages.h"
 #include "platform/virtualplayer.h"
@@ -18,47 +22,83 @@
 namespace engine {
 namespace {
 
-class CountingView : public CNullEngineView {
+class CountingView : public CSessionView {
 public:
+    void SetGradeText(const std::string&) override {}
+    int DisplayHeight() override { return 110; }
     void SetPitchMarker(int, int, int, int) override { ++markers; }
+    void SetLineBarPos(int) override {}
     void SetTimeBarPos(int seconds) override { timeBar = seconds; }
+    void SongLoaded(int index, const std::string& name,
+                    const std::shared_ptr<const CSong>&) override {
+        loaded.push_back(std::to_string(index) + " " + name);
+    }
+    void ShowScore() override { ++scores; }
+    void SetScore(float) override {}
+    void SessionEnded(const Problem* problem) override {
+        ended.push_back(problem ? problem->Describe() : std::string());
+    }
+
     int markers = 0;
+    int scores = 0;
     std::atomic<int> timeBar{-1};
+    std::vector<std::string> loaded;
+    std::vector<std::string> ended;  // "" for a session that finished
 };
 
 class CaptureCycleTest : public ::testing::Test {
 protected:
-    CaptureCycleTest() : engine(view) {
-        engine.SetLibraryFolder(library.Path().string());
-        engine.SetCaptureDevice(&device);
+    explicit CaptureCycleTest(bool pollThread = false)
+        : session(
+              view, [this](std::function<void()> step) { posted.push_back(std::move(step)); },
+              [this] {
+                  auto made = std::make_unique<platform::CVirtualPlayer>();
+                  player = made.get();
+                  return made;
+              },
+              pollThread) {
+        session.SetLibraryFolder(library.Path().string());
+        auto made = std::make_unique<platform::CManualCapture>();
+        device = made.get();
+        session.SetCaptureDevice(std::move(made));
         testing_support::WriteSong(library.Path(), "song",
                                    {"2", "100 200", "150 201", {{1, "2 700 700"}}});
     }
-
-    void StartSession() {
-        ASSERT_TRUE(engine.LoadReference("song"));
-        engine.BeginSession();
-        engine.QueueCaptureBuffers();
-        engine.StartCapture();
+    ~CaptureCycleTest() override {
+        session.Stop();
+        session.CloseCapture();
     }
 
-    // 0.12 s of stereo frames from the microphone.
-    void Capture(int buffers) {
+    // Runs the posted steps, those they post included.
+    void RunPosted() {
+        while (!posted.empty()) {
+            const std::function<void()> step = std::move(posted.front());
+            posted.pop_front();
+            step();
+        }
+    }
+    // 0.12 s of stereo frames from the microphone, each buffer's notice handled before the next
+    // (unless `handle` is false: the notices wait).
+    void Capture(int buffers, bool handle = true) {
         const std::vector<char> bytes(kCaptureBufferBytes, 0);
-        for (int i = 0; i < buffers; ++i) device.Feed(bytes.data(), bytes.size());
+        for (int i = 0; i < buffers; ++i) {
+            device->Feed(bytes.data(), bytes.size());
+            if (handle) RunPosted();
+        }
     }
 
     testing_support::TemporaryFolder library;
     platform::MessageCapture messages;
     CountingView view;
-    platform::CManualCapture device;
-    CSingingEngine engine;
+    std::deque<std::function<void()>> posted;
+    platform::CVirtualPlayer* player = nullptr;
+    CSingingSession session;
+    platform::CManualCapture* device = nullptr;
 };
 
 TEST_F(CaptureCycleTest, OpensSixteenBitStereoAt8000FramesPerSecond) {
-    ASSERT_TRUE(engine.AllocateCaptureBuffers());
-    ASSERT_TRUE(engine.OpenCapture([this](platform::WaveHeader* h) { engine.OnWaveInData(h); }));
-    const platform::WaveFormat& format = device.Format();
+    ASSERT_FALSE(session.OpenCapture());
+    const platform::WaveFormat& format = device->Format();
     EXPECT_EQ(format.nFormatTag, platform::kWaveFormatPcm);
     EXPECT_EQ(format.nChannels, 2);
     EXPECT_EQ(format.nSamplesPerSec, 8000u);
@@ -68,127 +108,201 @@ TEST_F(CaptureCycleTest, OpensSixteenBitStereoAt8000FramesPerSecond) {
     EXPECT_EQ(format.nExtraSize, 0);
 }
 
-TEST_F(CaptureCycleTest, EveryFullBufferIsHandledAndQueuedAgainOnce) {
-    ASSERT_TRUE(engine.AllocateCaptureBuffers());
-    int handled = 0;
-    ASSERT_TRUE(engine.OpenCapture([&](platform::WaveHeader* header) {
-        ++handled;
-        engine.OnWaveInData(header);
-    }));
-    StartSession();
+TEST_F(CaptureCycleTest, ABufferGoesBackToTheDeviceOnlyOnceItIsHandled) {
+    ASSERT_FALSE(session.OpenCapture());
+    ASSERT_FALSE(session.Start({"song"}, false));
+    EXPECT_EQ(view.loaded, std::vector<std::string>{"0 song"});
     // 10 s of singing before the line: 83 buffers, each tracked for the idle marker.
     Capture(83);
-    EXPECT_EQ(handled, 83);
     EXPECT_EQ(view.markers, 83);
-    for (int i = 0; i < kCaptureBuffers; ++i)
-        EXPECT_TRUE(engine.m_pWaveHeaders[i].dwFlags & platform::kWaveHeaderInQueue) << i;
-    EXPECT_TRUE(messages.Traces().empty());
+    // Four buffers circulate: while their notices wait, the fifth buffer's worth is not recorded.
+    Capture(5, /*handle=*/false);
+    EXPECT_EQ(posted.size(), 4u);
+    RunPosted();
+    EXPECT_EQ(view.markers, 87);
+    EXPECT_TRUE(messages.Traces().size() == 1 && messages.Traces()[0] == "song: song\n");
 }
 
-TEST_F(CaptureCycleTest, AResetReturnsPartialBuffersThatAreNotQueuedAgain) {
-    ASSERT_TRUE(engine.AllocateCaptureBuffers());
-    ASSERT_TRUE(engine.OpenCapture([this](platform::WaveHeader* h) { engine.OnWaveInData(h); }));
-    StartSession();
+TEST_F(CaptureCycleTest, AStopLeavesNothingQueuedAndNothingHandled) {
+    ASSERT_FALSE(session.OpenCapture());
+    ASSERT_FALSE(session.Start({"song"}, false));
     Capture(2);
     const std::vector<char> half(kCaptureBufferBytes / 2, 0);
-    device.Feed(half.data(), half.size());
-    engine.ResetCapture();
-    // All four came back short: one half filled, three empty.
-    EXPECT_EQ(messages.Traces(), std::vector<std::string>(4, "No useful data\n"));
-    for (int i = 0; i < kCaptureBuffers; ++i) {
-        EXPECT_FALSE(engine.m_pWaveHeaders[i].dwFlags & platform::kWaveHeaderInQueue) << i;
-        EXPECT_FALSE(engine.m_pWaveHeaders[i].dwFlags & platform::kWaveHeaderPrepared) << i;
-    }
+    device->Feed(half.data(), half.size());
+    session.Stop();
+    EXPECT_FALSE(session.IsRunning());
+    // All four came back short, as notices of the stopped generation: none is handled.
+    RunPosted();
+    EXPECT_EQ(view.markers, 2);
     Capture(1);  // nothing is queued: nothing is recorded
+    EXPECT_TRUE(posted.empty());
     EXPECT_EQ(view.markers, 2);
 
     // The next session queues all four again.
-    engine.FreeReference();
-    StartSession();
+    ASSERT_FALSE(session.Start({"song"}, false));
     Capture(4);
     EXPECT_EQ(view.markers, 6);
 }
 
 TEST_F(CaptureCycleTest, NoticesFromBeforeAResetAreDroppedWithoutTouchingTheirBuffer) {
-    // The notices wait, as queued events do, until the test hands them over.
-    std::vector<CaptureNotice> pending;
-    ASSERT_TRUE(engine.AllocateCaptureBuffers());
-    ASSERT_TRUE(engine.OpenCapture(
-        [&](platform::WaveHeader* header) { pending.push_back(engine.MakeNotice(header)); }));
-    StartSession();
-    Capture(2);
-    ASSERT_EQ(pending.size(), 2u);
-    EXPECT_EQ(pending[0].nIndex, 0);
-    EXPECT_EQ(pending[1].nIndex, 1);
-    EXPECT_EQ(pending[1].nBytes, static_cast<uint32_t>(kCaptureBufferBytes));
-    const std::vector<CaptureNotice> early = pending;
+    ASSERT_FALSE(session.OpenCapture());
+    ASSERT_FALSE(session.Start({"song"}, false));
+    Capture(2, /*handle=*/false);
+    ASSERT_EQ(posted.size(), 2u);
+    std::deque<std::function<void()>> early;
+    early.swap(posted);
 
-    // The song ends and the next starts: reset, then every buffer is queued and filling again.
-    engine.ResetCapture();
-    engine.FreeReference();
-    StartSession();
-    pending.clear();
+    // The song starts again: reset, then every buffer is queued and filling again.
+    session.Stop();
+    ASSERT_FALSE(session.Start({"song"}, false));
+    posted.clear();  // the reset's own notices
     const std::vector<char> part(100, 0);
-    device.Feed(part.data(), part.size());
-    for (const CaptureNotice& notice : early) engine.OnCaptureNotice(notice);
+    device->Feed(part.data(), part.size());
+    for (const auto& step : early) step();
     EXPECT_EQ(view.markers, 0) << "a stale notice was handled";
-    EXPECT_TRUE(engine.m_pWaveHeaders[0].dwFlags & platform::kWaveHeaderInQueue);
-    EXPECT_EQ(engine.m_pWaveHeaders[0].dwBytesRecorded, 100u) << "its buffer was touched";
 
-    // The new generation's notices are handled.
-    Capture(1);
-    ASSERT_EQ(pending.size(), 1u);
-    engine.OnCaptureNotice(pending[0]);
+    // Buffer 0 fills up from where it was: its notice is handled.
+    const std::vector<char> rest(kCaptureBufferBytes - 100, 0);
+    device->Feed(rest.data(), rest.size());
+    ASSERT_EQ(posted.size(), 1u);
+    RunPosted();
     EXPECT_EQ(view.markers, 1);
-    CaptureNotice bad = pending[0];
-    bad.nIndex = kCaptureBuffers;  // no such buffer
-    engine.OnCaptureNotice(bad);
+    // A notice naming no buffer of the session is dropped.
+    platform::WaveHeader stranger;
+    stranger.dwUser = kCaptureBuffers;
+    stranger.dwBytesRecorded = kCaptureBufferBytes;
+    const CaptureNotice notice = session.MakeNotice(&stranger);
+    EXPECT_EQ(notice.nIndex, -1);
+    session.OnCaptureNotice(notice);
     EXPECT_EQ(view.markers, 1);
-    engine.ResetCapture();
 }
 
-TEST_F(CaptureCycleTest, ADeviceThatCannotOpenIsReported) {
-    testing_support::BrokenCapture broken;
-    engine.SetCaptureDevice(&broken);
-    EXPECT_FALSE(engine.OpenCapture(nullptr));
-    EXPECT_EQ(messages.Messages(), std::vector<std::string>{"Audio can not be open!"});
-    EXPECT_EQ(messages.Beeps(), 1);
+TEST_F(CaptureCycleTest, ADeviceThatCannotOpenIsAProblemShownByNobodyYet) {
+    session.SetCaptureDevice(std::make_unique<testing_support::BrokenCapture>());
+    const std::optional<Problem> problem = session.OpenCapture();
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(problem->strMessage, "Audio can not be open!");
+    EXPECT_TRUE(problem->bBeep);
+    EXPECT_TRUE(messages.Messages().empty());
     EXPECT_EQ(messages.Traces(), std::vector<std::string>{"capture device: no such device\n"});
-    // Without a device nothing is queued or started, and nothing breaks.
-    ASSERT_TRUE(engine.AllocateCaptureBuffers());
-    engine.QueueCaptureBuffers();
-    engine.StartCapture();
-    engine.ResetCapture();
-    engine.SetCaptureDevice(nullptr);
+    // Without an open device a song still starts and stops, recording nothing.
+    ASSERT_FALSE(session.Start({"song"}, false));
+    EXPECT_TRUE(session.IsRunning());
+    session.Stop();
+    EXPECT_FALSE(session.IsRunning());
 }
 
-TEST(PlaybackPoller, FollowsThePlayerUntilStopped) {
-    CountingView view;
-    CSingingEngine engine(view);
-    platform::CVirtualPlayer player;
+// Medleys: the next song is a posted step, and a song that cannot be loaded ends the session.
+class SingingSessionTest : public CaptureCycleTest {
+protected:
+    SingingSessionTest() {
+        for (int s = 0; s < 4; ++s)
+            testing_support::WriteSong(library.Path(), "m" + std::to_string(s),
+                                       {"2", "0.5 9", "1 10", {{1, "2 700 700"}}}, true);
+    }
+    // Sings until the song being sung is over: its last line is scored at 0.7 s.
+    void SingSong() {
+        for (int time = 120; time <= 840; time += 120) {
+            player->SetClock(time);
+            session.PollPlayback();
+            Capture(1, /*handle=*/false);
+            // Each buffer's notice is handled at once; the steps it posts wait.
+            ASSERT_FALSE(posted.empty());
+            const std::function<void()> notice = std::move(posted.front());
+            posted.pop_front();
+            notice();
+            if (!posted.empty()) return;
+        }
+    }
+};
+
+TEST_F(SingingSessionTest, AMedleyMovesOnToItsNextSongAsAStepOfItsOwn) {
+    ASSERT_FALSE(session.OpenCapture());
+    ASSERT_FALSE(session.Start({"m0", "m1", "m2", "m3"}, true));
+    for (int s = 0; s < 4; ++s) {
+        SingSong();
+        EXPECT_EQ(view.loaded.size(), static_cast<std::size_t>(s + 1)) << "moved on too early";
+        RunPosted();
+    }
+    EXPECT_EQ(view.loaded, (std::vector<std::string>{"0 m0", "1 m1", "2 m2", "3 m3"}));
+    EXPECT_EQ(view.scores, 1);
+    EXPECT_EQ(view.ended, std::vector<std::string>{""});
+    EXPECT_FALSE(session.IsRunning());
+    EXPECT_EQ(session.Engine().MedleySong(), 3);
+}
+
+TEST_F(SingingSessionTest, ABrokenLaterSongEndsTheSessionWithItsProblem) {
+    testing_support::WriteFile(library.Path() / "歌曲/串烧歌曲/m2/断点", "zero");
+    ASSERT_FALSE(session.OpenCapture());
+    ASSERT_FALSE(session.Start({"m0", "m1", "m2", "m3"}, true));
+    SingSong();
+    RunPosted();
+    SingSong();
+    RunPosted();
+    ASSERT_EQ(view.ended.size(), 1u);
+    EXPECT_NE(view.ended[0].find("m2/断点"), std::string::npos) << view.ended[0];
+    EXPECT_FALSE(session.IsRunning());
+    EXPECT_EQ(session.Engine().Song(), nullptr);
+    EXPECT_TRUE(messages.Messages().empty()) << "the session showed the problem itself";
+    Capture(1);  // the device is quiet
+    EXPECT_TRUE(posted.empty());
+}
+
+TEST_F(SingingSessionTest, AStopCancelsTheNextSongThatWasDue) {
+    ASSERT_FALSE(session.OpenCapture());
+    ASSERT_FALSE(session.Start({"m0", "m1", "m2", "m3"}, true));
+    SingSong();
+    ASSERT_FALSE(posted.empty());
+    session.Stop();
+    RunPosted();
+    EXPECT_EQ(view.loaded.size(), 1u);
+    EXPECT_FALSE(session.IsRunning());
+    EXPECT_TRUE(view.ended.empty());
+}
+
+TEST_F(SingingSessionTest, AFirstSongThatCannotLoadComesBackAsAProblem) {
+    const std::optional<Problem> problem = session.Start({"missing"}, false);
+    ASSERT_TRUE(problem);
+    EXPECT_NE(problem->strFile.find("missing/断点"), std::string::npos);
+    EXPECT_FALSE(session.IsRunning());
+    EXPECT_TRUE(view.loaded.empty());
+    EXPECT_TRUE(messages.Messages().empty());
+    const std::optional<Problem> unnamed = session.Start({""}, false);
+    ASSERT_TRUE(unnamed);
+    EXPECT_EQ(unnamed->strMessage, "请打开歌曲列表，选择要演唱的曲目");
+}
+
+class PlaybackPoller : public CaptureCycleTest {
+protected:
+    PlaybackPoller() : CaptureCycleTest(/*pollThread=*/true) {}
+};
+
+TEST_F(PlaybackPoller, FollowsThePlayerUntilStopped) {
+    CountingView alone;
+    CSingingEngine engine(alone);
+    platform::CVirtualPlayer idle;
     // Nothing open: the poller waits and changes nothing.
-    EXPECT_FALSE(engine.PollPlaybackTime(player));
-    EXPECT_EQ(view.timeBar, -1);
+    EXPECT_FALSE(engine.PollPlaybackTime(idle));
+    EXPECT_EQ(alone.timeBar, -1);
+    idle.Open("music.mp3");
+    idle.Play();
+    idle.SetClock(61250);
+    ASSERT_TRUE(engine.PollPlaybackTime(idle));
+    EXPECT_EQ(engine.Time(), 61.25f);
+    EXPECT_EQ(engine.TimeSeconds(), 61);
+    EXPECT_EQ(alone.timeBar, 61);
 
-    player.Open("music.mp3");
-    player.Play();
-    player.SetClock(61250);
-    ASSERT_TRUE(engine.PollPlaybackTime(player));
-    EXPECT_EQ(engine.m_fTime, 61.25f);
-    EXPECT_EQ(engine.m_nTimeSeconds, 61);
-    EXPECT_EQ(view.timeBar, 61);
-
-    player.SetClock(72500);
-    engine.StartTimeThread(&player);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    // The session's poller thread follows the song's player.
+    ASSERT_FALSE(session.Start({"song"}, false));
+    player->SetClock(72500);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (view.timeBar != 72 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(view.timeBar, 72);
-    engine.StopTimeThread();  // returns once the thread has ended
-    player.SetClock(80000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(120));
-    EXPECT_EQ(engine.m_fTime, 72.5f);
-    engine.StopTimeThread();  // a second stop is harmless
+    EXPECT_EQ(session.Engine().Time(), 72.5f);
+    session.Stop();  // returns once the thread has ended
+    EXPECT_EQ(session.Engine().Time(), 0.0f);
+    session.Stop();  // a second stop is harmless
 }
 
 }  // namespace

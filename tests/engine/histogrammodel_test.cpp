@@ -33,22 +33,15 @@ const std::string kGe = "\xB8\xE8";
 const std::string kQu = "\xC7\xFA";
 const std::string kLe = "\xC0\xD6";
 
-// A song in arrays of exactly the size the data has, so that AddressSanitizer reports any read
-// past them. Line k starts at starts[k] seconds; the last point closes the song.
+// A song of the given lines: line k starts at starts[k] seconds; the last point closes the song.
 struct Song {
     Song(const std::vector<std::vector<int32_t>>& lines, std::vector<float> lineStarts)
         : points(static_cast<int>(lines.size()) + 1), values(lines) {
         starts = std::move(lineStarts);
         starts.resize(static_cast<std::size_t>(points), starts.empty() ? 0.0f : starts.back());
-        for (std::size_t k = 0; k < lines.size(); ++k) {
-            blocks.push_back(static_cast<int32_t>(lines[k].size()));
-            blocks.insert(blocks.end(), lines[k].begin(), lines[k].end());
+        for (std::size_t k = 0; k < lines.size(); ++k)
             ends.push_back(starts[k] + 0.015f * static_cast<float>(lines[k].size()));
-        }
         ends.push_back(ends.empty() ? 0.0f : ends.back());
-        blocks.shrink_to_fit();
-        starts.shrink_to_fit();
-        ends.shrink_to_fit();
     }
     // The lines one after the other from `start` seconds, without gaps.
     Song(const std::vector<std::vector<int32_t>>& lines, float start)
@@ -76,10 +69,14 @@ struct Song {
                (index == 0 || v[static_cast<std::size_t>(index) - 1] == 0);
     }
 
+    // The song as the session shares it.
+    std::shared_ptr<const CSong> Shared() const {
+        return std::make_shared<const CSong>(starts, ends, values);
+    }
+
     int points;
     std::vector<std::vector<int32_t>> values;
     std::vector<float> starts, ends;
-    std::vector<int32_t> blocks;
 };
 
 // What the control's surface shows, kept as the dots and lyric units on it: each frame moves
@@ -112,8 +109,7 @@ protected:
     }
 
     void Use(const Song& song) {
-        model.SetReferenceData(song.blocks.data(), song.starts.data(), song.ends.data(),
-                               song.points);
+        model.SetSong(song.Shared());
     }
 
     void LoadLyric(const std::string& bytes) {
@@ -349,7 +345,7 @@ TEST_P(HistogramTimingTest, EveryDotReachesTheTipWhenTheMusicPlaysIt) {
     CHistogramModel display(c.width, kHeight);
     display.SetLibraryFolder(library.Path().string());
     ASSERT_TRUE(display.LoadLyrics("song", false));
-    display.SetReferenceData(song.blocks.data(), song.starts.data(), song.ends.data(), song.points);
+    display.SetSong(song.Shared());
     display.Restart();
 
     Picture picture(c.width);
@@ -617,12 +613,11 @@ void PrintTo(const NoLineCase& c, std::ostream* out) { *out << c.name; }
 class HistogramNoLineTest : public HistogramModelTest,
                             public ::testing::WithParamInterface<NoLineCase> {};
 
-// Arrays of no element: AddressSanitizer reports any read of a value or a time.
 TEST_P(HistogramNoLineTest, DrawsOnlyTheMarkerAndTheStrip) {
-    const auto blocks = std::make_unique<int32_t[]>(0);
-    const auto starts = std::make_unique<float[]>(0);
-    const auto ends = std::make_unique<float[]>(0);
-    if (GetParam().onePoint) model.SetReferenceData(blocks.get(), starts.get(), ends.get(), 1);
+    if (GetParam().onePoint)
+        model.SetSong(std::make_shared<const CSong>(std::vector<float>{1.0f},
+                                                    std::vector<float>{2.0f},
+                                                    std::vector<std::vector<int32_t>>{}));
     LoadLyric(kGe + kQu);
 
     const std::vector<HistogramFrame> frames = RunUntil(60);

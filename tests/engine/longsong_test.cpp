@@ -43,7 +43,7 @@ protected:
         WriteSong(library.Path(), name, SongFilesOf(lines));
         RecordingSession own({name}, 1, library.Path().string());
         RecordingSession& session = record ? *record : own;
-        session.Engine().SetLatencyMs(latencyMs);
+        session.SetLatencyMs(latencyMs);
         return session.Sing(stereo);
     }
     static std::vector<int16_t> Recording(const std::vector<Line>& melody, const Singer& singer) {

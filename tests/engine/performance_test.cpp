@@ -71,7 +71,7 @@ TEST_F(Performance, AKeyTwoSemitonesHigherStillScoresHigh) {
     EXPECT_GE(result.fFinal, 85.0f);
     EXPECT_GE(result.fFinal, faithful.fFinal - 10.0f);
     // The singer's key is found: about 20 tenths of a semitone above the reference.
-    EXPECT_NEAR(session.Engine().m_nKeyOffset, 20, 5);
+    EXPECT_NEAR(session.Engine().KeyOffset(), 20, 5);
 }
 
 TEST_F(Performance, SilenceIsAMissOnEveryLine) {
@@ -133,7 +133,7 @@ TEST_F(Performance, ASongThatFailsToLoadDoesNotStart) {
     EXPECT_FALSE(result.bCompleted);
     EXPECT_NE(result.strError.find("歌曲/单曲/song/2"), std::string::npos) << result.strError;
     EXPECT_EQ(result.nLines, 0);
-    EXPECT_EQ(session.Engine().m_pReference, nullptr);
+    EXPECT_EQ(session.Engine().Song(), nullptr);
 }
 
 TEST_F(Performance, AMedleyEndsWhenItsNextSongFailsToLoad) {
@@ -148,7 +148,7 @@ TEST_F(Performance, AMedleyEndsWhenItsNextSongFailsToLoad) {
     EXPECT_EQ(result.songs.size(), 2u);
     EXPECT_EQ(result.nLines, 4);
     EXPECT_NE(result.strError.find("m2/断点"), std::string::npos) << result.strError;
-    EXPECT_EQ(session.Engine().m_pReference, nullptr);
+    EXPECT_EQ(session.Engine().Song(), nullptr);
 }
 
 }  // namespace

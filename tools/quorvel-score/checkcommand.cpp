@@ -5,7 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "engine/singingengine.h"
+#include "engine/song.h"
+#include "engine/songfolder.h"
 #include "platform/codepage.h"
 #include "platform/inputfile.h"
 #include "platform/messages.h"
@@ -76,10 +77,6 @@ int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std
         return 2;
     }
 
-    engine::CNullEngineView screen;
-    engine::CSingingEngine engine(screen);
-    engine.SetLibraryFolder(library);
-    engine.m_bMedley = medley;
     int problems = 0;
     auto report = [&](const std::string& file, const std::string& problem) {
         out << Printable(file) << ": " << problem << '\n';
@@ -87,7 +84,7 @@ int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std
     };
 
     for (const std::string& song : songs) {
-        const std::filesystem::path folder = engine.SongFolder(song);
+        const std::filesystem::path folder = engine::SongFolderPath(library, medley, song);
         if (!IsSongName(song)) {
             report(folder.string(), kBadSongName);
             continue;
@@ -97,16 +94,12 @@ int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std
             continue;
         }
         float lastLineEnd = -1;  // seconds; -1 when the reference data did not load
-        {
-            platform::MessageCapture quiet;  // the loader's message boxes become report lines
-            if (!engine.LoadReference(song))
-                report(
-                    engine.LoadProblemFile().empty() ? folder.string() : engine.LoadProblemFile(),
-                    engine.LoadProblem());
-            else if (engine.m_nPoints >= 2)
-                lastLineEnd = engine.m_pEndTimes[engine.m_nPoints - 2];
-            engine.FreeReference();
-        }
+        engine::Problem loadProblem;
+        if (const auto loaded = engine::CSong::Load(folder.string(), &loadProblem); !loaded)
+            report(loadProblem.strFile.empty() ? folder.string() : loadProblem.strFile,
+                   loadProblem.strProblem);
+        else
+            lastLineEnd = loaded->End(loaded->Points() - 2);
         // The accompaniment is scanned as the player scans it. A last line that ends after the
         // music is sung without it (the session's clock runs on), which is worth a word.
         const std::filesystem::path music = folder / "music.mp3";

@@ -155,7 +155,7 @@ int RunSingCommand(const std::vector<std::string>& args, std::ostream& out, std:
 
     platform::MessageCapture messages;  // message boxes and traces of the session
     engine::CHeadlessSession session(options->songs, options->role, options->library);
-    session.Engine().SetLatencyMs(options->latencyMs);
+    session.SetLatencyMs(options->latencyMs);
     const engine::SessionResult result = session.Sing(stereo);
     stereo = {};
     if (!result.bCompleted) {

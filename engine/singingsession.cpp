@@ -1,0 +1,240 @@
+#include "engine/singingsession.h"
+
+#include <chrono>
+#include <utility>
+
+#include "engine/songfolder.h"
+#include "platform/messages.h"
+
+namespace engine {
+namespace {
+
+constexpr const char* kNoSong = "请打开歌曲列表，选择要演唱的曲目";
+
+}  // namespace
+
+CSingingSession::CSingingSession(CSessionView& view, Post post, MakePlayer makePlayer,
+                                 bool pollThread)
+    : m_view(view),
+      m_post(std::move(post)),
+      m_makePlayer(std::move(makePlayer)),
+      m_bPollThread(pollThread),
+      m_engine(view) {}
+
+CSingingSession::~CSingingSession() {
+    Stop();
+    CloseCapture();
+}
+
+std::string CSingingSession::SongFolder(const std::string& song, bool medley) const {
+    return SongFolderPath(m_strLibrary, medley, song);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The capture device
+
+void CSingingSession::SetCaptureDevice(std::unique_ptr<platform::CCaptureDevice> device) {
+    CloseCapture();
+    m_device = std::move(device);
+}
+
+std::optional<Problem> CSingingSession::OpenCapture() {
+    if (m_device) {
+        m_device->SetStampClock([this]() -> int32_t {
+            const platform::CPlayer* player = m_stampPlayer.load();
+            return player ? player->Position() : platform::kNoClockStamp;
+        });
+        const bool opened = m_device->Open(kCaptureFormat, [this](platform::WaveHeader* header) {
+            const CaptureNotice notice = MakeNotice(header);
+            m_post([this, notice] { OnCaptureNotice(notice); });
+        });
+        if (opened) return std::nullopt;
+        platform::Trace("capture device: " + m_device->LastError() + "\n");
+    }
+    return Problem::Message("Audio can not be open!", platform::MessageIcon::Exclamation, true);
+}
+
+void CSingingSession::CloseCapture() {
+    if (!m_device) return;
+    Stop();
+    m_device->Close();
+    m_nGeneration.fetch_add(1);
+}
+
+void CSingingSession::QueueBuffers() {
+    if (!m_device || !m_device->IsOpen()) return;
+    for (int i = 0; i < kCaptureBuffers; ++i) {
+        platform::WaveHeader& header = m_headers[static_cast<std::size_t>(i)];
+        header = platform::WaveHeader{};
+        header.lpData = m_buffers[static_cast<std::size_t>(i)].data();
+        header.dwUser = static_cast<uintptr_t>(i);
+        header.dwBufferLength = kCaptureBufferBytes;
+        header.dwLoops = 1;
+        m_device->PrepareBuffer(&header);
+        m_device->AddBuffer(&header);
+    }
+}
+
+void CSingingSession::ResetCapture() {
+    if (!m_device) return;
+    m_device->Reset();
+    m_nGeneration.fetch_add(1);
+    for (platform::WaveHeader& header : m_headers) m_device->UnprepareBuffer(&header);
+}
+
+CaptureNotice CSingingSession::MakeNotice(const platform::WaveHeader* header) const {
+    CaptureNotice notice;
+    notice.nIndex = header->dwUser < static_cast<uintptr_t>(kCaptureBuffers)
+                        ? static_cast<int>(header->dwUser)
+                        : -1;
+    notice.nBytes = header->dwBytesRecorded;
+    notice.nClockMs = header->nClockMs;
+    notice.nGeneration = m_nGeneration.load();
+    return notice;
+}
+
+void CSingingSession::OnCaptureNotice(const CaptureNotice& notice) {
+    if (notice.nGeneration != m_nGeneration.load() || notice.nIndex < 0 ||
+        notice.nIndex >= kCaptureBuffers)
+        return;
+    platform::WaveHeader& header = m_headers[static_cast<std::size_t>(notice.nIndex)];
+    const CSingingEngine::Step step = m_engine.HandleBuffer(
+        reinterpret_cast<const int16_t*>(header.lpData), notice.nBytes, notice.nClockMs);
+    m_view.UpdateControls();
+    if (m_device) m_device->AddBuffer(&header);
+    if (step == CSingingEngine::Step::NextSong) {
+        // The next song starts as a step of its own, once this buffer's handling has returned.
+        const unsigned serial = m_nSessionSerial;
+        m_post([this, serial] {
+            if (serial == m_nSessionSerial && m_bRunning) NextSong();
+        });
+    } else if (step == CSingingEngine::Step::Finished) {
+        Finish();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sessions
+
+std::optional<Problem> CSingingSession::Start(std::vector<std::string> songs, bool medley) {
+    Stop();
+    m_songs = std::move(songs);
+    m_bMedley = medley;
+    m_engine.StartRun(medley);
+    m_bRunning = true;
+    if (std::optional<Problem> problem = StartSong(0)) {
+        Quiet();
+        return problem;
+    }
+    return std::nullopt;
+}
+
+std::string CSingingSession::CurrentSongName() const {
+    const std::size_t index = m_bMedley ? static_cast<std::size_t>(m_engine.MedleySong()) : 0;
+    return index < m_songs.size() ? m_songs[index] : std::string();
+}
+
+std::optional<Problem> CSingingSession::StartSong(int index) {
+    const std::string name = CurrentSongName();
+    if (name.empty()) return Problem::Message(kNoSong, platform::MessageIcon::Information);
+    Problem problem;
+    std::shared_ptr<const CSong> song = CSong::Load(SongFolder(name, m_bMedley), &problem);
+    if (!song) return problem;
+    m_view.SongLoaded(index, name, song);
+    m_engine.BeginSong(std::move(song));
+    m_view.SetLineBarPos(0);
+    m_view.SetTimeBarPos(0);
+    QueueBuffers();
+    if (m_device) m_device->Start();
+    if (m_makePlayer) {
+        // The previous player goes only now: the poller that asked it has been stopped.
+        m_playerObject = m_makePlayer();
+        m_player = m_playerObject.get();
+    }
+    if (m_player) {
+        m_player->Open(SongFolder(name, m_bMedley) + "/music.mp3");
+        m_player->Play();
+        m_stampPlayer = m_player;
+        m_view.AccompanimentStarted(m_player->Length());
+    }
+    platform::Trace("song: " + name + "\n");
+    StartPoller();
+    return std::nullopt;
+}
+
+void CSingingSession::StopSong() {
+    if (m_player) m_player->Stop();
+    m_player = nullptr;
+    m_stampPlayer = nullptr;
+    StopPoller();
+    m_engine.ResetTime();
+    ResetCapture();
+    m_engine.EndSong();
+}
+
+void CSingingSession::Quiet() {
+    StopSong();
+    m_bRunning = false;
+    ++m_nSessionSerial;
+}
+
+void CSingingSession::Stop() {
+    if (!m_bRunning) return;
+    Quiet();
+}
+
+void CSingingSession::NextSong() {
+    StopSong();
+    if (std::optional<Problem> problem = StartSong(m_engine.MedleySong())) {
+        Quiet();
+        m_view.SessionEnded(&*problem);
+    }
+}
+
+void CSingingSession::Finish() {
+    m_view.ShowScore();
+    m_view.SetScore(m_engine.Total());
+    m_view.SetTimeBarPos(0);
+    Quiet();
+    m_view.SessionEnded(nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Playback poller
+
+bool CSingingSession::PollPlayback() {
+    return m_player && m_engine.PollPlaybackTime(*m_player);
+}
+
+void CSingingSession::StartPoller() {
+    StopPoller();
+    if (!m_bPollThread || !m_player) return;
+    {
+        std::lock_guard lock(m_pollMutex);
+        m_bStopPoll = false;
+    }
+    const platform::CPlayer* player = m_player;
+    m_pollThread = std::thread([this, player] {
+        using namespace std::chrono_literals;
+        std::unique_lock lock(m_pollMutex);
+        while (!m_bStopPoll) {
+            lock.unlock();
+            const bool playing = m_engine.PollPlaybackTime(*player);
+            lock.lock();
+            // Every 50 ms; while nothing plays, ask again soon without spinning.
+            m_pollWake.wait_for(lock, playing ? 50ms : 5ms, [this] { return m_bStopPoll; });
+        }
+    });
+}
+
+void CSingingSession::StopPoller() {
+    if (!m_pollThread.joinable()) return;
+    {
+        std::lock_guard lock(m_pollMutex);
+        m_bStopPoll = true;
+    }
+    m_pollWake.notify_all();
+    m_pollThread.join();
+}
+
+}  // namespace engine
