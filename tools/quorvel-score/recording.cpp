@@ -62,33 +62,35 @@ bool OpenRecording(const std::string& path, platform::CWaveReader& reader, std::
     return true;
 }
 
-bool ReadStereo(const std::string& path, std::vector<int16_t>& stereo, std::string& problem) {
-    stereo.clear();
-    platform::CWaveReader reader;
+bool OpenSungRecording(const std::string& path, platform::CWaveReader& reader,
+                       std::string& problem) {
     if (!OpenRecording(path, reader, problem)) return false;
     if (reader.Frames() > kMaxRecordingSeconds * kRate) {
         problem = "lasts " + std::to_string(reader.Frames() / kRate) + " s; at most " +
                   std::to_string(kMaxRecordingSeconds) + " s can be sung";
+        reader.Close();
         return false;
     }
-    const std::size_t channels = reader.Channels();
-    stereo.reserve(static_cast<std::size_t>(reader.Frames()) * 2);
-    std::vector<uint8_t> block(kReadFrames * reader.FrameBytes());
-    for (;;) {
-        const int64_t frames = reader.ReadFrames(block.data(), kReadFrames);
-        if (frames < 0) {
-            problem = "the samples cannot be read";
-            stereo.clear();
-            return false;
-        }
-        if (frames == 0) break;
-        for (std::size_t f = 0; f < static_cast<std::size_t>(frames); ++f) {
-            const uint8_t* frame = block.data() + f * 2 * channels;
-            stereo.push_back(Sample(frame));
-            stereo.push_back(Sample(frame + (channels == 2 ? 2 : 0)));
-        }
-    }
     return true;
+}
+
+int64_t ReadStereo(platform::CWaveReader& reader, int16_t* stereo, std::size_t frames) {
+    const std::size_t channels = reader.Channels();
+    uint8_t block[kReadFrames * 4];
+    std::size_t done = 0;
+    while (done < frames) {
+        const std::size_t want = std::min(frames - done, kReadFrames * 4 / reader.FrameBytes());
+        const int64_t got = reader.ReadFrames(block, want);
+        if (got < 0) return -1;
+        if (got == 0) break;
+        for (std::size_t f = 0; f < static_cast<std::size_t>(got); ++f) {
+            const uint8_t* frame = block + f * 2 * channels;
+            stereo[2 * (done + f)] = Sample(frame);
+            stereo[2 * (done + f) + 1] = Sample(frame + (channels == 2 ? 2 : 0));
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<int64_t>(done);
 }
 
 }  // namespace tools

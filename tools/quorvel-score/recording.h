@@ -6,22 +6,26 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "platform/wavereader.h"
 
 namespace tools {
 
-// The longest recording that is read whole (for a session): 6 hours, the longest song.
+// The longest recording that is sung: 6 hours, the longest song.
 inline constexpr uint64_t kMaxRecordingSeconds = 6 * 60 * 60;
 
 // Opens the recording and checks its format; reader then stands at its first frame. On failure
 // returns false and one line naming the problem (without the file name).
 bool OpenRecording(const std::string& path, platform::CWaveReader& reader, std::string& problem);
 
-// Reads the whole recording as 16-bit stereo frames, interleaved: a mono sample goes to both
-// channels. The samples go straight into stereo, which is the only copy held. A recording longer
-// than kMaxRecordingSeconds is refused.
-bool ReadStereo(const std::string& path, std::vector<int16_t>& stereo, std::string& problem);
+// Opens the recording for singing: as OpenRecording, and a recording longer than
+// kMaxRecordingSeconds is refused.
+bool OpenSungRecording(const std::string& path, platform::CWaveReader& reader,
+                       std::string& problem);
+
+// Reads the next frames of an open recording, up to `frames`, as 16-bit stereo frames,
+// interleaved: a mono sample goes to both channels. Returns the frames read, 0 at the end of the
+// samples, -1 when they cannot be read.
+int64_t ReadStereo(platform::CWaveReader& reader, int16_t* stereo, std::size_t frames);
 
 }  // namespace tools

@@ -147,17 +147,23 @@ int RunSingCommand(const std::vector<std::string>& args, std::ostream& out, std:
             return 2;
         }
     }
-    std::vector<int16_t> stereo;
-    if (!ReadStereo(options->wav, stereo, problem)) {
+    // The recording is read as the session's clock reaches it: memory stays bounded whatever
+    // its length.
+    platform::CWaveReader reader;
+    if (!OpenSungRecording(options->wav, reader, problem)) {
         err << "quorvel-score: " << Printable(options->wav) << ": " << problem << '\n';
         return 2;
     }
+    engine::CHeadlessSession::Recording recording;
+    recording.read = [&reader](int16_t* stereo, std::size_t frames) {
+        return ReadStereo(reader, stereo, frames);
+    };
+    recording.strProblem = options->wav + ": the samples cannot be read";
 
     platform::MessageCapture messages;  // message boxes and traces of the session
     engine::CHeadlessSession session(options->songs, options->role, options->library);
     session.SetLatencyMs(options->latencyMs);
-    const engine::SessionResult result = session.Sing(stereo);
-    stereo = {};
+    const engine::SessionResult result = session.Sing(recording);
     if (!result.bCompleted) {
         err << "quorvel-score: " << Printable(result.strError) << '\n';
         return 2;
