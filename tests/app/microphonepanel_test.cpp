@@ -32,7 +32,7 @@ using namespace testing_support;
 
 // Runs the window's events until the condition holds; false when it never does.
 template <typename Condition>
-bool Settles(Condition condition, std::chrono::seconds limit = std::chrono::seconds(20)) {
+bool Settles(Condition condition, std::chrono::seconds limit = std::chrono::seconds(120)) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) return false;

@@ -40,7 +40,7 @@ bool WaitFor(const std::function<bool()>& condition) {
     QElapsedTimer timer;
     timer.start();
     while (!condition()) {
-        if (timer.elapsed() > 20000) return false;
+        if (timer.elapsed() > 120000) return false;
         QApplication::processEvents();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }

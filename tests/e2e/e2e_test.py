@@ -69,7 +69,7 @@ class Run:
         return [w for w in self.desktop.windows()
                 if (w[3], w[4]) == (STAGE[2], STAGE[3]) and (w[1], w[2]) == (wx, wy)]
 
-    def wait_threads(self, expected, timeout=5.0):
+    def wait_threads(self, expected, timeout=60.0):
         deadline = time.monotonic() + timeout
         while self.program.threads() != expected and time.monotonic() < deadline:
             time.sleep(0.2)
@@ -99,7 +99,7 @@ class Run:
         singers = []
         for number, (song, piece) in enumerate(zip(songs, pieces)):
             # The singer starts each song with its music, as a person does.
-            program.wait_for_trace(f"song: {song}\n", 60, traced)
+            program.wait_for_trace(f"song: {song}\n", 180, traced)
             self.check(sound.wait_for_sound("accompaniment"), f"the music of {song} is heard")
             singers.append(sound.play(piece))
             if number > 0:
@@ -213,7 +213,7 @@ def scenario(stage, args, recordings):
 
     print(f"a single song: {SINGLE_SONG}")
     single = run.sing("single", False, [SINGLE_SONG],
-                      [os.path.join(recordings, SINGLE_SONG + ".wav")], timeout=90)
+                      [os.path.join(recordings, SINGLE_SONG + ".wav")], timeout=300)
 
     medley = None
     if args.medley == "yes":
@@ -221,7 +221,7 @@ def scenario(stage, args, recordings):
         program.click(*BACK)
         pieces = desk.split_wav(os.path.join(recordings, "medley.wav"), MEDLEY_STARTS,
                                 args.out)
-        medley = run.sing("medley", True, MEDLEY_SONGS, pieces, timeout=200)
+        medley = run.sing("medley", True, MEDLEY_SONGS, pieces, timeout=600)
 
     print("the microphone's latency, measured on the settings page")
     program.click(*BACK)
@@ -230,7 +230,7 @@ def scenario(stage, args, recordings):
     program.click(*START)
     print(f"a single song with the measured latency ({latency} ms): {SINGLE_SONG}")
     calibrated = run.sing("calibrated", False, [SINGLE_SONG],
-                          [os.path.join(recordings, SINGLE_SONG + ".wav")], timeout=90)
+                          [os.path.join(recordings, SINGLE_SONG + ".wav")], timeout=300)
 
     print("leaving")
     program.click(*BACK)

@@ -189,7 +189,7 @@ class SoundServer:
             return None
         return result.stdout
 
-    def wait_for_sound(self, sink, timeout=10.0, level=300):
+    def wait_for_sound(self, sink, timeout=60.0, level=300):
         """Listens to a sink until something louder than level plays there; True when heard."""
         listener = subprocess.Popen(
             ["parec", "--raw", "--format=s16le", "--channels=1", "--rate=8000",
@@ -287,7 +287,7 @@ class Program:
         self.children = set()
         self.window = self._find_window()
 
-    def _find_window(self, timeout=20):
+    def _find_window(self, timeout=120):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             if self.process.poll() is not None:
@@ -369,7 +369,7 @@ class Program:
             if parent == self.pid:
                 self.children.add(int(pid))
 
-    def wait_exit(self, timeout=15):
+    def wait_exit(self, timeout=60):
         try:
             return self.process.wait(timeout)
         except subprocess.TimeoutExpired:

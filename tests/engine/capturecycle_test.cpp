@@ -295,7 +295,7 @@ TEST_F(PlaybackPoller, FollowsThePlayerUntilStopped) {
     // The session's poller thread follows the song's player.
     ASSERT_FALSE(session.Start({"song"}, false));
     player->SetClock(72500);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (view.timeBar != 72 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(view.timeBar, 72);

@@ -62,7 +62,7 @@ Measurement Calibrate() {
                 });
                 return calibrator.HasEnough();
             },
-            std::chrono::seconds(40));
+            std::chrono::seconds(120));
         result.estimate = calibrator.Estimate();
     }
     monitor.SetClock(nullptr);

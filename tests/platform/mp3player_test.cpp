@@ -46,7 +46,7 @@ int ExpectedLength(const std::string& name) {
 
 // Waits, for a generous while, until the player's position passes ms; the last position read.
 int WaitForPosition(const CMp3Player& player, int ms) {
-    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    const auto deadline = Clock::now() + std::chrono::seconds(120);
     int position = player.Position();
     while (position <= ms && Clock::now() < deadline) {
         std::this_thread::sleep_for(milliseconds(5));

@@ -121,7 +121,7 @@ protected:
     // Waits for the count of returned buffers to reach n; false when it does not come.
     bool WaitFor(std::size_t n) {
         std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(10),
+        return m_changed.wait_for(lock, std::chrono::seconds(120),
                                   [&] { return m_returned.size() >= n; });
     }
     std::vector<int16_t> Recorded() {

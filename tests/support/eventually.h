@@ -9,7 +9,7 @@ namespace testing_support {
 // Polls the condition until it holds (true) or the time is up (false). The limit is generous:
 // it only matters when the condition never comes.
 template <typename Condition>
-bool Eventually(Condition condition, std::chrono::seconds limit = std::chrono::seconds(20)) {
+bool Eventually(Condition condition, std::chrono::seconds limit = std::chrono::seconds(120)) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) return false;

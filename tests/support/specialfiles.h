@@ -48,7 +48,7 @@ inline bool MakeSparse(const std::filesystem::path& path, int64_t bytes) {
 // or reading it, so the thread can end; the result is then false all the same.
 inline bool FinishesWithin(const std::function<void()>& work,
                            const std::vector<std::filesystem::path>& fifos,
-                           std::chrono::seconds limit = std::chrono::seconds(30)) {
+                           std::chrono::seconds limit = std::chrono::seconds(120)) {
     auto done = std::async(std::launch::async, work);
     if (done.wait_for(limit) == std::future_status::ready) {
         done.get();
@@ -71,7 +71,7 @@ inline bool FinishesWithin(const std::function<void()>& work,
 class FifoWatchdog {
 public:
     explicit FifoWatchdog(std::vector<std::filesystem::path> fifos,
-                          std::chrono::seconds limit = std::chrono::seconds(30))
+                          std::chrono::seconds limit = std::chrono::seconds(120))
         : m_fifos(std::move(fifos)), m_thread([this, limit] { Watch(limit); }) {}
     ~FifoWatchdog() {
         {
