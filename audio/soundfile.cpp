@@ -16,9 +16,11 @@ constexpr uint32_t kFourCCWave = platform::FourCC("WAVE");
 constexpr uint32_t kFourCCFmt = platform::FourCC("fmt ");
 constexpr uint32_t kFourCCData = platform::FourCC("data");
 
-// The shortest format chunk that still says how the samples are laid out: every field of the
-// record up to and including the bits per sample.
-constexpr uint32_t kMinFormatBytes = 16;
+// The shortest format chunk that still says how the samples are laid out: the 14-byte record of
+// the oldest writers (tag, channels, rate, bytes per second, block alignment), whose bits per
+// sample follow from the block alignment and the channel count.
+constexpr uint32_t kMinFormatBytes = 14;
+constexpr uint32_t kPcmFormatBytes = 16;  // the record with its bits per sample
 
 // RIFF offsets are 32-bit: a whole file must stay within this many bytes.
 constexpr uint64_t kMaxFileBytes = std::numeric_limits<uint32_t>::max();
@@ -68,11 +70,14 @@ bool CSoundFile::OpenWaveFile() {
         return FailOpen("Error descending in wave file");
 
     // The first 18 bytes of the chunk replace the record; a shorter chunk (16 bytes is common,
-    // without the extra size) replaces only its own bytes. Shorter than 16 is no usable format.
+    // without the extra size) replaces only its own bytes. Shorter than 14 is no usable format.
     const int32_t nFormatBytes = int32_t(std::min<uint32_t>(m_ckFmt.nSize, sizeof m_Format));
     platform::WaveFormat format = m_Format;
     if (uint32_t(nFormatBytes) < kMinFormatBytes || m_hFile->Read(&format, nFormatBytes) != nFormatBytes)
         return FailOpen("Error reading PCM wave format record");
+    if (uint32_t(nFormatBytes) < kPcmFormatBytes)
+        format.nBitsPerSample =
+            format.nChannels ? uint16_t(format.nBlockAlign * 8 / format.nChannels) : 0;
     m_Format = format;
 
     if (!m_hFile->Ascend(m_ckFmt)) return FailOpen("Error ascending in File");

@@ -57,14 +57,18 @@ bool CWaveReader::Open(const std::string& path, std::string& error) {
         }
         if (!m_file.Ascend(chunk)) break;
     }
-    if (nFmtBytes < 16)
+    // The oldest writers store a 14-byte record without the bits per sample: they follow from
+    // the block alignment and the channel count.
+    if (nFmtBytes < 14)
         return fail(nFmtBytes < 0 ? "no format chunk" : "the format chunk is too short");
     if (nDataOffset < 0) return fail("no data chunk");
 
     uint16_t nTag = GetLE16(fmt);
     const unsigned nChannels = GetLE16(fmt + 2);
     const uint32_t nRate = GetLE32(fmt + 4);
-    const unsigned nBits = GetLE16(fmt + 14);
+    const unsigned nAlign = GetLE16(fmt + 12);
+    const unsigned nBits =
+        nFmtBytes >= 16 ? GetLE16(fmt + 14) : (nChannels ? nAlign * 8 / nChannels : 0);
     // The extensible format names its real format in the first two bytes of the sub-format.
     if (nTag == kWaveFormatExtensible && nFmtBytes >= 26) nTag = GetLE16(fmt + 24);
     m_nFormatTag = nTag;

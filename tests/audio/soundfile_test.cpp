@@ -252,6 +252,23 @@ INSTANTIATE_TEST_SUITE_P(Files, SoundFileDamageTest, ::testing::Values(
     DamageCase{"DataClaimsLess", "mono-8000.wav", kAll, 40, 101, "", 101}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The 14-byte record of the oldest writers: the bits per sample come from the block alignment.
+TEST_F(SoundFileTest, ReadsTheFourteenByteFormatRecord) {
+    const Bytes original = Load(kData + "/mono-8000.wav");  // "fmt " body at 20..36
+    Bytes old = original.substr(0, 12) + "fmt ";
+    PutLE32At(old, 4, 0);  // placeholder, set below
+    Bytes size(4, '\0');
+    PutLE32At(size, 0, 14);
+    old += size + original.substr(20, 14) + original.substr(36);
+    PutLE32At(old, 4, uint32_t(old.size() - 8));
+    CSoundFile reader(Save(old));
+    ASSERT_EQ(reader.GetMode(), CSoundFile::ModeReading) << ::testing::PrintToString(m_capture.Messages());
+    EXPECT_EQ(reader.GetFormat()->nBitsPerSample, 16);
+    EXPECT_EQ(reader.GetFormat()->nChannels, 1);
+    EXPECT_EQ(reader.GetFormat()->nSamplesPerSec, 8000u);
+    EXPECT_EQ(ReadAll(reader), Load(kData + "/mono-8000.raw"));
+}
+
 TEST_F(SoundFileTest, EachDirectionRefusesTheOtherAndMissingFilesFailQuietly) {
     const platform::WaveFormat format = Pcm(1, 8000, 16);
     EXPECT_EQ(CSoundFile(PathOf("missing.wav")).GetMode(), CSoundFile::ModeFailed);

@@ -109,6 +109,26 @@ TEST(WaveReader, ExtensiblePcmReadsAsPlainPcmEverywhere) {
     EXPECT_EQ(d.FormatTag(), 3);
 }
 
+TEST(WaveReader, TheFourteenByteFormatRecordTakesItsBitsFromTheAlignment) {
+    TemporaryFolder folder;
+    const std::string data = Samples16({100, -200, 300, -400, 500, -600});
+    // tag, channels, rate, bytes per second, block alignment: 14 bytes, no bits per sample.
+    const std::string fmt = LE(platform::kWaveFormatPcm, 2) + LE(2, 2) + LE(8000, 4) +
+                            LE(32000, 4) + LE(4, 2);
+    const auto old = folder.Path() / "old.wav";
+    WriteFile(old, "RIFF" + LE(uint32_t(4 + 8 + fmt.size() + 8 + data.size()), 4) + "WAVE" +
+                       "fmt " + LE(uint32_t(fmt.size()), 4) + fmt + "data" +
+                       LE(uint32_t(data.size()), 4) + data);
+    std::string error;
+    CWaveReader reader;
+    ASSERT_TRUE(reader.Open(old.string(), error)) << error;
+    EXPECT_EQ(reader.Channels(), 2u);
+    EXPECT_EQ(reader.Bits(), 16u);
+    EXPECT_EQ(reader.Frames(), 3u);
+    EXPECT_EQ(AllFrames(reader), std::vector<uint8_t>(data.begin(), data.end()));
+    EXPECT_TRUE(OpenCapture(old.string(), error)) << error;
+}
+
 TEST(WaveReader, SpecialFilesInPlaceOfARecordingAreRefusedAtOnce) {
     TemporaryFolder folder;
     const auto fifo = folder.Path() / "fifo.wav";
