@@ -13,6 +13,10 @@ void InstallFontSubstitutions() {
         QFont::insertSubstitution(QStringLiteral("宋体"), chinese);
         QFont::insertSubstitution(QStringLiteral("System"), chinese);
         QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
+        // The Kai (regular script) faces: the link's 楷体_GB2312 among them.
+        const QString kai = QStringLiteral("AR PL UKai CN");
+        for (const char* face : {"楷体_GB2312", "楷体", "KaiTi", "KaiTi_GB2312"})
+            QFont::insertSubstitution(QString::fromUtf8(face), kai);
         return true;
     }();
     (void)installed;

@@ -1,5 +1,6 @@
 // The faces the windows ask for, mapped onto fonts a Linux desktop has: the Chinese faces "黑体",
-// "宋体" and "System" onto WenQuanYi Zen Hei, "Arial" onto Liberation Sans.
+// "宋体" and "System" onto WenQuanYi Zen Hei, the Kai faces ("楷体_GB2312", "楷体") onto AR PL
+// UKai, "Arial" onto Liberation Sans.
 #pragma once
 
 #include <QFont>

@@ -22,5 +22,5 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The fonts are loaded at run time, so shlibdeps cannot see them. (The window platforms, X11 and
 # offscreen, come with libqt6gui6, which shlibdeps finds.)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-zenhei, fonts-liberation2")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-zenhei, fonts-arphic-ukai, fonts-liberation2")
 include(CPack)
