@@ -29,12 +29,22 @@ void CBitButtonNL::Attach() {
     }
     m_captionFont = parentWidget() ? parentWidget()->font() : QApplication::font();
     setAttribute(Qt::WA_Hover);
+    setMouseTracking(true);  // hover follows the mouse's movement
     update();
 }
 
 bool CBitButtonNL::LoadImages(int normal, int pressed, int hover, int disabled) {
-    auto load = [](int id) { return id ? res::LoadBitmap(id) : QPixmap(); };
-    return SetImages(load(normal), load(pressed), load(hover), load(disabled));
+    // 0 means none; a bitmap asked for that cannot be loaded releases them all.
+    bool loaded = true;
+    auto load = [&loaded](int id) {
+        if (!id) return QPixmap();
+        QPixmap image = res::LoadBitmap(id);
+        loaded = loaded && !image.isNull();
+        return image;
+    };
+    const QPixmap images[4] = {load(normal), load(pressed), load(hover), load(disabled)};
+    if (!loaded) return SetImages(QPixmap());
+    return SetImages(images[0], images[1], images[2], images[3]);
 }
 
 bool CBitButtonNL::SetImages(const QPixmap& normal, const QPixmap& pressed, const QPixmap& hover,
@@ -248,6 +258,16 @@ void CBitButtonNL::SetHover(bool hover) {
 void CBitButtonNL::enterEvent(QEnterEvent* event) {
     if (!(QApplication::mouseButtons() & Qt::LeftButton) || m_bHover) SetHover(true);
     QPushButton::enterEvent(event);
+}
+
+void CBitButtonNL::mouseMoveEvent(QMouseEvent* event) {
+    // Over the button with the left button up (or already hovered): hovered; elsewhere (the
+    // mouse is held and dragged out) not.
+    if (!rect().contains(event->position().toPoint()))
+        SetHover(false);
+    else if (!(event->buttons() & Qt::LeftButton) || m_bHover)
+        SetHover(true);
+    QPushButton::mouseMoveEvent(event);
 }
 
 void CBitButtonNL::leaveEvent(QEvent* event) {

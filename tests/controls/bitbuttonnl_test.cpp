@@ -81,6 +81,34 @@ TEST_F(BitButtonTest, HoverShowsTheHoverPictureAndPlaysItsSound) {
     EXPECT_EQ(Shot().pixelColor(100, 30), QColor(Qt::red));
 }
 
+TEST_F(BitButtonTest, HoverFollowsTheMouseMovingWithTheLeftButtonUp) {
+    button->SetImages(Face(Qt::red), QPixmap(), Face(Qt::green));
+    button->FitToImage();
+    auto move = [this](QPoint at, Qt::MouseButtons held) {
+        QMouseEvent event(QEvent::MouseMove, QPointF(at), button->mapToGlobal(QPointF(at)),
+                          Qt::NoButton, held, Qt::NoModifier);
+        QApplication::sendEvent(button, &event);
+    };
+    // Entered with the left button held (a drag from elsewhere): no hover yet.
+    move({20, 20}, Qt::LeftButton);
+    EXPECT_FALSE(button->IsHovered());
+    // The button is let go and the mouse moves on: hovered.
+    move({22, 20}, Qt::NoButton);
+    EXPECT_TRUE(button->IsHovered());
+    EXPECT_EQ(Shot().pixelColor(100, 30), QColor(Qt::green));
+    // Held again while hovered: still hovered; dragged out of the button: no longer.
+    move({30, 20}, Qt::LeftButton);
+    EXPECT_TRUE(button->IsHovered());
+    move({300, 20}, Qt::LeftButton);
+    EXPECT_FALSE(button->IsHovered());
+}
+
+TEST_F(BitButtonTest, ABitmapThatCannotBeLoadedReleasesThemAll) {
+    ASSERT_TRUE(button->LoadImages(218, 0, 219, 0));
+    EXPECT_FALSE(button->LoadImages(218, 0, 219, 99999));  // no such bitmap
+    for (int slot = 0; slot < 4; ++slot) EXPECT_TRUE(button->Image(slot).isNull()) << slot;
+}
+
 TEST_F(BitButtonTest, WithoutAPressedPictureThePressedButtonMovesOnePixel) {
     button->SetImages(Face(Qt::red));
     button->FitToImage();
