@@ -700,7 +700,9 @@ void CQuorvelDlg::ShowScore() {
     const QRect target(stage->mapToGlobal(QPoint(0, 0)), stage->size().expandedTo(QSize(800, 446)));
     m_pScoreDlg->setGeometry(target);
     m_pScoreDlg->setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    m_pScoreDlg->setWindowFlag(Qt::WindowDoesNotAcceptFocus, true);
+    // Shown without taking the focus from the main window; a click gives it the focus, and then
+    // Enter or Escape hides it.
+    m_pScoreDlg->setAttribute(Qt::WA_ShowWithoutActivating, true);
     // Shown growing from the centre over 500 ms.
     const QRect start(target.center(), QSize(1, 1));
     m_pScoreDlg->setGeometry(start);

@@ -120,6 +120,27 @@ TEST_F(DialogTest, WithoutAMicrophoneBothMessagesComeInOrder) {
     dialog.OnStopSinging();
 }
 
+TEST_F(DialogTest, TheScoreShowsWithoutTakingTheFocusAndTakesItWhenClicked) {
+    auto dialog = MakeDialog();
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return QGuiApplication::focusWindow() == dialog->windowHandle(); }));
+    dialog->ShowScore();
+    CScoreDlg* score = dialog->ScoreDlg();
+    ASSERT_TRUE(score->isVisible());
+    EXPECT_EQ(QGuiApplication::focusWindow(), dialog->windowHandle())
+        << "the score took the focus";
+    // A click on it gives it the focus (the offscreen platform activates any window asked to, so
+    // the flag that would forbid it is checked too); Escape then hides it.
+    EXPECT_FALSE(score->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+    score->activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return QGuiApplication::focusWindow() == score->windowHandle(); }));
+    QTest::keyClick(score, Qt::Key_Escape);
+    EXPECT_FALSE(score->isVisible());
+    EXPECT_TRUE(dialog->isVisible());
+}
+
 TEST_F(DialogTest, EnterAndSpaceDoNothingAndEscapeEnds) {
     auto dialog = MakeDialog();
     dialog->Control(1081)->setFocus();
