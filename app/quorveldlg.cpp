@@ -151,7 +151,13 @@ void CQuorvelDlg::CreateControls() {
 
     m_listSongs = new QListWidget(this);
     name(m_listSongs, 1072)->setGeometry(Units(11, 103, 103, 130));
-    connect(m_listSongs, &QListWidget::currentRowChanged, this, [this] { OnSongPicked(); });
+    // A song is picked by the user's selection: a click on an entry (the highlighted one too, so
+    // that the same song goes into several boxes), or a key that selects one. Tabbing into the
+    // list only moves the focus there.
+    connect(m_listSongs, &QListWidget::itemClicked, this, [this] { OnSongPicked(); });
+    connect(m_listSongs, &QListWidget::itemSelectionChanged, this, [this] {
+        if (m_bKeySelection) OnSongPicked();
+    });
 
     const int boxTops[4] = {113, 147, 177, 208};
     for (int i = 0; i < 4; ++i) {
@@ -369,6 +375,13 @@ CQuorvelDlg::ControlColours CQuorvelDlg::OnCtlColor(int id) const {
 }
 
 bool CQuorvelDlg::eventFilter(QObject* watched, QEvent* event) {
+    // Whether the song list's next selection comes from a key (a pick then) or from the mouse
+    // (the click picks, once the button is released).
+    if (m_listSongs && event->type() == QEvent::KeyPress && watched == m_listSongs)
+        m_bKeySelection = true;
+    else if (m_listSongs && event->type() == QEvent::MouseButtonPress &&
+             watched == m_listSongs->viewport())
+        m_bKeySelection = false;
     // Space and Enter are swallowed before any control of this window sees them.
     if (event->type() == QEvent::KeyPress) {
         auto* widget = qobject_cast<QWidget*>(watched);

@@ -61,7 +61,9 @@ int MeasureCpuShare() {
         dialog.show();
         dialog.OnStartSinging();
         dialog.OnTypeChoiceClick(dialog.Control(1102)->geometry().center());
-        static_cast<QListWidget*>(dialog.Control(1072))->setCurrentRow(0);
+        auto* list = static_cast<QListWidget*>(dialog.Control(1072));
+        list->setCurrentRow(0);
+        emit list->itemClicked(list->item(0));  // as the user's click on it
         dialog.OnConfirm();
         const double before = CpuSeconds();
         QElapsedTimer wall;

@@ -69,9 +69,17 @@ protected:
         return static_cast<QLineEdit*>(dialog.Control(id))->text();
     }
 
+    // A click on an entry of the song list (row −1: no entry is current any more).
     static void Pick(CQuorvelDlg& dialog, int row) {
         auto* list = static_cast<QListWidget*>(dialog.Control(1072));
-        list->setCurrentRow(row);
+        if (row < 0) {
+            list->setCurrentRow(-1);
+            return;
+        }
+        QListWidgetItem* item = list->item(row);
+        list->scrollToItem(item);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(item).center());
     }
 
     void Songs(bool medley, const std::vector<std::string>& names, int lines = 2) {
@@ -200,6 +208,31 @@ TEST_F(DialogTest, PickingFillsTheEmptyBoxesInOrder) {
     dialog->OnClearSong(1);
     Pick(*dialog, 4);
     EXPECT_EQ(Box(*dialog, 1046), fifth);
+}
+
+TEST_F(DialogTest, TheUsersSelectionPicksEvenTheHighlightedEntryButTabbingInDoesNot) {
+    Songs(true, {"a", "b"});
+    auto dialog = MakeDialog();
+    ToList(*dialog, true);
+    auto* list = static_cast<QListWidget*>(dialog->Control(1072));
+    // Tabbing into the freshly filled list puts nothing into a box.
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return QGuiApplication::focusWindow() == dialog->windowHandle(); }));
+    list->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), list);
+    ASSERT_NE(list->currentRow(), -1) << "the list gave no entry the focus";
+    for (int id : {1045, 1046, 1047, 1048}) EXPECT_TRUE(Box(*dialog, id).isEmpty()) << id;
+    // The same entry clicked twice goes into two boxes.
+    Pick(*dialog, 0);
+    Pick(*dialog, 0);
+    const QString first = list->item(0)->text();
+    EXPECT_EQ(Box(*dialog, 1045), first);
+    EXPECT_EQ(Box(*dialog, 1046), first);
+    // A key that selects the next entry picks it.
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(Box(*dialog, 1047), list->item(1)->text());
+    EXPECT_TRUE(Box(*dialog, 1048).isEmpty());
 }
 
 TEST_F(DialogTest, AMedleyOfThreeIsRefused) {
