@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QPropertyAnimation>
 #include <QScreen>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -75,21 +76,37 @@ CQuorvelDlg::CQuorvelDlg(Devices devices)
     CreateControls();
     qApp->installEventFilter(this);
     // The song-name boxes show the background except the one being typed into.
-    connect(qApp, &QApplication::focusChanged, this, [this] { PaintSongBoxes(); });
-    PaintSongBoxes();
+    // The colours follow the keyboard focus and whether this window is in front.
+    connect(qApp, &QApplication::focusChanged, this, [this] { ApplyControlColours(); });
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, [this] { ApplyControlColours(); });
+    ApplyControlColours();
 }
 
-void CQuorvelDlg::PaintSongBoxes() {
-    for (int id : m_pSongEdits) {
-        auto* box = qobject_cast<QLineEdit*>(Control(id));
-        if (!box) continue;
-        const ControlColours colours = OnCtlColor(id);
-        QPalette palette = box->palette();
-        palette.setColor(QPalette::Base, colours.bDefault
-                                             ? QApplication::palette().color(QPalette::Base)
-                                             : QColor(Qt::transparent));
-        box->setPalette(palette);
+void CQuorvelDlg::ApplyControlColours() {
+    for (int id : {1041, 1040, 1014, 1055, 1056, 1045, 1046, 1047, 1048}) ApplyControlColours(id);
+}
+
+void CQuorvelDlg::ApplyControlColours(int id) {
+    QWidget* control = id == 1040 && m_pGradeLabel ? m_pGradeLabel : Control(id);
+    if (!control) return;
+    const ControlColours colours = OnCtlColor(id);
+    const QPalette standard = QApplication::palette(control);
+    QPalette palette = control->palette();
+    palette.setColor(QPalette::WindowText,
+                     colours.text.isValid() ? colours.text : standard.color(QPalette::WindowText));
+    palette.setColor(QPalette::Text,
+                     colours.text.isValid() ? colours.text : standard.color(QPalette::Text));
+    if (colours.bDefault) {
+        palette.setColor(QPalette::Base, standard.color(QPalette::Base));
+        palette.setColor(QPalette::Window, standard.color(QPalette::Window));
+    } else {
+        // A solid brush fills the control; a hollow one lets the dialog's background show.
+        const QColor brush = colours.brush.isValid() ? colours.brush : QColor(Qt::transparent);
+        palette.setColor(QPalette::Base, brush);
+        palette.setColor(QPalette::Window, brush);
     }
+    control->setAutoFillBackground(!colours.bDefault && colours.brush.isValid());
+    if (control->palette() != palette) control->setPalette(palette);
 }
 
 CQuorvelDlg::~CQuorvelDlg() {
@@ -129,7 +146,6 @@ void CQuorvelDlg::CreateControls() {
     line->setFrameShape(QFrame::Box);
     auto* grade = label(1040, QStringLiteral(" "), Units(101, 223, 72, 12), Qt::AlignCenter);
     grade->setFrameShape(QFrame::Box);
-    grade->setAutoFillBackground(true);
     label(1041, QString(), Units(121, 102, 192, 77), Qt::AlignLeft);
 
     m_link = new CHyperLink(QStringLiteral("更多歌曲下载请点击.....      "), this);
@@ -740,13 +756,9 @@ void CQuorvelDlg::SetScore(float score) {
 void CQuorvelDlg::SetGradeText(const std::string& text) {
     auto* label = static_cast<QLabel*>(m_pGradeLabel ? m_pGradeLabel : Control(1040));
     if (!label) return;
-    const QString shown = QString::fromStdString(text);
     label->setFont(m_fontGrade);
-    QPalette colours = label->palette();
-    colours.setColor(QPalette::WindowText, GradeColour(shown));
-    colours.setColor(QPalette::Window, Qt::black);
-    label->setPalette(colours);
-    label->setText(shown);
+    label->setText(QString::fromStdString(text));
+    ApplyControlColours(1040);  // its colour follows the word
     label->repaint();
 }
 

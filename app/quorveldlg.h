@@ -134,7 +134,9 @@ private:
     void SetBoxText(int id, const QString& text);
     void SetCaption(bool caption);
     void ShowPage(bool help);
-    void PaintSongBoxes();
+    // Paints the controls by the colour rules (OnCtlColor): all of them, or one.
+    void ApplyControlColours();
+    void ApplyControlColours(int id);
     // After a song that could not be sung: back to the song list, the names kept.
     void ReturnToList();
 

@@ -161,20 +161,48 @@ TEST_F(DialogTest, EnterAndSpaceDoNothingAndEscapeEnds) {
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
 }
 
-TEST_F(DialogTest, GradeColours) {
-    EXPECT_EQ(CQuorvelDlg::GradeColour("Perfect"), QColor(255, 0, 0));
-    EXPECT_EQ(CQuorvelDlg::GradeColour("Great"), QColor(255, 0, 255));
-    EXPECT_EQ(CQuorvelDlg::GradeColour("Good"), QColor(255, 128, 0));
-    EXPECT_EQ(CQuorvelDlg::GradeColour("Poor"), QColor(0, 128, 0));
-    EXPECT_EQ(CQuorvelDlg::GradeColour("Miss"), QColor(128, 128, 128));
-    EXPECT_EQ(CQuorvelDlg::GradeColour(" "), QColor(128, 128, 128));
+TEST_F(DialogTest, TheGradeIsPaintedOnBlackInItsColourOnlyWhileTheWindowIsInFront) {
     auto dialog = MakeDialog();
-    dialog->activateWindow();
-    QApplication::setActiveWindow(dialog.get());
-    dialog->SetGradeText("Great");
-    const CQuorvelDlg::ControlColours grade = dialog->OnCtlColor(1040);
-    EXPECT_EQ(grade.text, QColor(255, 0, 255));
-    EXPECT_EQ(grade.brush, QColor(Qt::black));
+    QWidget* label = dialog->Control(1040);
+    label->show();
+    auto paintedIn = [&](const QColor& colour) {  // share of the label's pixels
+        const QImage shot = dialog->grab().toImage();
+        const QRect area = label->geometry();
+        int count = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x) count += shot.pixelColor(x, y) == colour;
+        return double(count) / (area.width() * area.height());
+    };
+    auto inFront = [](QWidget* window) {
+        window->activateWindow();
+        return QTest::qWaitFor(
+            [&] { return QGuiApplication::focusWindow() == window->windowHandle(); });
+    };
+    ASSERT_TRUE(inFront(dialog.get()));
+    const struct {
+        const char* word;
+        QColor colour;
+    } grades[] = {{"Perfect", QColor(255, 0, 0)},   {"Great", QColor(255, 0, 255)},
+                  {"Good", QColor(255, 128, 0)},    {"Poor", QColor(0, 128, 0)},
+                  {"Miss", QColor(128, 128, 128)}};
+    for (const auto& [word, colour] : grades) {
+        dialog->SetGradeText(word);
+        EXPECT_GT(paintedIn(Qt::black), 0.5) << word;
+        EXPECT_GT(paintedIn(colour), 0.01) << word;
+    }
+    dialog->SetGradeText("Perfect");
+
+    // Another program's window in front: hollow, the dialog's background shows through.
+    QWidget other;
+    other.resize(100, 100);
+    other.show();
+    ASSERT_TRUE(inFront(&other));
+    EXPECT_LT(paintedIn(Qt::black), 0.5);
+    EXPECT_EQ(paintedIn(QColor(255, 0, 0)), 0.0);
+    other.hide();
+    ASSERT_TRUE(inFront(dialog.get()));
+    EXPECT_GT(paintedIn(Qt::black), 0.5);
+    EXPECT_GT(paintedIn(QColor(255, 0, 0)), 0.01);
 }
 
 TEST_F(DialogTest, OnlySubFoldersAreListed) {
