@@ -39,7 +39,8 @@ void CMessageBoxSink::ShowMessage(const std::string& text, platform::MessageIcon
 
 void CMessageBoxSink::Beep(platform::MessageIcon icon) {
     if (QThread::currentThread() != qApp->thread()) {
-        QMetaObject::invokeMethod(qApp, [this, icon] { Beep(icon); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp, [this, icon] { Beep(icon); }, Qt::QueuedConnection);
         return;
     }
     QApplication::beep();

@@ -162,7 +162,7 @@ private:
     int m_nListCount = 0;
     int m_nSongLength = 0;
     bool m_bInitialised = false;
-    bool m_bMicrophone = false;  // the capture device is open
+    bool m_bMicrophone = false;    // the capture device is open
     bool m_bKeySelection = false;  // the song list's selection last moved by a key
 
     // Controls.

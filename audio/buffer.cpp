@@ -5,7 +5,8 @@
 
 #include "audio/errorprint.h"
 
-CBuffer::CBuffer(int32_t nSize, bool bAutoDelete) : m_pData(nullptr), m_nSize(0), m_bAutoDelete(bAutoDelete) {
+CBuffer::CBuffer(int32_t nSize, bool bAutoDelete)
+    : m_pData(nullptr), m_nSize(0), m_bAutoDelete(bAutoDelete) {
     if (nSize < 0) {
         ErrorPrint("CBuffer: cannot allocate a negative size (%d bytes)", nSize);
         return;

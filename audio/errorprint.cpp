@@ -8,7 +8,8 @@
 
 void ErrorPrint(const char* pszFormat, ...) {
     if (!pszFormat) {
-        platform::ShowMessage("ErrorPrint: no message format given", platform::MessageIcon::Exclamation);
+        platform::ShowMessage("ErrorPrint: no message format given",
+                              platform::MessageIcon::Exclamation);
         return;
     }
     std::va_list args;

@@ -73,7 +73,8 @@ bool CSoundFile::OpenWaveFile() {
     // without the extra size) replaces only its own bytes. Shorter than 14 is no usable format.
     const int32_t nFormatBytes = int32_t(std::min<uint32_t>(m_ckFmt.nSize, sizeof m_Format));
     platform::WaveFormat format = m_Format;
-    if (uint32_t(nFormatBytes) < kMinFormatBytes || m_hFile->Read(&format, nFormatBytes) != nFormatBytes)
+    if (uint32_t(nFormatBytes) < kMinFormatBytes ||
+        m_hFile->Read(&format, nFormatBytes) != nFormatBytes)
         return FailOpen("Error reading PCM wave format record");
     if (uint32_t(nFormatBytes) < kPcmFormatBytes)
         format.nBitsPerSample =
@@ -90,8 +91,9 @@ bool CSoundFile::OpenWaveFile() {
     // The samples end where the data chunk says, unless it says 0 (a writer that was never
     // closed) or more than the file holds: then they run to the end of the file.
     const int64_t nClaimedEnd = int64_t(m_ckData.nDataOffset) + m_ckData.nSize;
-    m_nDataEnd = (m_ckData.nSize == 0 || nClaimedEnd > m_hFile->GetFileSize()) ? m_hFile->GetFileSize()
-                                                                               : nClaimedEnd;
+    m_nDataEnd = (m_ckData.nSize == 0 || nClaimedEnd > m_hFile->GetFileSize())
+                     ? m_hFile->GetFileSize()
+                     : nClaimedEnd;
     m_nMode = ModeReading;
     return true;
 }
@@ -150,7 +152,8 @@ bool CSoundFile::Read(CBuffer* pBuffer) {
     if (m_nMode != ModeReading || !m_hFile || !pBuffer) return false;
     const int64_t nLeft = m_nDataEnd - m_hFile->Tell();
     const int32_t nWanted = int32_t(std::clamp<int64_t>(nLeft, 0, std::max(pBuffer->m_nSize, 0)));
-    const int32_t nRead = (nWanted > 0 && pBuffer->m_pData) ? m_hFile->Read(pBuffer->m_pData, nWanted) : 0;
+    const int32_t nRead =
+        (nWanted > 0 && pBuffer->m_pData) ? m_hFile->Read(pBuffer->m_pData, nWanted) : 0;
     pBuffer->m_nSize = std::max(nRead, 0);
     return pBuffer->m_nSize > 0;
 }

@@ -24,7 +24,8 @@ public:
     // Without a format: opens strFileName for reading (OpenWaveFile). With one: copies its 18
     // bytes as they are and creates strFileName for writing (CreateWaveFile). GetMode tells
     // which, or ModeFailed.
-    explicit CSoundFile(const std::string& strFileName, const platform::WaveFormat* pFormat = nullptr);
+    explicit CSoundFile(const std::string& strFileName,
+                        const platform::WaveFormat* pFormat = nullptr);
     ~CSoundFile() override;  // Close
     CSoundFile(const CSoundFile&) = delete;
     CSoundFile& operator=(const CSoundFile&) = delete;

@@ -22,7 +22,8 @@ void BM_AlignPitch(benchmark::State& state) {
     for (auto _ : state) {
         a = sung;
         b = reference;
-        benchmark::DoNotOptimize(engine::AlignPitch(a.data(), n, b.data(), n, engine::kAlignFailed));
+        benchmark::DoNotOptimize(
+            engine::AlignPitch(a.data(), n, b.data(), n, engine::kAlignFailed));
     }
     state.counters["ns/cell"] = benchmark::Counter(
         static_cast<double>(cells) * 1e-9,

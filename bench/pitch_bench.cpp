@@ -38,9 +38,9 @@ std::vector<int16_t> Voice(int count) {
 }
 
 void SetAudioSeconds(benchmark::State& state, double secondsPerIteration) {
-    state.counters["cpu/audio"] = benchmark::Counter(
-        secondsPerIteration, benchmark::Counter::kIsIterationInvariantRate |
-                                 benchmark::Counter::kInvert);
+    state.counters["cpu/audio"] =
+        benchmark::Counter(secondsPerIteration, benchmark::Counter::kIsIterationInvariantRate |
+                                                    benchmark::Counter::kInvert);
 }
 
 void Filter(int16_t* block) {

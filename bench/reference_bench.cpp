@@ -17,7 +17,6 @@ constexpr int kLines = 60;
 constexpr double kLineSeconds = 4.0;
 constexpr int kValuesPerLine = 267;  // 4 s at one value per 15 ms
 
-
 // One line record: held notes between 550 and 850 with a little wobble, and rests of zeros,
 // written ten values to a row after the count.
 std::string LineRecord(std::mt19937& random) {

@@ -74,9 +74,9 @@ void BM_HandleBufferLinePath(benchmark::State& state) {
     engine::CNullEngineView view;
     engine::CSingingEngine engine(view);
     engine.StartRun(false);
-    engine.BeginSong(std::make_shared<const engine::CSong>(std::vector<float>{1.0f, 20000.0f},
-                                                           std::vector<float>{20000.0f, 20001.0f},
-                                                           std::vector<std::vector<int32_t>>{record}));
+    engine.BeginSong(std::make_shared<const engine::CSong>(
+        std::vector<float>{1.0f, 20000.0f}, std::vector<float>{20000.0f, 20001.0f},
+        std::vector<std::vector<int32_t>>{record}));
     platform::CVirtualPlayer player;
     player.Open("music.mp3");
     player.Play();

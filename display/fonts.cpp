@@ -29,7 +29,8 @@ QFont MakeFont(const QString& face, int height, int averageWidth, int weight) {
     font.setPixelSize(height);
     const QFontMetrics cell(font);
     if (cell.height() > 0 && cell.height() != height) {
-        const int em = static_cast<int>(std::lround(height * static_cast<double>(height) / cell.height()));
+        const int em =
+            static_cast<int>(std::lround(height * static_cast<double>(height) / cell.height()));
         font.setPixelSize(std::max(1, em));
     }
     font.setWeight(static_cast<QFont::Weight>(std::clamp(weight, 1, 1000)));

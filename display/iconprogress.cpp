@@ -63,7 +63,8 @@ void CIconProgress::LayOut() {
 int CIconProgress::IconsFor(int position) const {
     std::lock_guard lock(m_mutex);
     if (position == m_nUpper) return m_nSlots;
-    const float perSlot = static_cast<float>(m_nUpper - m_nLower + 1) / static_cast<float>(m_nSlots);
+    const float perSlot =
+        static_cast<float>(m_nUpper - m_nLower + 1) / static_cast<float>(m_nSlots);
     return static_cast<int>(static_cast<float>(position - m_nLower) / perSlot);
 }
 
@@ -76,8 +77,8 @@ void CIconProgress::Settle() {
     } else {
         const float perSlot =
             static_cast<float>(m_nUpper - m_nLower + 1) / static_cast<float>(m_nSlots);
-        m_nShown = std::clamp(static_cast<int>(static_cast<float>(m_nPosition - m_nLower) / perSlot), 0,
-                              m_nSlots);
+        m_nShown = std::clamp(
+            static_cast<int>(static_cast<float>(m_nPosition - m_nLower) / perSlot), 0, m_nSlots);
     }
 }
 
@@ -86,7 +87,8 @@ void CIconProgress::Repaint() {
     if (QThread::currentThread() == thread())
         update();
     else
-        QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { update(); }, Qt::QueuedConnection);
 }
 
 int CIconProgress::SetPos(int position) {
@@ -162,7 +164,8 @@ int CIconProgress::Shown() const {
 
 void CIconProgress::SetIcon(int iconId, int fromPosition) {
     const QPixmap icon = res::LoadIconPixmap(iconId);
-    for (int i = std::max(0, IconsFor(fromPosition)); i < m_arrIcons.size(); ++i) m_arrIcons[i] = icon;
+    for (int i = std::max(0, IconsFor(fromPosition)); i < m_arrIcons.size(); ++i)
+        m_arrIcons[i] = icon;
 }
 
 QPoint CIconProgress::SlotOrigin(int i) const {

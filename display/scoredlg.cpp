@@ -14,7 +14,7 @@ constexpr int kTemplateWidth = 800;  // 400 × 223 dialog units
 constexpr int kTemplateHeight = 446;
 constexpr int kPicture = 177;
 const QRect kScoreRect(QPoint(175, 100), QPoint(624, 349));  // (175, 100)–(625, 350)
-const QColor kButtonShadow(160, 160, 160);  // the usual colour of button shadows
+const QColor kButtonShadow(160, 160, 160);                   // the usual colour of button shadows
 const QColor kLight(232, 232, 232);
 const QColor kMagenta(255, 0, 255);
 

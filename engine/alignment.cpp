@@ -46,9 +46,7 @@ float AlignPitch(int32_t* a, int m, int32_t* b, int n, float bound) {
     std::vector<float> rows[2] = {std::vector<float>(n + 2, kAlignFailed),
                                   std::vector<float>(n + 2, kAlignFailed)};
     float rowMinimum[2] = {kAlignFailed, kAlignFailed};
-    auto cost = [&](int i, int j) {
-        return static_cast<double>(std::llabs(int64_t{a[i]} - b[j]));
-    };
+    auto cost = [&](int i, int j) { return static_cast<double>(std::llabs(int64_t{a[i]} - b[j])); };
 
     // The first sung value may match any reference value that leaves room for the rest.
     for (int j = n - 1 - m / 2; j >= 0; --j) {
@@ -58,14 +56,14 @@ float AlignPitch(int32_t* a, int m, int32_t* b, int n, float bound) {
 
     int lo = 1;  // row i covers columns from ceil(i / 2) on
     for (int i = 1; i < m; ++i) {
-        float* row = rows[i % 2].data();             // still holds row i − 2 until overwritten
+        float* row = rows[i % 2].data();  // still holds row i − 2 until overwritten
         const float* previous = rows[(i - 1) % 2].data();
         const int hi = n - 1 - (m - i) / 2;  // room for the rest at the steepest slope
         float minimum = kAlignFailed;
         for (int j = hi; j >= lo; --j) {
-            float choice = previous[j + 1];                        // (i − 1, j − 1)
-            if (row[j + 1] < choice) choice = row[j + 1];          // (i − 2, j − 1)
-            if (previous[j] < choice) choice = previous[j];        // (i − 1, j − 2)
+            float choice = previous[j + 1];                  // (i − 1, j − 1)
+            if (row[j + 1] < choice) choice = row[j + 1];    // (i − 2, j − 1)
+            if (previous[j] < choice) choice = previous[j];  // (i − 1, j − 2)
             const float next =
                 choice < kAlignFailed ? static_cast<float>(choice + cost(i, j)) : kAlignFailed;
             row[j + 2] = next;

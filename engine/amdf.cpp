@@ -54,9 +54,9 @@ QUORVEL_AVX2 __m256i Load(const uint16_t* p) {
 }
 
 // Loading 16 lanes from kTailMask + 16 − n keeps the first n lanes and clears the rest.
-alignas(32) const uint16_t kTailMask[2 * kLanes] = {
-    0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
-    0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
+alignas(32) const uint16_t kTailMask[2 * kLanes] = {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
+                                                    0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
+                                                    0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
 
 // The pair sums of the first `left` terms of a lane group (none when left ≤ 0, all from 16 on).
 template <bool Narrow>
@@ -76,7 +76,7 @@ QUORVEL_AVX2 __m128i Sum4(__m256i a0, __m256i a1, __m256i a2, __m256i a3) {
 // of the frame's start and one final reduction; the last few lags go one at a time.
 template <bool Narrow>
 __attribute__((target("avx2"))) void AmdfLagsAvx2(const uint16_t* u, int length, int firstLag,
-                                                   int32_t* table) {
+                                                  int32_t* table) {
     int k = firstLag;
     for (; k + 3 < length; k += 4) {
         __m256i acc0 = _mm256_setzero_si256(), acc1 = acc0, acc2 = acc0, acc3 = acc0;
@@ -137,11 +137,14 @@ bool CpuHasAvx2() {
 
 bool IsAmdfKernelAvailable(AmdfKernel kernel) {
     switch (kernel) {
-        case AmdfKernel::Plain: return true;
+        case AmdfKernel::Plain:
+            return true;
 #ifdef QUORVEL_HAVE_X86
-        case AmdfKernel::Avx2: return CpuHasAvx2();
+        case AmdfKernel::Avx2:
+            return CpuHasAvx2();
 #else
-        case AmdfKernel::Avx2: return false;
+        case AmdfKernel::Avx2:
+            return false;
 #endif
     }
     return false;

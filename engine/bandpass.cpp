@@ -1,7 +1,7 @@
 #include "engine/bandpass.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace engine {
@@ -27,9 +27,8 @@ int16_t ToSample(double sum) {
 #endif
 
 // The interior of the voice filter (three taps), written so that the compiler can vectorise it.
-QUORVEL_CLONES void FilterThreeTaps(
-    const int16_t* __restrict in, int16_t* __restrict out, int begin, int end,
-                     const double* taps) {
+QUORVEL_CLONES void FilterThreeTaps(const int16_t* __restrict in, int16_t* __restrict out,
+                                    int begin, int end, const double* taps) {
     const double t0 = taps[0], t1 = taps[1], t2 = taps[2];
     for (int i = begin; i < end; ++i)
         out[i] = ToSample(t0 * in[i - 1] + t1 * in[i] + t2 * in[i + 1]);
@@ -55,8 +54,8 @@ void DesignFir(int order, int bandType, double lowNorm, double highNorm, int win
     const double wc2 = 2.0 * pi * highNorm;
     for (int i = 0; i <= last; ++i) {
         const double s = i - delay;
-        taps[i] = (std::sin(wc2 * s) - std::sin(wc1 * s)) / (pi * s) *
-                  WindowValue(windowType, n + 1, i);
+        taps[i] =
+            (std::sin(wc2 * s) - std::sin(wc1 * s)) / (pi * s) * WindowValue(windowType, n + 1, i);
         taps[n - i] = taps[i];
     }
     if (n % 2 == 0) taps[n / 2] = (wc2 - wc1) / pi;
@@ -64,8 +63,8 @@ void DesignFir(int order, int bandType, double lowNorm, double highNorm, int win
 
 void BandPassFilter(int16_t* samples, int count, int bandType, int order, double lowHz,
                     double highHz, double sampleRate, int windowType) {
-    if (!samples || count <= 0 || bandType != kBandPass || order < 0 ||
-        order > kMaxFilterOrder || !(sampleRate > 0.0))
+    if (!samples || count <= 0 || bandType != kBandPass || order < 0 || order > kMaxFilterOrder ||
+        !(sampleRate > 0.0))
         return;
     double taps[kMaxFilterOrder + 1];
     DesignFir(order, bandType, lowHz / sampleRate, highHz / sampleRate, windowType, taps);
@@ -83,13 +82,15 @@ void BandPassFilter(int16_t* samples, int count, int bandType, int order, double
         return sum;
     };
     auto edge = [&](int i) {
-        samples[i] = ToSample(sumAt(i, std::max(0, half - i), std::min(order + 1, count - i + half)));
+        samples[i] =
+            ToSample(sumAt(i, std::max(0, half - i), std::min(order + 1, count - i + half)));
     };
     for (int i = 0; i < interiorBegin; ++i) edge(i);
     if (order == 2) {
         FilterThreeTaps(input.data(), samples, interiorBegin, interiorEnd, taps);
     } else {
-        for (int i = interiorBegin; i < interiorEnd; ++i) samples[i] = ToSample(sumAt(i, 0, order + 1));
+        for (int i = interiorBegin; i < interiorEnd; ++i)
+            samples[i] = ToSample(sumAt(i, 0, order + 1));
     }
     for (int i = interiorEnd; i < count; ++i) edge(i);
 }

@@ -6,8 +6,8 @@
 
 namespace engine {
 
-inline constexpr int kBandPass = 3;       // the only band type supported
-inline constexpr int kHammingWindow = 5;  // the only window with a shape; others are rectangular
+inline constexpr int kBandPass = 3;         // the only band type supported
+inline constexpr int kHammingWindow = 5;    // the only window with a shape; others are rectangular
 inline constexpr int kMaxFilterOrder = 99;  // the taps array holds at most 100 values
 
 // Filters samples[0..count) in place. Output i is the sum over j = 0..order of
@@ -16,7 +16,8 @@ inline constexpr int kMaxFilterOrder = 99;  // the taps array holds at most 100 
 // truncated toward zero and stored as a 16-bit sample (clamped to the 16-bit range, which the
 // voice band-pass never reaches: its gain stays below 0.27). Edges are in Hz.
 // A block is left untouched when count ≤ 0, samples is null, order is outside 0..99, the band
-// type is not kBandPass, the sample rate is not positive or the edges give taps that are not finite.
+// type is not kBandPass, the sample rate is not positive or the edges give taps that are not
+// finite.
 void BandPassFilter(int16_t* samples, int count, int bandType, int order, double lowHz,
                     double highHz, double sampleRate, int windowType);
 

@@ -9,12 +9,12 @@
 namespace engine {
 namespace {
 
-constexpr int kInterpolationSteps = 10;   // resampling weights are tenths
+constexpr int kInterpolationSteps = 10;     // resampling weights are tenths
 constexpr int kHighestPitchDivisor = 1047;  // smallest lag = rate / 1047 (10 at 11025 Hz)
 constexpr int kDipThresholdDivisor = 4;
-constexpr float kLn2 = 0.6931472f;        // single precision, bits 0x3F317218
-constexpr int kHoldStep = 10;             // steps below one semitone are flattened
-constexpr int kJumpLimit = 50;            // five semitones
+constexpr float kLn2 = 0.6931472f;  // single precision, bits 0x3F317218
+constexpr int kHoldStep = 10;       // steps below one semitone are flattened
+constexpr int kJumpLimit = 50;      // five semitones
 
 bool Accepts(int count, int sampleRate, int frameLength, int hop) {
     return count > 0 && sampleRate > 0 && sampleRate != kTrackerRate && hop > 0 &&
@@ -160,8 +160,8 @@ int TrackPitch(const int16_t* samples, int count, int sampleRate, int frameLengt
     Resample(samples, count, sampleRate, resampled.data());
 
     ScratchArray<float, 64> notes(m / hop + 1);
-    const int frames = FramePitches(resampled.data(), m, kTrackerRate, frameLength, hop,
-                                    notes.data());
+    const int frames =
+        FramePitches(resampled.data(), m, kTrackerRate, frameLength, hop, notes.data());
     ClearOutOfRange(notes.data(), frames, kLowestNote, kHighestNote);
     for (int k = 0; k < frames; ++k)
         out[k] = static_cast<int32_t>(std::trunc(static_cast<double>(notes[k]) * 10.0));

@@ -8,9 +8,9 @@
 
 namespace engine {
 
-inline constexpr int kTrackerRate = 11025;        // Hz, the rate frames are analysed at
-inline constexpr float kLowestNote = 40.0f;       // notes below become 0
-inline constexpr float kHighestNote = 80.0f;      // notes above become 0
+inline constexpr int kTrackerRate = 11025;    // Hz, the rate frames are analysed at
+inline constexpr float kLowestNote = 40.0f;   // notes below become 0
+inline constexpr float kHighestNote = 80.0f;  // notes above become 0
 inline constexpr int64_t kMaxResampledLength = int64_t{1} << 26;  // longest block TrackPitch takes
 
 // Number of values TrackPitch(samples, count, sampleRate, frameLength, hop, out) writes: the
@@ -36,15 +36,14 @@ int64_t ResampledLength(int count, int sampleRate);
 // Resamples samples[0..count) taken at sampleRate Hz to ResampledLength values at 11025 Hz by
 // linear interpolation with tenth-sample weights: output i lies at source index
 // j = i × sampleRate / 11025 (whole part), weight frac = the tenths of the fraction, and is
-// (samples[j] × (10 − frac) + samples[j + 1] × frac) / 10 in integer arithmetic. resampled must hold
-// ResampledLength values and not overlap samples.
+// (samples[j] × (10 − frac) + samples[j + 1] × frac) / 10 in integer arithmetic. resampled must
+// hold ResampledLength values and not overlap samples.
 void Resample(const int16_t* samples, int count, int sampleRate, int16_t* resampled);
 
 // Cuts the resampled block (m samples at rate Hz) into frames and stores one note number per frame
 // in notes. Makes (m − frameLength) / hop frames (one fewer than would fit), 0 when that is not
 // positive; notes must hold that many. Returns the frame count.
-int FramePitches(const int16_t* resampled, int m, int rate, int frameLength, int hop,
-                 float* notes);
+int FramePitches(const int16_t* resampled, int m, int rate, int frameLength, int hop, float* notes);
 
 // The frequency in Hz of one frame of frameLength samples at rate Hz, 0 when the frame has no
 // usable pitch (no dip in the difference function, or a second dip not near twice the first).
@@ -62,8 +61,8 @@ void ClearOutOfRange(float* notes, int frames, float low, float high);
 void HoldSmallSteps(int32_t* values, int frames);
 // Repair: going forward, in place, each inner frame against its (already repaired) predecessor and
 // its successor: a frame jumping more than five semitones from both voiced neighbours becomes their
-// mean; a lone voiced frame becomes 0; a one-frame gap is filled with the neighbours' mean; the last
-// frame of a voiced run becomes 0 when it jumps more than five semitones from the one before.
+// mean; a lone voiced frame becomes 0; a one-frame gap is filled with the neighbours' mean; the
+// last frame of a voiced run becomes 0 when it jumps more than five semitones from the one before.
 void RepairContour(int32_t* values, int frames);
 // End frames: the first frame becomes 0 when it jumps more than five semitones from the second; the
 // last becomes 0 unless it equals the one before. Contours of fewer than two frames are left alone.

@@ -202,9 +202,7 @@ void CSingingSession::Finish() {
 // ---------------------------------------------------------------------------------------------
 // Playback poller
 
-bool CSingingSession::PollPlayback() {
-    return m_player && m_engine.PollPlaybackTime(*m_player);
-}
+bool CSingingSession::PollPlayback() { return m_player && m_engine.PollPlaybackTime(*m_player); }
 
 void CSingingSession::StartPoller() {
     StopPoller();

@@ -59,8 +59,7 @@ std::nullptr_t FileProblem(Problem& out, const std::string& file, const std::str
 }
 
 // A line file that cannot be read: the singer is told the template is empty.
-std::nullptr_t LineFileProblem(Problem& out, const std::string& file,
-                               const std::string& problem) {
+std::nullptr_t LineFileProblem(Problem& out, const std::string& file, const std::string& problem) {
     out.strFile = file;
     out.strProblem = problem + "（" + kEmptyTemplate + "）";
     out.strMessage = kEmptyTemplate;

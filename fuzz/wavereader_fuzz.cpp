@@ -17,7 +17,8 @@
 namespace {
 
 const std::string& InputPath() {
-    static const std::string path = "/tmp/quorvel-wavereader-fuzz-" + std::to_string(getpid()) + ".wav";
+    static const std::string path =
+        "/tmp/quorvel-wavereader-fuzz-" + std::to_string(getpid()) + ".wav";
     return path;
 }
 
@@ -25,7 +26,8 @@ const std::string& InputPath() {
 void Walk(platform::CRiffFile& file, const platform::RiffChunk* pParent, int nDepth, int& nBudget) {
     platform::RiffChunk chunk;
     while (nBudget-- > 0 && file.Descend(chunk, pParent, platform::RiffFind::Current)) {
-        if ((chunk.nId == platform::kFourCCRiff || chunk.nId == platform::kFourCCList) && nDepth < 8)
+        if ((chunk.nId == platform::kFourCCRiff || chunk.nId == platform::kFourCCList) &&
+            nDepth < 8)
             Walk(file, &chunk, nDepth + 1, nBudget);
         uint8_t aBytes[16];
         file.Read(aBytes, sizeof aBytes);
@@ -41,8 +43,10 @@ void ExerciseRiffFile(const std::string& path, const uint8_t* pData, size_t nSiz
 
     // Searches by id and by form type, taken from the input itself so that they sometimes hit.
     platform::RiffChunk riff, chunk;
-    riff.nFormType = nSize >= 12 ? uint32_t(pData[8] | pData[9] << 8 | pData[10] << 16 | uint32_t(pData[11]) << 24)
-                                 : platform::FourCC("WAVE");
+    riff.nFormType =
+        nSize >= 12
+            ? uint32_t(pData[8] | pData[9] << 8 | pData[10] << 16 | uint32_t(pData[11]) << 24)
+            : platform::FourCC("WAVE");
     file.Close();
     if (!file.Open(path) || !file.Descend(riff, nullptr, platform::RiffFind::Riff)) return;
     const platform::RiffFind aFinds[] = {platform::RiffFind::Chunk, platform::RiffFind::List};

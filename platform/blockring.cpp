@@ -11,7 +11,8 @@ CBlockRing::CBlockRing(std::size_t bytes, std::size_t blocks)
 bool CBlockRing::Push(const char* bytes, std::size_t count, int32_t stamp) {
     const uint64_t bytesWritten = m_nBytesWritten.load(std::memory_order_relaxed);
     const uint64_t blocksWritten = m_nBlocksWritten.load(std::memory_order_relaxed);
-    const uint64_t bytesFree = m_bytes.size() - (bytesWritten - m_nBytesRead.load(std::memory_order_acquire));
+    const uint64_t bytesFree =
+        m_bytes.size() - (bytesWritten - m_nBytesRead.load(std::memory_order_acquire));
     const uint64_t blocksFree =
         m_records.size() - (blocksWritten - m_nBlocksRead.load(std::memory_order_acquire));
     if (count > bytesFree || blocksFree == 0) {
@@ -46,7 +47,8 @@ std::size_t CBlockRing::Pop(char* out, std::size_t capacity, int32_t& stamp) {
 
 void CBlockRing::Clear() {
     m_nBytesRead.store(m_nBytesWritten.load(std::memory_order_acquire), std::memory_order_release);
-    m_nBlocksRead.store(m_nBlocksWritten.load(std::memory_order_acquire), std::memory_order_release);
+    m_nBlocksRead.store(m_nBlocksWritten.load(std::memory_order_acquire),
+                        std::memory_order_release);
 }
 
 }  // namespace platform

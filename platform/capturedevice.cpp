@@ -149,7 +149,9 @@ void CCaptureDevice::DeliverStamped(const char* bytes, std::size_t count, int32_
                 // that much earlier, in whole milliseconds rounded down.
                 const int64_t perSecond = m_format.nAvgBytesPerSec;
                 const int64_t laterMs =
-                    perSecond == 0 ? 0 : (static_cast<int64_t>(count) * 1000 + perSecond - 1) / perSecond;
+                    perSecond == 0
+                        ? 0
+                        : (static_cast<int64_t>(count) * 1000 + perSecond - 1) / perSecond;
                 header->nClockMs = clockAtEnd == kNoClockStamp
                                        ? kNoClockStamp
                                        : static_cast<int32_t>(clockAtEnd - laterMs);

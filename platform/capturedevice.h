@@ -11,8 +11,8 @@
 // opened format and pass them to Deliver.
 #pragma once
 
-#include <cstddef>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>

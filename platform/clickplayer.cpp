@@ -11,7 +11,6 @@
 namespace platform {
 namespace {
 
-
 int64_t NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())

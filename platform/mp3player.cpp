@@ -39,7 +39,6 @@ int64_t NowNs() {
         .count();
 }
 
-
 void InitialiseMpg123() {
     static std::once_flag once;
     std::call_once(once, [] { mpg123_init(); });  // needed by libmpg123 before 1.27 only
@@ -64,12 +63,15 @@ public:
         CInputFile input;
         if (!input.Open(path)) {
             switch (input.GetProblem()) {
-                case CInputFile::Problem::Missing: return Fail(error, "文件不存在");
-                case CInputFile::Problem::Folder: return Fail(error, "这是一个文件夹，不是文件");
+                case CInputFile::Problem::Missing:
+                    return Fail(error, "文件不存在");
+                case CInputFile::Problem::Folder:
+                    return Fail(error, "这是一个文件夹，不是文件");
                 case CInputFile::Problem::NoPermission:
                 case CInputFile::Problem::CannotOpen:
                     return Fail(error, std::string("无法读取（") + std::strerror(errno) + "）");
-                default: return Fail(error, input.ProblemText());
+                default:
+                    return Fail(error, input.ProblemText());
             }
         }
         const bool empty = input.Size() == 0;
@@ -82,8 +84,8 @@ public:
                         std::string("解码器无法启动（") + mpg123_plain_strerror(code) + "）");
         // Gapless: the delay and padding the encoder recorded are not part of the music.
         // ID3v2 tags are skipped unread (a seek), never parsed into memory, whatever they claim.
-        mpg123_param(m_pHandle, MPG123_ADD_FLAGS,
-                     MPG123_QUIET | MPG123_GAPLESS | MPG123_SKIP_ID3V2, 0);
+        mpg123_param(m_pHandle, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_SKIP_ID3V2,
+                     0);
         mpg123_format_none(m_pHandle);
         if (rate > 0) {
             mpg123_format(m_pHandle, rate, channels == 1 ? MPG123_MONO : MPG123_STEREO,

@@ -19,7 +19,6 @@ thread_local const CPortAudioCapture* t_pDelivering = nullptr;
 constexpr std::size_t kRingSeconds = 2;
 constexpr std::size_t kRingBlocks = 512;
 
-
 std::string Failure(const char* what, PaError error) {
     return std::string(what) + ": " + Pa_GetErrorText(error);
 }

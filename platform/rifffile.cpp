@@ -171,10 +171,18 @@ bool CRiffFile::Descend(RiffChunk& chunk, const RiffChunk* pParent, RiffFind fin
 
         bool bMatch = false;
         switch (find) {
-        case RiffFind::Current: bMatch = true; break;
-        case RiffFind::Chunk: bMatch = nId == chunk.nId; break;
-        case RiffFind::Riff: bMatch = nId == kFourCCRiff && bHasForm && nFormType == chunk.nFormType; break;
-        case RiffFind::List: bMatch = nId == kFourCCList && bHasForm && nFormType == chunk.nFormType; break;
+            case RiffFind::Current:
+                bMatch = true;
+                break;
+            case RiffFind::Chunk:
+                bMatch = nId == chunk.nId;
+                break;
+            case RiffFind::Riff:
+                bMatch = nId == kFourCCRiff && bHasForm && nFormType == chunk.nFormType;
+                break;
+            case RiffFind::List:
+                bMatch = nId == kFourCCList && bHasForm && nFormType == chunk.nFormType;
+                break;
         }
         if (bMatch) {
             // A RIFF or LIST chunk too short to hold its form type is not a chunk one can enter.
@@ -231,7 +239,7 @@ bool CRiffFile::Ascend(RiffChunk& chunk) {
 
 bool CRiffFile::CreateChunk(RiffChunk& chunk, RiffCreate kind) {
     if (!m_pFile || !m_bWriting) return false;
-    const uint32_t nId = kind == RiffCreate::Riff ? kFourCCRiff
+    const uint32_t nId = kind == RiffCreate::Riff   ? kFourCCRiff
                          : kind == RiffCreate::List ? kFourCCList
                                                     : chunk.nId;
     const bool bHasForm = kind != RiffCreate::Chunk;

@@ -42,12 +42,12 @@ private:
     void Join();
 
     const std::string m_strPath;
-    CWaveReader m_reader;            // the file, at the next frame to deliver
+    CWaveReader m_reader;              // the file, at the next frame to deliver
     std::vector<uint8_t> m_fileBlock;  // one block as the file stores it
     std::size_t m_nFileChannels = 0;   // channels of the file: 1 or m_nChannels
-    std::size_t m_nChannels = 0;     // opened channels
-    uint32_t m_nRate = 0;            // opened frames per second
-    std::size_t m_nBlockFrames = 0;  // frames of one 0.12 s block
+    std::size_t m_nChannels = 0;       // opened channels
+    uint32_t m_nRate = 0;              // opened frames per second
+    std::size_t m_nBlockFrames = 0;    // frames of one 0.12 s block
 
     std::thread m_thread;
     std::mutex m_mutex;  // guards m_bStop

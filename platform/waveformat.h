@@ -23,8 +23,10 @@ struct WaveFormat {
 
 static_assert(sizeof(WaveFormat) == 18, "the format record is exactly 18 bytes");
 static_assert(offsetof(WaveFormat, nChannels) == 2 && offsetof(WaveFormat, nSamplesPerSec) == 4 &&
-                  offsetof(WaveFormat, nAvgBytesPerSec) == 8 && offsetof(WaveFormat, nBlockAlign) == 12 &&
-                  offsetof(WaveFormat, nBitsPerSample) == 14 && offsetof(WaveFormat, nExtraSize) == 16,
+                  offsetof(WaveFormat, nAvgBytesPerSec) == 8 &&
+                  offsetof(WaveFormat, nBlockAlign) == 12 &&
+                  offsetof(WaveFormat, nBitsPerSample) == 14 &&
+                  offsetof(WaveFormat, nExtraSize) == 16,
               "the fields lie in file order without gaps");
 
 }  // namespace platform

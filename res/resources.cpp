@@ -59,7 +59,8 @@ QCursor LoadCursor(int id) {
 
 QString LoadString(int id) {
     // One "id<TAB>text" a line, UTF-8.
-    const QStringList lines = QString::fromUtf8(ReadAll(QStringLiteral(":/res/strings"))).split('\n');
+    const QStringList lines =
+        QString::fromUtf8(ReadAll(QStringLiteral(":/res/strings"))).split('\n');
     const QString key = QString::number(id) + '\t';
     for (const QString& line : lines)
         if (line.startsWith(key)) return line.mid(key.size());

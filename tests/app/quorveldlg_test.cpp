@@ -3,8 +3,8 @@
 #include "app/quorveldlg.h"
 
 #include <QApplication>
-#include <QLineEdit>
 #include <QEventLoop>
+#include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 
@@ -131,19 +131,18 @@ TEST_F(DialogTest, WithoutAMicrophoneBothMessagesComeInOrder) {
 TEST_F(DialogTest, TheScoreShowsWithoutTakingTheFocusAndTakesItWhenClicked) {
     auto dialog = MakeDialog();
     dialog->activateWindow();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return QGuiApplication::focusWindow() == dialog->windowHandle(); }));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == dialog->windowHandle(); }));
     dialog->ShowScore();
     CScoreDlg* score = dialog->ScoreDlg();
     ASSERT_TRUE(score->isVisible());
-    EXPECT_EQ(QGuiApplication::focusWindow(), dialog->windowHandle())
-        << "the score took the focus";
+    EXPECT_EQ(QGuiApplication::focusWindow(), dialog->windowHandle()) << "the score took the focus";
     // A click on it gives it the focus (the offscreen platform activates any window asked to, so
     // the flag that would forbid it is checked too); Escape then hides it.
     EXPECT_FALSE(score->windowFlags() & Qt::WindowDoesNotAcceptFocus);
     score->activateWindow();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return QGuiApplication::focusWindow() == score->windowHandle(); }));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == score->windowHandle(); }));
     QTest::keyClick(score, Qt::Key_Escape);
     EXPECT_FALSE(score->isVisible());
     EXPECT_TRUE(dialog->isVisible());
@@ -170,7 +169,8 @@ TEST_F(DialogTest, TheGradeIsPaintedOnBlackInItsColourOnlyWhileTheWindowIsInFron
         const QRect area = label->geometry();
         int count = 0;
         for (int y = area.top(); y <= area.bottom(); ++y)
-            for (int x = area.left(); x <= area.right(); ++x) count += shot.pixelColor(x, y) == colour;
+            for (int x = area.left(); x <= area.right(); ++x)
+                count += shot.pixelColor(x, y) == colour;
         return double(count) / (area.width() * area.height());
     };
     auto inFront = [](QWidget* window) {
@@ -182,8 +182,10 @@ TEST_F(DialogTest, TheGradeIsPaintedOnBlackInItsColourOnlyWhileTheWindowIsInFron
     const struct {
         const char* word;
         QColor colour;
-    } grades[] = {{"Perfect", QColor(255, 0, 0)},   {"Great", QColor(255, 0, 255)},
-                  {"Good", QColor(255, 128, 0)},    {"Poor", QColor(0, 128, 0)},
+    } grades[] = {{"Perfect", QColor(255, 0, 0)},
+                  {"Great", QColor(255, 0, 255)},
+                  {"Good", QColor(255, 128, 0)},
+                  {"Poor", QColor(0, 128, 0)},
                   {"Miss", QColor(128, 128, 128)}};
     for (const auto& [word, colour] : grades) {
         dialog->SetGradeText(word);
@@ -245,8 +247,8 @@ TEST_F(DialogTest, TheUsersSelectionPicksEvenTheHighlightedEntryButTabbingInDoes
     auto* list = static_cast<QListWidget*>(dialog->Control(1072));
     // Tabbing into the freshly filled list puts nothing into a box.
     dialog->activateWindow();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return QGuiApplication::focusWindow() == dialog->windowHandle(); }));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == dialog->windowHandle(); }));
     list->setFocus(Qt::TabFocusReason);
     ASSERT_EQ(QApplication::focusWidget(), list);
     ASSERT_NE(list->currentRow(), -1) << "the list gave no entry the focus";
@@ -501,8 +503,8 @@ TEST_F(SessionTest, AMedleyWhoseThirdSongIsBrokenGoesBackToTheListWithTheNames) 
     const std::string third = names[2].toStdString();
     WriteFile(library.Path() / "歌曲/串烧歌曲" / third / "断点", "zero");
     dialog->OnConfirm();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !sink.shown.empty() && dialog->Screen() == 1; },
-                                120000))
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !sink.shown.empty() && dialog->Screen() == 1; }, 120000))
         << "the medley did not come back from its broken song";
     ASSERT_EQ(sink.shown.size(), 1u);
     EXPECT_FALSE(dialog->IsSessionRunning());

@@ -16,7 +16,8 @@ TEST(BufferTest, OwningBufferHoldsItsSizeAndErases) {
     EXPECT_TRUE(buffer.m_bAutoDelete);
     std::fill_n(buffer.m_pData, 1001, uint8_t(0x5A));  // the sanitizer checks all 1001 are there
     buffer.Erase();
-    EXPECT_TRUE(std::all_of(buffer.m_pData, buffer.m_pData + 1001, [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(buffer.m_pData, buffer.m_pData + 1001, [](uint8_t b) { return b == 0; }));
 }
 
 TEST(BufferTest, WrappingNullGivesAnEmptyBuffer) {
@@ -29,7 +30,10 @@ TEST(BufferTest, WrappingNullGivesAnEmptyBuffer) {
 
 TEST(BufferTest, WrappingBufferNeverReleasesOrTouchesTheMemory) {
     std::vector<uint8_t> memory(64, 0xA5);
-    { CBuffer buffer(memory.data(), 48); EXPECT_EQ(buffer.m_nSize, 48); }
+    {
+        CBuffer buffer(memory.data(), 48);
+        EXPECT_EQ(buffer.m_nSize, 48);
+    }
     EXPECT_EQ(memory, std::vector<uint8_t>(64, 0xA5));
 
     // Allocated without auto-delete: the memory outlives the buffer and is the taker's to free.

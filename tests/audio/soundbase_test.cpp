@@ -45,12 +45,11 @@ TEST_P(SoundBaseFormatTest, SettersDeriveAlignmentAndRate) {
     EXPECT_EQ(base.GetFormat()->nAvgBytesPerSec, c.nBytesPerSecond);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, SoundBaseFormatTest, ::testing::Values(
-    FormatCase{2, 16, 44100, 4, 176400},
-    FormatCase{1, 8, 8000, 1, 8000},
-    FormatCase{2, 24, 48000, 6, 288000},
-    FormatCase{1, 12, 8000, 1, 8000},  // 12 / 8 is 1 in integer division
-    FormatCase{2, 4, 8000, 0, 0},
-    FormatCase{6, 32, 96000, 24, 2304000}));
+INSTANTIATE_TEST_SUITE_P(
+    Formats, SoundBaseFormatTest,
+    ::testing::Values(FormatCase{2, 16, 44100, 4, 176400}, FormatCase{1, 8, 8000, 1, 8000},
+                      FormatCase{2, 24, 48000, 6, 288000},
+                      FormatCase{1, 12, 8000, 1, 8000},  // 12 / 8 is 1 in integer division
+                      FormatCase{2, 4, 8000, 0, 0}, FormatCase{6, 32, 96000, 24, 2304000}));
 
 }  // namespace

@@ -140,8 +140,7 @@ TEST_F(IconProgressTest, SetIconChangesTheSlotsFromAPositionOn) {
     // Slots 0 to 7 keep the tomato (IconsFor(50) = 8); the others show the girl.
     const auto& icons = bar.Icons();
     ASSERT_EQ(icons.size(), 17);
-    for (int i = 0; i < 17; ++i)
-        EXPECT_EQ(icons[i].cacheKey() == icons[0].cacheKey(), i < 8) << i;
+    for (int i = 0; i < 17; ++i) EXPECT_EQ(icons[i].cacheKey() == icons[0].cacheKey(), i < 8) << i;
     // The last slot lies on top of the others: the picture there changed.
     const QRect last(bar.SlotOrigin(16), QSize(32, 32));
     EXPECT_NE(before.copy(last), after.copy(last));

@@ -97,8 +97,9 @@ TEST(AlignPitch, HalfLengthLineFollowsAtSlopeTwo) {
 }
 
 TEST(AlignPitch, SungLineOverTwiceTheReferenceStaysInsideItsRows) {
-    // 11 sung values (6 voiced) against 4: the band's lower edge runs past the rows' end, and no end
-    // cell can be reached. Under AddressSanitizer a margin write past the row would be reported.
+    // 11 sung values (6 voiced) against 4: the band's lower edge runs past the rows' end, and no
+    // end cell can be reached. Under AddressSanitizer a margin write past the row would be
+    // reported.
     const Values a = {600, 0, 610, 0, 620, 0, 630, 0, 640, 0, 650};
     EXPECT_GE(Align(a, {600, 610, 620, 630}), kAlignFailed);
 }

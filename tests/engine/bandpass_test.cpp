@@ -11,8 +11,8 @@ namespace {
 
 // The voice band-pass the evaluation loop runs on every sung block.
 void VoiceFilter(std::vector<int16_t>& block) {
-    BandPassFilter(block.data(), static_cast<int>(block.size()), kBandPass, 2, 70.0, 1000.0,
-                   8000.0, kHammingWindow);
+    BandPassFilter(block.data(), static_cast<int>(block.size()), kBandPass, 2, 70.0, 1000.0, 8000.0,
+                   kHammingWindow);
 }
 
 TEST(DesignFir, VoiceBandHasThreeSymmetricTaps) {

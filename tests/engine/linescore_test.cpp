@@ -12,8 +12,8 @@ namespace {
 using Values = std::vector<int32_t>;
 
 TEST(MapAlignCost, WorkedNumbers) {
-    EXPECT_EQ(MapAlignCost(140.0f, 40), 90.0f);   // e = 0.35
-    EXPECT_EQ(MapAlignCost(496.0f, 40), 67.0f);   // e = 1.24
+    EXPECT_EQ(MapAlignCost(140.0f, 40), 90.0f);  // e = 0.35
+    EXPECT_EQ(MapAlignCost(496.0f, 40), 67.0f);  // e = 1.24
     EXPECT_EQ(MapAlignCost(0.0f, 40), 100.0f);
     EXPECT_EQ(MapAlignCost(2000.0f, 40), 10.0f);  // e = 5
     EXPECT_EQ(MapAlignCost(kAlignFailed, 40), 0.0f);
@@ -34,9 +34,9 @@ TEST(MapAlignCost, FallsFromOneHundredToTenWithoutRising) {
 
 TEST(LineScore, WorkedNumbers) {
     EXPECT_FLOAT_EQ(LineScore(20, 6, 200, 90.0f), 91.0f);  // 46 + 45
-    EXPECT_EQ(LineScore(30, 0, 200, 100.0f), 100.0f);     // 110 is clamped
+    EXPECT_EQ(LineScore(30, 0, 200, 100.0f), 100.0f);      // 110 is clamped
     EXPECT_EQ(LineScore(0, 0, 200, 0.0f), 0.0f);
-    EXPECT_FLOAT_EQ(LineScore(0, 3, 16, 0.0f), 25.0f);     // a near miss counts half, truncated
+    EXPECT_FLOAT_EQ(LineScore(0, 3, 16, 0.0f), 25.0f);  // a near miss counts half, truncated
     EXPECT_EQ(LineScore(5, 5, 0, 90.0f), 0.0f);
 }
 

@@ -21,9 +21,10 @@ std::vector<int16_t> Sine(double hz, int count, double amplitude = 8000.0, int r
 
 std::vector<int32_t> Track(const std::vector<int16_t>& block, int sampleRate = 8000) {
     std::vector<int32_t> out(block.size() + 16, kUntouched);
-    const int frames = TrackPitch(block.data(), static_cast<int>(block.size()), sampleRate, 256,
-                                  128, out.data());
-    for (size_t k = frames; k < out.size(); ++k) EXPECT_EQ(out[k], kUntouched) << "past frame " << k;
+    const int frames =
+        TrackPitch(block.data(), static_cast<int>(block.size()), sampleRate, 256, 128, out.data());
+    for (size_t k = frames; k < out.size(); ++k)
+        EXPECT_EQ(out[k], kUntouched) << "past frame " << k;
     out.resize(frames);
     return out;
 }
@@ -47,8 +48,8 @@ TEST_P(TrackPitchLength, WritesExactlyTheFramesThatAreCounted) {
 }
 
 INSTANTIATE_TEST_SUITE_P(UnevenSizes, TrackPitchLength,
-                         testing::Values(1, 2, 100, 279, 280, 371, 372, 373, 374, 1024, 1025,
-                                         1026, 1027, 1028, 3840));
+                         testing::Values(1, 2, 100, 279, 280, 371, 372, 373, 374, 1024, 1025, 1026,
+                                         1027, 1028, 3840));
 
 // Resampling written out literally: the source index in two parts and the weight as a truncated
 // double-precision difference.
@@ -71,7 +72,8 @@ TEST_P(ResampleRate, MatchesTheLiteralFormula) {
     const int rate = GetParam();
     for (int count : {1, 2, 959, 960, 1920, rate >= 4000 ? 30011 : 61}) {
         std::vector<int16_t> s(count);
-        for (int i = 0; i < count; ++i) s[i] = static_cast<int16_t>((i * 7919 + 13) % 65536 - 32768);
+        for (int i = 0; i < count; ++i)
+            s[i] = static_cast<int16_t>((i * 7919 + 13) % 65536 - 32768);
         const auto expected = LiteralResample(s, rate);
         ASSERT_EQ(ResampledLength(count, rate), static_cast<int64_t>(expected.size()));
         std::vector<int16_t> out(expected.size() + 1, 4321);
@@ -83,8 +85,8 @@ TEST_P(ResampleRate, MatchesTheLiteralFormula) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, ResampleRate,
-                         testing::Values(1, 7, 4000, 8000, 11024, 11026, 16000, 22050, 44100,
-                                         48000, 96000));
+                         testing::Values(1, 7, 4000, 8000, 11024, 11026, 16000, 22050, 44100, 48000,
+                                         96000));
 
 TEST(ResampledLength, WorkedNumbers) {
     EXPECT_EQ(ResampledLength(960, 8000), 1321);
@@ -120,8 +122,7 @@ class TrackPitchLag : public testing::TestWithParam<int> {};
 TEST_P(TrackPitchLag, ToneOnAWholeLagReadsAsThatLag) {
     const int lag = GetParam();
     const double hz = 11025.0 / lag;
-    const auto expected =
-        static_cast<int32_t>(std::trunc(10 * (69 + 12 * std::log2(hz / 440.0))));
+    const auto expected = static_cast<int32_t>(std::trunc(10 * (69 + 12 * std::log2(hz / 440.0))));
     EXPECT_EQ(Track(Sine(hz, 1920)), std::vector<int32_t>(18, expected)) << hz << " Hz";
 }
 
@@ -143,10 +144,10 @@ TEST(TrackPitch, RefusedArgumentsWriteNothing) {
     struct Case {
         int count, rate, frame, hop;
     };
-    for (const Case& c : {Case{960, 11025, 256, 128}, Case{0, 8000, 256, 128},
-                          Case{-5, 8000, 256, 128}, Case{960, 0, 256, 128},
-                          Case{960, -8000, 256, 128}, Case{960, 8000, 0, 128},
-                          Case{960, 8000, 256, 0}, Case{960, 8000, 40000, 128}}) {
+    for (const Case& c :
+         {Case{960, 11025, 256, 128}, Case{0, 8000, 256, 128}, Case{-5, 8000, 256, 128},
+          Case{960, 0, 256, 128}, Case{960, -8000, 256, 128}, Case{960, 8000, 0, 128},
+          Case{960, 8000, 256, 0}, Case{960, 8000, 40000, 128}}) {
         std::vector<int32_t> out(64, kUntouched);
         EXPECT_EQ(TrackPitch(block.data(), c.count, c.rate, c.frame, c.hop, out.data()), 0);
         EXPECT_EQ(out, std::vector<int32_t>(64, kUntouched));
@@ -213,13 +214,13 @@ TEST(Smoothing, HoldFlattensStepsBelowASemitoneGoingForward) {
 }
 
 TEST(Smoothing, RepairRulesInTheirOrder) {
-    EXPECT_EQ(Repair({0, 600, 0}), (Contour{0, 0, 0}));          // lone voiced frame
-    EXPECT_EQ(Repair({600, 0, 620}), (Contour{600, 610, 620}));  // one-frame gap
+    EXPECT_EQ(Repair({0, 600, 0}), (Contour{0, 0, 0}));            // lone voiced frame
+    EXPECT_EQ(Repair({600, 0, 620}), (Contour{600, 610, 620}));    // one-frame gap
     EXPECT_EQ(Repair({600, 700, 610}), (Contour{600, 605, 610}));  // outlier
     EXPECT_EQ(Repair({600, 640, 610}), (Contour{600, 640, 610}));  // within five semitones
-    EXPECT_EQ(Repair({600, 660, 0}), (Contour{600, 0, 0}));      // run ends with a jump
+    EXPECT_EQ(Repair({600, 660, 0}), (Contour{600, 0, 0}));        // run ends with a jump
     EXPECT_EQ(Repair({600, 640, 0}), (Contour{600, 640, 0}));
-    EXPECT_EQ(Repair({0, 600, 700}), (Contour{0, 600, 700}));    // no rule for a run's start
+    EXPECT_EQ(Repair({0, 600, 700}), (Contour{0, 600, 700}));  // no rule for a run's start
 }
 
 TEST(Smoothing, RepairWorksOnTheRepairedPredecessor) {

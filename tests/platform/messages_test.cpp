@@ -122,8 +122,7 @@ TEST(Messages, NothingWaitsForAMessageBoxThatIsOpen) {
     box.join();
     EXPECT_EQ(SetMessageSink(previous), &sink);
     EXPECT_EQ(sink.shown, (std::vector<std::string>{"first", "second"}));
-    EXPECT_EQ(sink.traces,
-              (std::vector<std::string>{"inside the box\n", "from another thread\n"}));
+    EXPECT_EQ(sink.traces, (std::vector<std::string>{"inside the box\n", "from another thread\n"}));
 }
 
 TEST(Messages, AReplacedSinkIsLeftOnlyWhenNoThreadIsInsideIt) {

@@ -84,7 +84,7 @@ protected:
             m_onReturn = nullptr;
         }
         if (m_device) m_device->Close();  // its thread ends before the pointer changes
-        m_device.reset();                  // before the notice's state goes
+        m_device.reset();                 // before the notice's state goes
         std::filesystem::remove_all(m_dir);
     }
 

@@ -113,8 +113,8 @@ TEST(WaveReader, TheFourteenByteFormatRecordTakesItsBitsFromTheAlignment) {
     TemporaryFolder folder;
     const std::string data = Samples16({100, -200, 300, -400, 500, -600});
     // tag, channels, rate, bytes per second, block alignment: 14 bytes, no bits per sample.
-    const std::string fmt = LE(platform::kWaveFormatPcm, 2) + LE(2, 2) + LE(8000, 4) +
-                            LE(32000, 4) + LE(4, 2);
+    const std::string fmt =
+        LE(platform::kWaveFormatPcm, 2) + LE(2, 2) + LE(8000, 4) + LE(32000, 4) + LE(4, 2);
     const auto old = folder.Path() / "old.wav";
     WriteFile(old, "RIFF" + LE(uint32_t(4 + 8 + fmt.size() + 8 + data.size()), 4) + "WAVE" +
                        "fmt " + LE(uint32_t(fmt.size()), 4) + fmt + "data" +

@@ -17,10 +17,9 @@ int main(int argc, char** argv) {
         return tools::RunCheckCommand(rest, std::cout, std::cerr);
     if (!words.empty() && words[0] == "sing")
         return tools::RunSingCommand(rest, std::cout, std::cerr);
-    std::cerr
-        << "usage: quorvel-score pitch [--raw] [--] FILE.wav\n"
-           "       quorvel-score check [--library DIR] [--medley] [--] SONG...\n"
-           "       quorvel-score sing [--library DIR] [--role 1|2] [--latency-ms N] [--json] "
-           "--wav FILE.wav [--] SONG [SONG SONG SONG]\n";
+    std::cerr << "usage: quorvel-score pitch [--raw] [--] FILE.wav\n"
+                 "       quorvel-score check [--library DIR] [--medley] [--] SONG...\n"
+                 "       quorvel-score sing [--library DIR] [--role 1|2] [--latency-ms N] [--json] "
+                 "--wav FILE.wav [--] SONG [SONG SONG SONG]\n";
     return 2;
 }
