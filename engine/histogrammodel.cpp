@@ -16,10 +16,10 @@ namespace {
 constexpr const char* kNoSong = "请打开歌曲列表，选择要演唱的曲目";
 constexpr const char* kEmptyFile = "文件为空!";
 
-constexpr int kMarkerX = 50;    // the marker tip; a dot is there when the music plays it
-constexpr int kFeedInset = 50;  // the dots enter this far left of the right edge
+constexpr int kMarkerX = 50;               // the marker tip; a dot is there when the music plays it
+constexpr int kFeedInset = 50;             // the dots enter this far left of the right edge
 constexpr int kStepMs = kReferenceStepMs;  // one reference value, one step of the picture
-constexpr int kStepPixels = 3;  // pixels the picture moves per step
+constexpr int kStepPixels = 3;             // pixels the picture moves per step
 constexpr int kMsPerPixel = kStepMs / kStepPixels;
 constexpr int kDotRadius = 3;   // of the 6-px pen
 constexpr int kLyricInset = 3;  // a unit starts at the left edge of its note's first dot
@@ -61,12 +61,12 @@ void CHistogramModel::SetSong(std::shared_ptr<const CSong> song) {
 }
 
 void CHistogramModel::Restart() {
-    m_bNear = 0;
-    m_bHit = 0;
-    m_bFar = 1;
+    m_bNear = false;
+    m_bHit = false;
+    m_bFar = true;
     m_nMarkerY = 80;
     m_nCharPos = 0;
-    m_bStripOn = 0;
+    m_bStripOn = false;
     Rewind();
     m_bFresh = true;
     m_nLastStep = 0;
@@ -81,9 +81,9 @@ void CHistogramModel::Rewind() {
 
 void CHistogramModel::SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) {
     m_nMarkerY = y;
-    m_bNear = nearFlag;
-    m_bHit = hitFlag;
-    m_bFar = farFlag;
+    m_bNear = nearFlag != 0;
+    m_bHit = hitFlag != 0;
+    m_bFar = farFlag != 0;
 }
 
 int CHistogramModel::Value(const Line& line, int index) const {
@@ -180,8 +180,8 @@ const HistogramFrame& CHistogramModel::Advance(int nowMs) {
     if (m_bFar) frame.pen = MarkerPen::Far;
 
     // The strip, from the second call after a restart on.
-    frame.bStrip = m_bStripOn != 0;
-    m_bStripOn = 1;
+    frame.bStrip = m_bStripOn;
+    m_bStripOn = true;
     return frame;
 }
 

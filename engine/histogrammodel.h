@@ -126,10 +126,10 @@ private:
     int64_t m_nLastStep = 0;  // the step the picture shows
 
     int m_nMarkerY = 80;
-    int m_bNear = 0;
-    int m_bHit = 0;
-    int m_bFar = 1;
-    int m_bStripOn = 0;
+    bool m_bNear = false;
+    bool m_bHit = false;
+    bool m_bFar = true;
+    bool m_bStripOn = false;
 
     std::string m_strLyric;  // code page 936, CR and LF removed
     int m_nCharPos = 0;

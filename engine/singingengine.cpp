@@ -26,7 +26,7 @@ CSingingEngine::CSingingEngine(CEngineView& view)
 // Evaluation
 
 void CSingingEngine::StartRun(bool medley) {
-    m_bMedley = medley ? 1 : 0;
+    m_bMedley = medley;
     m_nMedleySong = 0;
     m_nMedleyLines = 0;
     m_fTotal = 0.0f;
@@ -50,7 +50,7 @@ void CSingingEngine::BeginSong(std::shared_ptr<const CSong> song) {
     m_nNears = 0;
     m_nSung = 0;
     m_nKeyEstimates = 0;
-    m_bHit = m_bNear = m_bFar = 0;
+    m_bHit = m_bNear = m_bFar = false;
     m_fLineScore = 0.0f;
 }
 
@@ -72,7 +72,7 @@ void CSingingEngine::ResetTime() {
 }
 
 CSingingEngine::Step CSingingEngine::HandleBuffer(const int16_t* samples, uint32_t bytes,
-                                                 int32_t clockMs) {
+                                                  int32_t clockMs) {
     if (bytes < kCaptureBufferBytes) {
         platform::Trace("No useful data\n");
         return Step::Singing;
@@ -157,9 +157,9 @@ void CSingingEngine::LinePath(const int16_t* samples, int line, float time, int3
             report.nLine = line;
             report.nRefIndex = m_nRefIndex;
             report.nClockMs = static_cast<int>(std::clamp<int64_t>(clock, INT_MIN, INT_MAX));
-            report.bHit = m_bHit != 0;
-            report.bNear = m_bNear != 0;
-            report.bFar = m_bFar != 0;
+            report.bHit = m_bHit;
+            report.bNear = m_bNear;
+            report.bFar = m_bFar;
             m_view.OnBufferJudged(report);
         }
     }
@@ -167,7 +167,7 @@ void CSingingEngine::LinePath(const int16_t* samples, int line, float time, int3
     // The grade of the previous line goes once this line is half over.
     if (m_bGradeShown && (start + end) / 2 < time) {
         m_view.SetGradeText(" ");
-        m_bGradeShown = 0;
+        m_bGradeShown = false;
     }
 
     if (static_cast<double>(end) - 0.3 < time) ScoreLine(line);
@@ -194,7 +194,7 @@ void CSingingEngine::ScoreLine(int line) {
     m_aKeyEstimates[0] = m_aKeyEstimates[1] = m_aKeyEstimates[2] = 0;
     m_view.SetGradeText(GradeWord(score));
     m_fLineScore = score;
-    m_bGradeShown = 1;
+    m_bGradeShown = true;
     m_nKeyEstimates = 0;
     m_nLineRemainder = 0;
     m_fTotal += m_fLineScore;
@@ -232,11 +232,13 @@ CSingingEngine::Step CSingingEngine::EndOfSong() {
 }
 
 void CSingingEngine::AppendSung(int32_t value, int times) {
-    for (int i = 0; i < times && m_nSung < kSungCapacity; ++i) m_sung[static_cast<std::size_t>(m_nSung++)] = value;
+    for (int i = 0; i < times && m_nSung < kSungCapacity; ++i)
+        m_sung[static_cast<std::size_t>(m_nSung++)] = value;
 }
 
 void CSingingEngine::AppendSung(const int32_t* values, int count) {
-    for (int i = 0; i < count && m_nSung < kSungCapacity; ++i) m_sung[static_cast<std::size_t>(m_nSung++)] = values[i];
+    for (int i = 0; i < count && m_nSung < kSungCapacity; ++i)
+        m_sung[static_cast<std::size_t>(m_nSung++)] = values[i];
 }
 
 void CSingingEngine::MoveLineBar(int frames, int count) {
@@ -276,7 +278,7 @@ void CSingingEngine::CompareBuffer(const int32_t* ref, int count, const int32_t*
             y = DisplayY(d, height);
         }
     } else if (const int32_t d = MeanVoicedPitch(pitch, frames); d != 0) {
-        m_bPrevVoiced = 1;
+        m_bPrevVoiced = true;
         if (ref[p] != 0 && p > count / 12 && m_nKeyEstimates <= 3) {
             if (m_nKeyEstimates < 3) {
                 m_aKeyEstimates[m_nKeyEstimates++] = EstimateKeyOffset(d, p, ref, frames);
@@ -321,12 +323,12 @@ void CSingingEngine::CompareBuffer(const int32_t* ref, int count, const int32_t*
         } else {
             far = 1;
         }
-        m_bPrevVoiced = 0;
+        m_bPrevVoiced = false;
     }
 
-    m_bHit = hit;
-    m_bNear = nearMiss;
-    m_bFar = far;
+    m_bHit = hit != 0;
+    m_bNear = nearMiss != 0;
+    m_bFar = far != 0;
     m_view.SetPitchMarker(y, m_bNear, m_bHit, m_bFar);
 }
 

@@ -7,8 +7,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <string>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/engineview.h"
@@ -24,8 +24,8 @@ inline constexpr int kPitchCapacity = 3840;       // values of m_pPitch
 inline constexpr int kCaptureBuffers = 4;         // buffers circulating through the device
 inline constexpr int kCaptureBufferBytes = 3840;  // 960 stereo 16-bit frames, 0.12 s at 8000/s
 inline constexpr int kCaptureSamples = kCaptureBufferBytes / 2;
-inline constexpr int kMaxLatencyMs = 1000;             // largest microphone latency taken
-inline constexpr int kHalfBufferMs = 60;               // half the 0.12 s of a capture buffer
+inline constexpr int kMaxLatencyMs = 1000;  // largest microphone latency taken
+inline constexpr int kHalfBufferMs = 60;    // half the 0.12 s of a capture buffer
 // The format every capture of the program records in: 8000 frames/s, stereo, 16-bit PCM.
 inline constexpr platform::WaveFormat kCaptureFormat{
     platform::kWaveFormatPcm, 2, 8000, 32000, 4, 16, 0};
@@ -51,8 +51,8 @@ public:
 
     // --- settings ---
     // The singer offset: 120 (the first role) when high, else 80.
-    void SetHighOffset(bool high) { m_bHighOffset = high ? 1 : 0; }
-    bool HighOffset() const { return m_bHighOffset != 0; }
+    void SetHighOffset(bool high) { m_bHighOffset = high; }
+    bool HighOffset() const { return m_bHighOffset; }
     // The microphone latency L in milliseconds (0 to kMaxLatencyMs): a buffer's sound reached the
     // microphone this long before the device handed the buffer back.
     void SetLatencyMs(int milliseconds);
@@ -66,7 +66,7 @@ public:
     void BeginSong(std::shared_ptr<const CSong> song);
     // Lets the song go (when it is over or the user stops); the run's total stays.
     void EndSong();
-    bool IsMedley() const { return m_bMedley != 0; }
+    bool IsMedley() const { return m_bMedley; }
     int MedleySong() const { return m_nMedleySong; }  // current song of a medley, 0 to 3
     const std::shared_ptr<const CSong>& Song() const { return m_song; }
 
@@ -92,15 +92,15 @@ public:
     // --- the state, read only ---
     float Time() const { return m_fTime.load(std::memory_order_relaxed); }
     int TimeSeconds() const { return m_nTimeSeconds.load(std::memory_order_relaxed); }
-    int Line() const { return m_nLine; }  // the line being sung
-    float Total() const { return m_fTotal; }  // sum of line scores; once finished their mean
+    int Line() const { return m_nLine; }          // the line being sung
+    float Total() const { return m_fTotal; }      // sum of line scores; once finished their mean
     int RefIndex() const { return m_nRefIndex; }  // reference index judged last
     int Hits() const { return m_nHits; }          // hit buffers of the line
     int Nears() const { return m_nNears; }        // near-miss buffers of the line
     int KeyOffset() const { return m_nKeyOffset; }
     int KeyEstimates() const { return m_nKeyEstimates; }
     int FirstVoiced() const { return m_nFirstVoiced; }
-    bool PrevVoiced() const { return m_bPrevVoiced != 0; }
+    bool PrevVoiced() const { return m_bPrevVoiced; }
     int VoicedBuffers() const { return m_nVoicedBuffers; }
     int Take() const { return m_nTake; }                    // samples taken from the last buffer
     int BuffersUsed() const { return m_nBuffersUsed; }      // full buffers consumed in the line
@@ -122,7 +122,7 @@ private:
     void MoveLineBar(int frames, int count);
 
     CEngineView& m_view;
-    std::shared_ptr<const CSong> m_song;  // the song being sung (null between songs)
+    std::shared_ptr<const CSong> m_song;    // the song being sung (null between songs)
     const int32_t* m_pRefRecord = nullptr;  // the record of the line being sung, in m_song
     std::vector<int> m_lineSamples;         // [N]
     std::vector<int32_t> m_pitch;           // [kPitchCapacity] pitch values of one buffer
@@ -130,7 +130,7 @@ private:
     std::vector<int16_t> m_work;            // [kCaptureSamples] the first channel of a buffer
     std::vector<int32_t> m_refScratch;      // a copy of the line's record, for the alignment
 
-    int m_bMedley = 0;                   // songs come from the medley folder
+    bool m_bMedley = false;              // songs come from the medley folder
     int m_nLine = 0;                     // current line
     std::atomic<float> m_fTime{0.0f};    // playback time, seconds (written by the poller)
     std::atomic<int> m_nTimeSeconds{0};  // whole seconds of m_fTime
@@ -139,7 +139,7 @@ private:
     int m_nTake = 0;                     // samples taken from the current buffer
     int m_nBuffersUsed = 0;              // full buffers consumed in the line
     int m_nFrames = 0;                   // values in m_pitch
-    int m_bHighOffset = 1;               // singer offset: 120 when set, else 80
+    bool m_bHighOffset = true;           // singer offset: 120 when set, else 80
     int m_nVoicedBuffers = 0;            // buffers of the line with a voiced value
     int m_nRefIndex = 0;                 // reference index played at the buffer's centre
     int m_nLatencyMs = 0;                // microphone latency L, ms
@@ -149,15 +149,15 @@ private:
     int32_t m_nKeyOffset = 0;            // how far the singer sings above the reference
     int32_t m_aKeyEstimates[3] = {};     // key-offset estimates of the line
     int m_nKeyEstimates = 0;
-    int m_bPrevVoiced = 0;   // the previous compared buffer had a voiced mean
-    int m_nFirstVoiced = 0;  // first voiced frame of the line's first voiced buffer
-    int m_bHit = 0, m_bNear = 0, m_bFar = 0;  // marker flags of the last buffer
-    float m_fLineScore = 0.0f;                // score of the last finished line
-    float m_fTotal = 0.0f;                    // sum of line scores; at the end their mean
-    int m_bGradeShown = 0;                    // a grade is on show
-    int m_nMedleySong = 0;                    // current song of a medley, 0 to 3
-    int m_nMedleyLines = 0;                   // lines of the medley songs finished so far
-    bool m_bSongOver = false;  // the song's last line is scored; its next step is due
+    bool m_bPrevVoiced = false;  // the previous compared buffer had a voiced mean
+    int m_nFirstVoiced = 0;      // first voiced frame of the line's first voiced buffer
+    bool m_bHit = false, m_bNear = false, m_bFar = false;  // marker flags of the last buffer
+    float m_fLineScore = 0.0f;                             // score of the last finished line
+    float m_fTotal = 0.0f;       // sum of line scores; at the end their mean
+    bool m_bGradeShown = false;  // a grade is on show
+    int m_nMedleySong = 0;       // current song of a medley, 0 to 3
+    int m_nMedleyLines = 0;      // lines of the medley songs finished so far
+    bool m_bSongOver = false;    // the song's last line is scored; its next step is due
 };
 
 }  // namespace engine
