@@ -45,12 +45,14 @@ platform::WaveFormat Pcm(uint16_t nChannels, uint32_t nRate, uint16_t nBits) {
 // Sample bytes: a slow sine taken byte by byte, so that a lost, added or moved byte shows.
 Bytes Tone(size_t nBytes) {
     Bytes bytes(nBytes, '\0');
-    for (size_t i = 0; i < nBytes; ++i) bytes[i] = char(int(std::lround(100 * std::sin(0.05 * double(i)))));
+    for (size_t i = 0; i < nBytes; ++i)
+        bytes[i] = char(int(std::lround(100 * std::sin(0.05 * double(i)))));
     return bytes;
 }
 
 // Writes the bytes in blocks of nBlock through Write and closes.
-void WriteWave(const std::string& path, const platform::WaveFormat& format, const Bytes& samples, size_t nBlock = 777) {
+void WriteWave(const std::string& path, const platform::WaveFormat& format, const Bytes& samples,
+               size_t nBlock = 777) {
     CSoundFile file(path, &format);
     ASSERT_EQ(file.GetMode(), CSoundFile::ModeWriting);
     for (size_t at = 0; at < samples.size(); at += nBlock) {
@@ -74,7 +76,8 @@ Bytes ReadAll(CSoundFile& file, std::vector<int32_t>* pSizes = nullptr) {
 class SoundFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-wave-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "quorvel-wave-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         m_dir = pattern;
     }
@@ -98,7 +101,8 @@ struct LayoutCase {
 };
 void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.name; }
 
-class SoundFileLayoutTest : public SoundFileTest, public ::testing::WithParamInterface<LayoutCase> {};
+class SoundFileLayoutTest : public SoundFileTest,
+                            public ::testing::WithParamInterface<LayoutCase> {};
 
 TEST_P(SoundFileLayoutTest, WritesHeadersSizesAndPad) {
     const LayoutCase& c = GetParam();
@@ -117,10 +121,11 @@ TEST_P(SoundFileLayoutTest, WritesHeadersSizesAndPad) {
     EXPECT_TRUE(m_capture.Messages().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, SoundFileLayoutTest, ::testing::Values(
-    LayoutCase{"ThousandFrames", Pcm(1, 8000, 16), 2000, 2046, 2038},
-    LayoutCase{"ThreeBytes", Pcm(1, 8000, 8), 3, 50, 42}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Sizes, SoundFileLayoutTest,
+                         ::testing::Values(LayoutCase{"ThousandFrames", Pcm(1, 8000, 16), 2000,
+                                                      2046, 2038},
+                                           LayoutCase{"ThreeBytes", Pcm(1, 8000, 8), 3, 50, 42}),
+                         [](const auto& instance) { return std::string(instance.param.name); });
 
 TEST_F(SoundFileTest, FormatExtensionIsWrittenAsZeros) {
     platform::WaveFormat format = Pcm(2, 22050, 16);
@@ -138,7 +143,8 @@ TEST_F(SoundFileTest, FormatExtensionIsWrittenAsZeros) {
 }
 
 // Round trip: the same record back, the samples in blocks of 2000 bytes, the last shorter.
-class SoundFileRoundTripTest : public SoundFileTest, public ::testing::WithParamInterface<size_t> {};
+class SoundFileRoundTripTest : public SoundFileTest,
+                               public ::testing::WithParamInterface<size_t> {};
 
 TEST_P(SoundFileRoundTripTest, ReadsBackWhatWasWritten) {
     const size_t nBytes = GetParam();
@@ -156,7 +162,8 @@ TEST_P(SoundFileRoundTripTest, ReadsBackWhatWasWritten) {
     EXPECT_EQ(buffer.m_nSize, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, SoundFileRoundTripTest, ::testing::Values(0, 1, 3, 1999, 2000, 2001, 6001));
+INSTANTIATE_TEST_SUITE_P(Sizes, SoundFileRoundTripTest,
+                         ::testing::Values(0, 1, 3, 1999, 2000, 2001, 6001));
 
 // Files made by sox: the reader gives sox's format and exactly the samples that sox reads.
 struct FixtureCase {
@@ -169,7 +176,8 @@ struct FixtureCase {
 
 void PrintTo(const FixtureCase& c, std::ostream* os) { *os << c.wav; }
 
-class SoundFileSoxFixtureTest : public SoundFileTest, public ::testing::WithParamInterface<FixtureCase> {};
+class SoundFileSoxFixtureTest : public SoundFileTest,
+                                public ::testing::WithParamInterface<FixtureCase> {};
 
 TEST_P(SoundFileSoxFixtureTest, ReadsFormatAndSamples) {
     const FixtureCase& c = GetParam();
@@ -186,19 +194,22 @@ TEST_P(SoundFileSoxFixtureTest, ReadsFormatAndSamples) {
     EXPECT_TRUE(m_capture.Messages().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, SoundFileSoxFixtureTest, ::testing::Values(
-    FixtureCase{"mono-8000", "mono-8000", 1, 8000, 16},
-    FixtureCase{"stereo-8000", "stereo-8000", 2, 8000, 16},
-    FixtureCase{"mono-44100", "mono-44100", 1, 44100, 16},
-    FixtureCase{"stereo-44100", "stereo-44100", 2, 44100, 16},
-    FixtureCase{"mono-8000-u8-odd", "mono-8000-u8-odd", 1, 8000, 8},  // pad byte not returned
-    FixtureCase{"list-before-fmt", "mono-8000", 1, 8000, 16},
-    FixtureCase{"chunk-after-data", "mono-8000", 1, 8000, 16}),      // later chunks not returned
-    [](const auto& info) {
-        std::string name = info.param.wav;
-        for (char& ch : name) ch = std::isalnum(uint8_t(ch)) ? ch : '_';
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Files, SoundFileSoxFixtureTest,
+                         ::testing::Values(FixtureCase{"mono-8000", "mono-8000", 1, 8000, 16},
+                                           FixtureCase{"stereo-8000", "stereo-8000", 2, 8000, 16},
+                                           FixtureCase{"mono-44100", "mono-44100", 1, 44100, 16},
+                                           FixtureCase{"stereo-44100", "stereo-44100", 2, 44100,
+                                                       16},
+                                           FixtureCase{"mono-8000-u8-odd", "mono-8000-u8-odd", 1,
+                                                       8000, 8},  // pad byte not returned
+                                           FixtureCase{"list-before-fmt", "mono-8000", 1, 8000, 16},
+                                           FixtureCase{"chunk-after-data", "mono-8000", 1, 8000,
+                                                       16}),  // later chunks not returned
+                         [](const auto& instance) {
+                             std::string name = instance.param.wav;
+                             for (char& ch : name) ch = std::isalnum(uint8_t(ch)) ? ch : '_';
+                             return name;
+                         });
 
 // Files that are not WAVE, and damaged copies of sox's mono-8000.wav (RIFF 0..12, "fmt " header
 // 12..20 and body 20..36, "data" header 36..44, 480 sample bytes 44..524): cut short, or with
@@ -206,15 +217,16 @@ INSTANTIATE_TEST_SUITE_P(Files, SoundFileSoxFixtureTest, ::testing::Values(
 struct DamageCase {
     const char* name;
     const char* file;
-    size_t nCut;          // bytes kept
-    size_t nPatchAt;      // offset of the size to replace, 0 for none
+    size_t nCut;      // bytes kept
+    size_t nPatchAt;  // offset of the size to replace, 0 for none
     uint32_t nPatch;
     const char* message;  // expected message, "" when the file opens
     size_t nSampleBytes;  // sample bytes the reader returns
 };
 void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
 
-class SoundFileDamageTest : public SoundFileTest, public ::testing::WithParamInterface<DamageCase> {};
+class SoundFileDamageTest : public SoundFileTest,
+                            public ::testing::WithParamInterface<DamageCase> {};
 
 TEST_P(SoundFileDamageTest, FailsClearlyOrReadsOnlyWhatIsThere) {
     const DamageCase& c = GetParam();
@@ -222,35 +234,44 @@ TEST_P(SoundFileDamageTest, FailsClearlyOrReadsOnlyWhatIsThere) {
     if (c.nPatchAt) PutLE32At(bytes, c.nPatchAt, c.nPatch);
     CSoundFile reader(Save(bytes));
     EXPECT_EQ(reader.GetMode(), *c.message ? CSoundFile::ModeFailed : CSoundFile::ModeReading);
-    EXPECT_EQ(m_capture.Messages(), *c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
+    EXPECT_EQ(m_capture.Messages(),
+              *c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
     EXPECT_EQ(ReadAll(reader), Load(kData + "/mono-8000.raw").substr(0, c.nSampleBytes));
     CBuffer buffer(10);
     EXPECT_FALSE(reader.Read(&buffer));
 }
 
 constexpr size_t kAll = Bytes::npos;
-INSTANTIATE_TEST_SUITE_P(Files, SoundFileDamageTest, ::testing::Values(
-    DamageCase{"NotRiff", "not-riff.wav", kAll, 0, 0, "Error descending into file", 0},
-    DamageCase{"DataBeforeFmt", "data-before-fmt.wav", kAll, 0, 0, "error reading data chunk", 0},
-    DamageCase{"Empty", "mono-8000.wav", 0, 0, 0, "Error descending into file", 0},
-    DamageCase{"CutInRiffHeader", "mono-8000.wav", 11, 0, 0, "Error descending into file", 0},
-    DamageCase{"CutBeforeFmt", "mono-8000.wav", 12, 0, 0, "Error descending in wave file", 0},
-    DamageCase{"CutInFmtHeader", "mono-8000.wav", 19, 0, 0, "Error descending in wave file", 0},
-    DamageCase{"CutBeforeFmtBody", "mono-8000.wav", 20, 0, 0, "Error reading PCM wave format record", 0},
-    DamageCase{"CutInFmtBody", "mono-8000.wav", 35, 0, 0, "Error reading PCM wave format record", 0},
-    DamageCase{"CutBeforeData", "mono-8000.wav", 36, 0, 0, "error reading data chunk", 0},
-    DamageCase{"CutInDataHeader", "mono-8000.wav", 43, 0, 0, "error reading data chunk", 0},
-    DamageCase{"CutBeforeSamples", "mono-8000.wav", 44, 0, 0, "", 0},
-    DamageCase{"CutInSamples", "mono-8000.wav", 301, 0, 0, "", 257},
-    DamageCase{"FmtTooShort", "mono-8000.wav", kAll, 16, 8, "Error reading PCM wave format record", 0},
-    DamageCase{"FmtClaimsTooMuch", "mono-8000.wav", kAll, 16, 0xFFFFFF00u, "Error ascending in File", 0},
-    DamageCase{"RiffClaimsTooLittle", "mono-8000.wav", kAll, 4, 20, "error reading data chunk", 0},
-    DamageCase{"RiffSizeZero", "mono-8000.wav", kAll, 4, 0, "", 480},  // a writer never closed
-    DamageCase{"RiffClaimsTooMuch", "mono-8000.wav", kAll, 4, 0xFFFFFFFFu, "", 480},
-    DamageCase{"DataSizeZero", "mono-8000.wav", kAll, 40, 0, "", 480},
-    DamageCase{"DataClaimsTooMuch", "mono-8000.wav", kAll, 40, 0xFFFFFFF0u, "", 480},
-    DamageCase{"DataClaimsLess", "mono-8000.wav", kAll, 40, 101, "", 101}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Files, SoundFileDamageTest,
+    ::testing::Values(
+        DamageCase{"NotRiff", "not-riff.wav", kAll, 0, 0, "Error descending into file", 0},
+        DamageCase{"DataBeforeFmt", "data-before-fmt.wav", kAll, 0, 0, "error reading data chunk",
+                   0},
+        DamageCase{"Empty", "mono-8000.wav", 0, 0, 0, "Error descending into file", 0},
+        DamageCase{"CutInRiffHeader", "mono-8000.wav", 11, 0, 0, "Error descending into file", 0},
+        DamageCase{"CutBeforeFmt", "mono-8000.wav", 12, 0, 0, "Error descending in wave file", 0},
+        DamageCase{"CutInFmtHeader", "mono-8000.wav", 19, 0, 0, "Error descending in wave file", 0},
+        DamageCase{"CutBeforeFmtBody", "mono-8000.wav", 20, 0, 0,
+                   "Error reading PCM wave format record", 0},
+        DamageCase{"CutInFmtBody", "mono-8000.wav", 35, 0, 0,
+                   "Error reading PCM wave format record", 0},
+        DamageCase{"CutBeforeData", "mono-8000.wav", 36, 0, 0, "error reading data chunk", 0},
+        DamageCase{"CutInDataHeader", "mono-8000.wav", 43, 0, 0, "error reading data chunk", 0},
+        DamageCase{"CutBeforeSamples", "mono-8000.wav", 44, 0, 0, "", 0},
+        DamageCase{"CutInSamples", "mono-8000.wav", 301, 0, 0, "", 257},
+        DamageCase{"FmtTooShort", "mono-8000.wav", kAll, 16, 8,
+                   "Error reading PCM wave format record", 0},
+        DamageCase{"FmtClaimsTooMuch", "mono-8000.wav", kAll, 16, 0xFFFFFF00u,
+                   "Error ascending in File", 0},
+        DamageCase{"RiffClaimsTooLittle", "mono-8000.wav", kAll, 4, 20, "error reading data chunk",
+                   0},
+        DamageCase{"RiffSizeZero", "mono-8000.wav", kAll, 4, 0, "", 480},  // a writer never closed
+        DamageCase{"RiffClaimsTooMuch", "mono-8000.wav", kAll, 4, 0xFFFFFFFFu, "", 480},
+        DamageCase{"DataSizeZero", "mono-8000.wav", kAll, 40, 0, "", 480},
+        DamageCase{"DataClaimsTooMuch", "mono-8000.wav", kAll, 40, 0xFFFFFFF0u, "", 480},
+        DamageCase{"DataClaimsLess", "mono-8000.wav", kAll, 40, 101, "", 101}),
+    [](const auto& instance) { return std::string(instance.param.name); });
 
 // The 14-byte record of the oldest writers: the bits per sample come from the block alignment.
 TEST_F(SoundFileTest, ReadsTheFourteenByteFormatRecord) {
@@ -262,7 +283,8 @@ TEST_F(SoundFileTest, ReadsTheFourteenByteFormatRecord) {
     old += size + original.substr(20, 14) + original.substr(36);
     PutLE32At(old, 4, uint32_t(old.size() - 8));
     CSoundFile reader(Save(old));
-    ASSERT_EQ(reader.GetMode(), CSoundFile::ModeReading) << ::testing::PrintToString(m_capture.Messages());
+    ASSERT_EQ(reader.GetMode(), CSoundFile::ModeReading)
+        << ::testing::PrintToString(m_capture.Messages());
     EXPECT_EQ(reader.GetFormat()->nBitsPerSample, 16);
     EXPECT_EQ(reader.GetFormat()->nChannels, 1);
     EXPECT_EQ(reader.GetFormat()->nSamplesPerSec, 8000u);
@@ -272,7 +294,8 @@ TEST_F(SoundFileTest, ReadsTheFourteenByteFormatRecord) {
 TEST_F(SoundFileTest, EachDirectionRefusesTheOtherAndMissingFilesFailQuietly) {
     const platform::WaveFormat format = Pcm(1, 8000, 16);
     EXPECT_EQ(CSoundFile(PathOf("missing.wav")).GetMode(), CSoundFile::ModeFailed);
-    EXPECT_EQ(CSoundFile(PathOf("no/such/folder/out.wav"), &format).GetMode(), CSoundFile::ModeFailed);
+    EXPECT_EQ(CSoundFile(PathOf("no/such/folder/out.wav"), &format).GetMode(),
+              CSoundFile::ModeFailed);
     EXPECT_TRUE(m_capture.Messages().empty());
 
     CBuffer buffer(10);
@@ -331,7 +354,8 @@ std::string RunCommand(const std::string& command) {
         char chunk[256];
         while (size_t n = std::fread(chunk, 1, sizeof chunk, pPipe)) output.append(chunk, n);
         const int status = pclose(pPipe);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) output = "FAILED: " + command + "\n" + output;
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            output = "FAILED: " + command + "\n" + output;
     }
     return output;
 }
@@ -360,9 +384,11 @@ TEST_P(SoundFileBySoxTest, SoxReadsOurFile) {
     EXPECT_EQ(Load(PathOf("back.raw")), samples);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, SoundFileBySoxTest, ::testing::Values(
-    SoxCase{"Mono8000", Pcm(1, 8000, 16)}, SoxCase{"Stereo44100", Pcm(2, 44100, 16)},
-    SoxCase{"Stereo8000", Pcm(2, 8000, 16)}, SoxCase{"Mono11025EightBitOdd", Pcm(1, 11025, 8)}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Formats, SoundFileBySoxTest,
+                         ::testing::Values(SoxCase{"Mono8000", Pcm(1, 8000, 16)},
+                                           SoxCase{"Stereo44100", Pcm(2, 44100, 16)},
+                                           SoxCase{"Stereo8000", Pcm(2, 8000, 16)},
+                                           SoxCase{"Mono11025EightBitOdd", Pcm(1, 11025, 8)}),
+                         [](const auto& instance) { return std::string(instance.param.name); });
 
 }  // namespace

@@ -239,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
         Frame{"FocusedInBlack", false, true, false, false, true, Qt::black, Qt::black, kLight,
               kShadow},
         Frame{"SunkenPressed", false, true, false, true, false, kDark, kDark, kIn, kIn}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& instance) { return std::string(instance.param.name); });
 
 TEST_F(ButtonSTTest, ATransparentButtonKeepsTheBackgroundOfItsFirstPaint) {
     const QImage icon = MakeIcon(40);
@@ -406,6 +406,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Placement{"RightOfText", CButtonST::kAlignRight, true, {85, 3}},
                       Placement{"CentredWithoutText", CButtonST::kAlignLeft, false, {44, 14}},
                       Placement{"RightStaysAtTheTop", CButtonST::kAlignRight, false, {44, 3}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& instance) { return std::string(instance.param.name); });
 
 }  // namespace

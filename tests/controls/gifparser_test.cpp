@@ -110,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BlockCase{"trailer", kTrailer, GifBlock::Trailer},
                       BlockCase{"zero", {0x00}, GifBlock::Unrecognised},
                       BlockCase{"unknownextension", {0x21, 0x99, 0}, GifBlock::Unrecognised}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& instance) { return std::string(instance.param.name); });
 
 struct CountCase {
     const char* name;
@@ -144,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
         CountCase{"stopsatunknownblock", kImage + Bytes{0x42} + kImage, 1},
         CountCase{"stopsattrailer", kImage + kTrailer + kImage, 1},
         CountCase{"notrailer", kImage + Image(0, 0, 1, 1), 2}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& instance) { return std::string(instance.param.name); });
 
 TEST(GifParser, CutsFramesWithTheirControlExtension) {
     const Bytes header = Header(300, 446, 2);

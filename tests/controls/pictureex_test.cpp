@@ -179,7 +179,7 @@ TEST_P(AnimatedGifTest, ThreadComposesTheSameFrames) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, AnimatedGifTest,
                          ::testing::Values("layers", "pieces", "bare", "stage"),
-                         [](const auto& info) { return std::string(info.param); });
+                         [](const auto& instance) { return std::string(instance.param); });
 
 // Delays 0 to 4 (and none at all) play at 100 ms a frame; from 5 on the delay counts.
 TEST(PictureEx, FrameWaits) {
@@ -285,7 +285,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailedLoad{"nullblock",
                    [](CPictureEx& p) { return p.Load(nullptr, 10); },
                    {"Load: Error locking memory\n"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& instance) { return std::string(instance.param.name); });
 
 // The program's own animations, by id and by name alike.
 TEST(PictureEx, LoadsTheResourceAnimations) {

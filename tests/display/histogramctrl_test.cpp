@@ -142,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(Timers, HistogramCtrlTickTest,
                                            TickCase{"Stall200Ms", 15, 9795, 9995, 10005},
                                            TickCase{"StallAcrossTheTip", 16, 9900, 10040, 10048},
                                            TickCase{"Stall5Seconds", 15, 4500, 9990, 10005}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& instance) { return std::string(instance.param.name); });
 
 TEST_F(HistogramCtrlTest, NoDotIsDrawnInAGapBetweenLines) {
     Start();

@@ -196,8 +196,8 @@ TEST_F(CaptureCycleTest, ADeviceThatCannotOpenIsAProblemShownByNobodyYet) {
 class SingingSessionTest : public CaptureCycleTest {
 protected:
     SingingSessionTest() {
-        for (int s = 0; s < 4; ++s)
-            testing_support::WriteSong(library.Path(), "m" + std::to_string(s),
+        for (const char* name : {"m0", "m1", "m2", "m3"})
+            testing_support::WriteSong(library.Path(), name,
                                        {"2", "0.5 9", "1 10", {{1, "2 700 700"}}}, true);
     }
     // Sings until the song being sung is over: its last line is scored at 0.7 s.

@@ -108,9 +108,7 @@ protected:
         model.Restart();
     }
 
-    void Use(const Song& song) {
-        model.SetSong(song.Shared());
-    }
+    void Use(const Song& song) { model.SetSong(song.Shared()); }
 
     void LoadLyric(const std::string& bytes) {
         WriteFile(library.Path() / "歌曲" / "单曲" / "song" / "Lyric", bytes);
@@ -424,7 +422,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ClockCase{"PositionIn21MsChunks", kWidth, true, 15, 15, 0, 0, 21},
                       ClockCase{"OddWidth", 333, true, 16, 16, 3000, 200, 1},
                       ClockCase{"FeedEdgeAtTheTip", 90, true, 15, 15, 0, 0, 1}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& instance) { return std::string(instance.param.name); });
 
 // Four notes; the lyric unit of each is drawn with the note's first dot, just left of it.
 TEST_F(HistogramModelTest, ALyricUnitIsDrawnUnderItsNotesFirstDot) {
@@ -486,7 +484,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {kGe, kQu, kQu, kQu, kQu, kQu}},
         LyricCase{"Utf8IsConvertedToGbk", "歌曲 ok 乐", {kGe, kQu, "ok", kLe, kLe, kLe}},
         LyricCase{"OnlyLineBreaksDrawNothing", "\r\n\r\n", {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& instance) { return std::string(instance.param.name); });
 
 TEST_F(HistogramModelTest, EmptyLyricFileIsReportedAndDrawsNoText) {
     const Song song({{600, 0, 610, 0, 620, 0}}, 1.0f);
@@ -594,7 +592,7 @@ INSTANTIATE_TEST_SUITE_P(
                         WriteFile(folder / "Lyric", "ok\xFF\xFE\x80");
                     },
                     false, "单曲", "既不是 GBK（代码页 936）文本，也不是 UTF-8 文本"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& instance) { return std::string(instance.param.name); });
 
 TEST(HistogramModelPathTest, WorkingDirectoryLibraryNamesTheRelativePath) {
     platform::MessageCapture messages;
@@ -634,7 +632,7 @@ TEST_P(HistogramNoLineTest, DrawsOnlyTheMarkerAndTheStrip) {
 INSTANTIATE_TEST_SUITE_P(Songs, HistogramNoLineTest,
                          ::testing::Values(NoLineCase{"NoReferenceData", false},
                                            NoLineCase{"OnePoint", true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& instance) { return std::string(instance.param.name); });
 
 TEST_F(HistogramModelTest, MarkerIsFarAfterRestartUntilTheFirstPitch) {
     EXPECT_EQ(model.Advance(15).pen, MarkerPen::Far);

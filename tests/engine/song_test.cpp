@@ -91,7 +91,8 @@ TEST_F(LoadSongTest, PathsAreRelativeToTheWorkingDirectoryByDefault) {
     std::filesystem::current_path(library.Path());
     const bool loaded = CSong::Load(SongFolderPath("", false, "歌"), &problem) != nullptr;
     std::filesystem::remove(library.Path() / "歌曲/单曲/歌/qidian");
-    const bool loadedWithoutStarts = CSong::Load(SongFolderPath("", false, "歌"), &problem) != nullptr;
+    const bool loadedWithoutStarts =
+        CSong::Load(SongFolderPath("", false, "歌"), &problem) != nullptr;
     std::filesystem::current_path(previous);
 
     EXPECT_TRUE(loaded);
@@ -145,8 +146,7 @@ struct DamagedSong {
 
 std::ostream& operator<<(std::ostream& out, const DamagedSong& song) { return out << song.name; }
 
-class DamagedSongTest : public LoadSongTest,
-                        public ::testing::WithParamInterface<DamagedSong> {};
+class DamagedSongTest : public LoadSongTest, public ::testing::WithParamInterface<DamagedSong> {};
 
 TEST_P(DamagedSongTest, IsRefusedWithAMessageNamingTheFile) {
     const DamagedSong& damage = GetParam();
@@ -196,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "：第 2 个音高数值“4294967296”超出范围"},
         DamagedSong{"LineValueNotAPitch", "4", "1 -200000",
                     "：第 1 个音高数值 -200000 超出范围（-100000 到 100000）"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& instance) { return std::string(instance.param.name); });
 
 }  // namespace
 }  // namespace engine

@@ -360,7 +360,7 @@ TEST_F(PortAudioCaptureTest, AStalledOutputLetsTheClockRunOnUntilTheSoundComesBa
 // has a device, and then there is nothing to see.
 TEST(Mp3PlayerWithoutDevice, TheClockRunsWithoutSound) {
     struct Variable {
-        Variable(const char* name, const char* value) : name(name) {
+        Variable(const char* variable, const char* value) : name(variable) {
             if (const char* old = getenv(name)) saved = old;
             setenv(name, value, 1);
         }

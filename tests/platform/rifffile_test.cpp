@@ -19,9 +19,7 @@ using platform::RiffCreate;
 using platform::RiffFind;
 using Bytes = std::string;
 
-Bytes LE32(uint32_t n) {
-    return {char(n), char(n >> 8), char(n >> 16), char(n >> 24)};
-}
+Bytes LE32(uint32_t n) { return {char(n), char(n >> 8), char(n >> 16), char(n >> 24)}; }
 // A chunk as the RIFF layout defines it, built independently of the class under test.
 Bytes Chunk(const Bytes& id, const Bytes& body) {
     return id + LE32(uint32_t(body.size())) + body + (body.size() % 2 ? Bytes(1, '\0') : Bytes());
@@ -31,7 +29,8 @@ Bytes Form(const Bytes& id, const Bytes& form, const Bytes& body) { return Chunk
 class RiffFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-riff-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "quorvel-riff-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         m_dir = pattern;
     }
@@ -63,13 +62,16 @@ TEST_F(RiffFileTest, WrittenTreeHasTrueSizesAndPadBytesAndReadsBack) {
     list.nFormType = FourCC("INFO");
     name.nId = FourCC("name");
     tail.nId = FourCC("tail");
-    EXPECT_TRUE(writer.CreateChunk(riff, RiffCreate::Riff) && writer.CreateChunk(abcd, RiffCreate::Chunk) &&
-                writer.Write("xyz", 3) == 3 && writer.Ascend(abcd) && writer.CreateChunk(list, RiffCreate::List) &&
+    EXPECT_TRUE(writer.CreateChunk(riff, RiffCreate::Riff) &&
+                writer.CreateChunk(abcd, RiffCreate::Chunk) && writer.Write("xyz", 3) == 3 &&
+                writer.Ascend(abcd) && writer.CreateChunk(list, RiffCreate::List) &&
                 writer.CreateChunk(name, RiffCreate::Chunk) && writer.Write("hello", 5) == 5 &&
-                writer.Ascend(name) && writer.Ascend(list) && writer.CreateChunk(tail, RiffCreate::Chunk) &&
-                writer.Write("ok", 2) == 2 && writer.Ascend(tail) && writer.Ascend(riff));
+                writer.Ascend(name) && writer.Ascend(list) &&
+                writer.CreateChunk(tail, RiffCreate::Chunk) && writer.Write("ok", 2) == 2 &&
+                writer.Ascend(tail) && writer.Ascend(riff));
     ASSERT_TRUE(writer.Close());
-    const Bytes expected = Form("RIFF", "TEST",
+    const Bytes expected = Form(
+        "RIFF", "TEST",
         Chunk("abcd", "xyz") + Form("LIST", "INFO", Chunk("name", "hello")) + Chunk("tail", "ok"));
     ASSERT_EQ(Load(path), expected);
 
@@ -148,16 +150,20 @@ Bytes ManyEmptyChunks() {
     return bytes;
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, RiffFileBrokenTest, ::testing::Values(
-    BrokenCase{"Empty", "", RiffFind::Riff, FourCC("WAVE")},
-    BrokenCase{"HalfAHeader", "RIFF" + LE32(4).substr(0, 3), RiffFind::Current, FourCC("RIFF")},
-    BrokenCase{"RiffTooShortForAForm", "RIFF" + LE32(2) + "WA", RiffFind::Current, FourCC("WAVE")},
-    BrokenCase{"FormCutOff", "RIFF" + LE32(4) + "WA", RiffFind::Riff, FourCC("WAVE")},
-    BrokenCase{"OtherForm", Form("RIFF", "AVI ", ""), RiffFind::Riff, FourCC("WAVE")},
-    BrokenCase{"HugeOddSize", "abcd" + LE32(0xFFFFFFFFu) + "xyz", RiffFind::Chunk, FourCC("none")},
-    BrokenCase{"ManyEmptyChunks", ManyEmptyChunks(), RiffFind::Chunk, FourCC("none")},
-    BrokenCase{"NotRiff", Bytes(100, 'x'), RiffFind::Riff, FourCC("WAVE")}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Files, RiffFileBrokenTest,
+    ::testing::Values(
+        BrokenCase{"Empty", "", RiffFind::Riff, FourCC("WAVE")},
+        BrokenCase{"HalfAHeader", "RIFF" + LE32(4).substr(0, 3), RiffFind::Current, FourCC("RIFF")},
+        BrokenCase{"RiffTooShortForAForm", "RIFF" + LE32(2) + "WA", RiffFind::Current,
+                   FourCC("WAVE")},
+        BrokenCase{"FormCutOff", "RIFF" + LE32(4) + "WA", RiffFind::Riff, FourCC("WAVE")},
+        BrokenCase{"OtherForm", Form("RIFF", "AVI ", ""), RiffFind::Riff, FourCC("WAVE")},
+        BrokenCase{"HugeOddSize", "abcd" + LE32(0xFFFFFFFFu) + "xyz", RiffFind::Chunk,
+                   FourCC("none")},
+        BrokenCase{"ManyEmptyChunks", ManyEmptyChunks(), RiffFind::Chunk, FourCC("none")},
+        BrokenCase{"NotRiff", Bytes(100, 'x'), RiffFind::Riff, FourCC("WAVE")}),
+    [](const auto& instance) { return std::string(instance.param.name); });
 
 TEST_F(RiffFileTest, PadByteMissingAtTheEndIsForgiven) {
     const Bytes bytes = Chunk("abcd", "xyz").substr(0, 11);

@@ -148,17 +148,16 @@ TEST_F(SingCommand, TheLatencyMovesTheJudgingAndIsCheckedWhereItEnters) {
     // A performance 200 ms late: the latency that says so brings the score back.
     Singer late;
     late.early = -0.2;
-    const std::string wav = WriteWav(
-        "late.wav", testing_support::Sing(melody, melody.back().End() + 2.0, late), 1);
+    const std::string wav =
+        WriteWav("late.wav", testing_support::Sing(melody, melody.back().End() + 2.0, late), 1);
     ASSERT_EQ(Run({"--json", "--wav", wav, "song"}), 0) << err.str();
     const double unaligned = Final();
     ASSERT_EQ(Run({"--json", "--latency-ms", "200", "--wav", wav, "song"}), 0) << err.str();
     EXPECT_GT(Final(), unaligned + 2.0);
 
-    for (const std::string& bad : {"-5", "1001", "abc", "12.5", "", "99999999999", "+3"}) {
+    for (const std::string bad : {"-5", "1001", "abc", "12.5", "", "99999999999", "+3"}) {
         EXPECT_EQ(Run({"--latency-ms", bad, "--wav", wav, "song"}), 2) << bad;
-        EXPECT_NE(err.str().find("--latency-ms: \"" + bad + "\""), std::string::npos)
-            << err.str();
+        EXPECT_NE(err.str().find("--latency-ms: \"" + bad + "\""), std::string::npos) << err.str();
         EXPECT_TRUE(out.str().empty());
     }
     EXPECT_EQ(Run({"--wav", wav, "song", "--latency-ms"}), 2);  // the value is missing
