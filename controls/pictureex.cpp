@@ -214,14 +214,14 @@ bool CPictureEx::Load(const void* pData, size_t nSize) {
         platform::Trace("Load: Error locking memory\n");
         return false;
     }
-    const auto* data = static_cast<const uint8_t*>(pData);
+    const auto* bytes = static_cast<const uint8_t*>(pData);
     bool loaded;
-    if (nSize < 3 || std::memcmp(data, "GIF", 3) != 0) {
-        loaded = LoadStill(data, nSize);
+    if (nSize < 3 || std::memcmp(bytes, "GIF", 3) != 0) {
+        loaded = LoadStill(bytes, nSize);
         m_PictureSize = m_StillPicture.size();
     } else {
         m_bIsGIF = true;
-        loaded = LoadFrames(data, nSize);
+        loaded = LoadFrames(bytes, nSize);
     }
     if (loaded && PrepareBuffer(m_PictureSize.width(), m_PictureSize.height())) return true;
     Reset();  // a failed load leaves the control empty
@@ -300,7 +300,7 @@ void CPictureEx::Draw() {
     update();
 }
 
-void CPictureEx::RunAnimation(std::shared_ptr<Animation> animation) {
+void CPictureEx::RunAnimation(const std::shared_ptr<Animation>& animation) {
     Animation& a = *animation;
     a.bPlaying = true;
     a.Dispose();  // as if the current frame had just been shown

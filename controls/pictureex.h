@@ -107,7 +107,8 @@ private:
     bool LoadStill(const uint8_t* pData, size_t nSize);
     bool LoadFrames(const uint8_t* pData, size_t nSize);
     bool PrepareBuffer(int nWidth, int nHeight);
-    static void RunAnimation(std::shared_ptr<Animation> animation);
+    // The thread keeps its own copy of the pointer: the animation lives as long as it runs.
+    static void RunAnimation(const std::shared_ptr<Animation>& animation);
 
     std::shared_ptr<Animation> m_pAnimation;
     std::thread m_Thread;

@@ -11,12 +11,13 @@ constexpr int kStepMs = 5;  // every event time is a multiple of it
 constexpr int kPollMs = 50;
 constexpr int kTickMs = 15;
 constexpr int kBufferMs = 120;
-constexpr int kBufferFrames = 960;
+constexpr std::size_t kBufferFrames = 960;
 constexpr double kLastLineGraceSeconds = 60.0;
 
 }  // namespace
 
-CHeadlessSession::CHeadlessSession(std::vector<std::string> songs, int role, std::string library)
+CHeadlessSession::CHeadlessSession(std::vector<std::string> songs, int role,
+                                   const std::string& library)
     : m_songs(std::move(songs)),
       m_display(800, 110),
       m_session(

@@ -52,7 +52,7 @@ public:
 
     // songs: one single song, or four medley songs; role 1 sings an octave above the reference
     // scale's singer offset (120), role 2 eight semitones (80).
-    CHeadlessSession(std::vector<std::string> songs, int role, std::string library = "");
+    CHeadlessSession(std::vector<std::string> songs, int role, const std::string& library = "");
     ~CHeadlessSession() override;
 
     // The microphone latency the buffers are judged with.
@@ -86,7 +86,7 @@ private:
 
     std::vector<std::string> m_songs;
     std::deque<std::function<void()>> m_posted;
-    platform::CVirtualPlayer* m_player = nullptr;  // the current song's, owned by the session
+    platform::CVirtualPlayer* m_player = nullptr;   // the current song's, owned by the session
     platform::CManualCapture* m_capture = nullptr;  // owned by the session
     CHistogramModel m_display;
     CSingingSession m_session;

@@ -57,7 +57,8 @@ int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std
     bool optionsEnded = false;  // after "--" every word is a song, even one starting with "-"
     std::vector<std::string> songs;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (optionsEnded) {
+        const bool option = !optionsEnded && (args[i].starts_with("--") || args[i].empty());
+        if (!option) {
             songs.push_back(args[i]);
         } else if (args[i] == "--") {
             optionsEnded = true;
@@ -65,11 +66,9 @@ int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std
             library = args[++i];
         } else if (args[i] == "--medley") {
             medley = true;
-        } else if (args[i].starts_with("--") || args[i].empty()) {
+        } else {
             err << kUsage;
             return 2;
-        } else {
-            songs.push_back(args[i]);
         }
     }
     if (songs.empty()) {

@@ -43,7 +43,8 @@ std::optional<Options> ParseArgs(const std::vector<std::string>& args, std::stri
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool hasValue = i + 1 < args.size();
-        if (optionsEnded) {
+        // A song: after "--", or any word that does not start with "-".
+        if (optionsEnded || (!arg.empty() && arg[0] != '-')) {
             options.songs.push_back(arg);
         } else if (arg == "--") {
             optionsEnded = true;
@@ -54,16 +55,16 @@ std::optional<Options> ParseArgs(const std::vector<std::string>& args, std::stri
         } else if (arg == "--latency-ms" && hasValue) {
             const std::string& value = args[++i];
             if (!ParseLatency(value, options.latencyMs)) {
-                problem = "--latency-ms: \"" + value + "\" is not a whole number of milliseconds "
-                          "from 0 to " + std::to_string(engine::kMaxLatencyMs);
+                problem = "--latency-ms: \"" + value +
+                          "\" is not a whole number of milliseconds "
+                          "from 0 to " +
+                          std::to_string(engine::kMaxLatencyMs);
                 return std::nullopt;
             }
         } else if (arg == "--json") {
             options.json = true;
         } else if (arg == "--wav" && hasValue && options.wav.empty()) {
             options.wav = args[++i];
-        } else if (!arg.empty() && arg[0] != '-') {
-            options.songs.push_back(arg);
         } else {
             return std::nullopt;
         }
