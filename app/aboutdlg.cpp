@@ -17,7 +17,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     setFont(display::MakeFont(QStringLiteral("宋体"), 18));
     setFixedSize(470, 110);
     auto* icon = new QLabel(this);
-    icon->setPixmap(res::LoadIconPixmap(128));
+    icon->setPixmap(res::LoadIconPixmap(res::kIconApp));
     icon->setGeometry(Units(11, 17, 16, 16));
     auto* name = new QLabel(QStringLiteral("Quorvel 2.0 版"), this);
     name->setGeometry(Units(40, 10, 119, 8));

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/controlids.h"
 #include "display/fonts.h"
 #include "platform/codepage.h"
 #include "platform/filebytes.h"
@@ -45,16 +46,16 @@ void CIntroduceDlg::CreateModeless(CMicrophonePanel::Devices devices) {
     connect(cancel, &QPushButton::clicked, this, [this] { hide(); });
 
     m_listHelp = new QListWidget(this);
-    m_listHelp->setObjectName(QStringLiteral("1108"));
+    m_listHelp->setObjectName(QString::number(ids::kHelpList));
     m_listHelp->setGeometry(Units(32, 19, 336, 231));
 
     m_btnOpenFolder = new CButtonST(this);
-    m_btnOpenFolder->setObjectName(QStringLiteral("1109"));
+    m_btnOpenFolder->setObjectName(QString::number(ids::kFolderButton));
     m_btnOpenFolder->setGeometry(Units(212, 82, 67, 61));
     connect(m_btnOpenFolder, &QPushButton::clicked, this, [this] { OnOpenSongFolder(); });
 
     m_hint = new QLabel(QStringLiteral("歌曲包解压后复制到该文件夹下对应类目"), this);
-    m_hint->setObjectName(QStringLiteral("1110"));
+    m_hint->setObjectName(QString::number(ids::kFolderHint));
     m_hint->setGeometry(Units(127, 69, 145, 8));
     m_hint->setAttribute(Qt::WA_TranslucentBackground);
 
@@ -64,10 +65,10 @@ void CIntroduceDlg::CreateModeless(CMicrophonePanel::Devices devices) {
     m_microphone->hide();
 
     // Initialisation of the page: the folder button's look.
-    m_btnOpenFolder->LoadIcons(256, 0);
+    m_btnOpenFolder->LoadIcons(res::kIconFolder, 0);
     m_btnOpenFolder->ShowBorder(false, true);
     m_btnOpenFolder->SetTransparent(true);
-    m_btnClose->LoadIcons(232, 0);
+    m_btnClose->LoadIcons(res::kIconBack, 0);
     m_btnClose->ShowBorder(false, true);
     m_btnClose->SetTransparent(true);
     hide();
@@ -105,6 +106,6 @@ void CIntroduceDlg::OnOpenSongFolder() {
 void CIntroduceDlg::paintEvent(QPaintEvent*) {
     if (isMinimized()) return;
     QPainter painter(this);
-    const QPixmap background = res::LoadBitmap(228);
+    const QPixmap background = res::LoadBitmap(res::kBitmapCard);
     if (!background.isNull()) painter.drawPixmap(rect(), background, background.rect());
 }

@@ -50,8 +50,8 @@ CQuorvelDlg::CQuorvelDlg(Devices devices)
                                           : std::unique_ptr<platform::CPlayer>();
           },
           /*pollThread=*/true),
-      m_hIcon(res::LoadIcon(128)),
-      m_hHandCursor(res::LoadCursor(239)) {
+      m_hIcon(res::LoadIcon(res::kIconApp)),
+      m_hHandCursor(res::LoadCursor(res::kCursorHand)) {
     if (!m_devices.makeCapture)
         m_devices.makeCapture = [] {
             return std::make_unique<platform::CPortAudioCapture>(CAudioSettings::Load().strDevice);
@@ -83,11 +83,13 @@ CQuorvelDlg::CQuorvelDlg(Devices devices)
 }
 
 void CQuorvelDlg::ApplyControlColours() {
-    for (int id : {1041, 1040, 1014, 1055, 1056, 1045, 1046, 1047, 1048}) ApplyControlColours(id);
+    for (int id : {ids::kHiddenArea, ids::kGradeLabel, ids::kDisplayArea, ids::kRoleBoy,
+                   ids::kRoleGirl, ids::kSongBox1, ids::kSongBox2, ids::kSongBox3, ids::kSongBox4})
+        ApplyControlColours(id);
 }
 
 void CQuorvelDlg::ApplyControlColours(int id) {
-    QWidget* control = id == 1040 && m_pGradeLabel ? m_pGradeLabel : Control(id);
+    QWidget* control = id == ids::kGradeLabel && m_pGradeLabel ? m_pGradeLabel : Control(id);
     if (!control) return;
     const ControlColours colours = OnCtlColor(id);
     const QPalette standard = QApplication::palette(control);
@@ -140,33 +142,37 @@ void CQuorvelDlg::CreateControls() {
         return button;
     };
 
-    auto* placeholder = label(1014, QString(), Units(0, 244, 400, 55), Qt::AlignCenter);
+    auto* placeholder =
+        label(ids::kDisplayArea, QString(), Units(0, 244, 400, 55), Qt::AlignCenter);
     placeholder->setFrameShape(QFrame::Box);
-    auto* line = label(1039, QString(), Units(29, 223, 72, 12), Qt::AlignLeft);
+    auto* line = label(ids::kLineBar, QString(), Units(29, 223, 72, 12), Qt::AlignLeft);
     line->setFrameShape(QFrame::Box);
-    auto* grade = label(1040, QStringLiteral(" "), Units(101, 223, 72, 12), Qt::AlignCenter);
+    auto* grade =
+        label(ids::kGradeLabel, QStringLiteral(" "), Units(101, 223, 72, 12), Qt::AlignCenter);
     grade->setFrameShape(QFrame::Box);
-    label(1041, QString(), Units(121, 102, 192, 77), Qt::AlignLeft);
+    label(ids::kHiddenArea, QString(), Units(121, 102, 192, 77), Qt::AlignLeft);
 
     m_link = new CHyperLink(QStringLiteral("更多歌曲下载请点击.....      "), this);
-    name(m_link, 1074)->setGeometry(Units(275, 224, 125, 9));
+    name(m_link, ids::kDownloadLink)->setGeometry(Units(275, 224, 125, 9));
     m_link->setAlignment(Qt::AlignRight | Qt::AlignTop);
 
     auto* fullScreen = new QCheckBox(QStringLiteral("全屏演唱"), this);  // never shown
-    name(fullScreen, 1079)->setGeometry(Units(168, 58, 45, 20));
+    name(fullScreen, ids::kFullScreenCheck)->setGeometry(Units(168, 58, 45, 20));
     fullScreen->hide();
 
-    m_btnStart = bitmapButton(1081, QStringLiteral("开始演唱"), Units(141, 94, 92, 20));
-    m_btnSettings = bitmapButton(1082, QStringLiteral("麦克风设置"), Units(141, 131, 92, 20));
-    m_btnHelp = bitmapButton(1083, QStringLiteral("帮助"), Units(141, 170, 92, 20));
-    m_btnExit = bitmapButton(1084, QStringLiteral("退出"), Units(141, 207, 92, 20));
+    m_btnStart =
+        bitmapButton(ids::kStartButton, QStringLiteral("开始演唱"), Units(141, 94, 92, 20));
+    m_btnSettings =
+        bitmapButton(ids::kSettingsButton, QStringLiteral("麦克风设置"), Units(141, 131, 92, 20));
+    m_btnHelp = bitmapButton(ids::kHelpButton, QStringLiteral("帮助"), Units(141, 170, 92, 20));
+    m_btnExit = bitmapButton(ids::kExitButton, QStringLiteral("退出"), Units(141, 207, 92, 20));
     connect(m_btnStart, &QPushButton::clicked, this, [this] { OnStartSinging(); });
     connect(m_btnSettings, &QPushButton::clicked, this, [this] { OnSettingsPage(); });
     connect(m_btnHelp, &QPushButton::clicked, this, [this] { OnHelpPage(); });
     connect(m_btnExit, &QPushButton::clicked, this, [this] { OnExit(); });
 
     m_listSongs = new QListWidget(this);
-    name(m_listSongs, 1072)->setGeometry(Units(11, 103, 103, 130));
+    name(m_listSongs, ids::kSongList)->setGeometry(Units(11, 103, 103, 130));
     // A song is picked by the user's selection: a click on an entry (the highlighted one too, so
     // that the same song goes into several boxes), or a key that selects one. Tabbing into the
     // list only moves the focus there.
@@ -181,13 +187,13 @@ void CQuorvelDlg::CreateControls() {
         name(box, m_pSongEdits[i])->setGeometry(Units(158, boxTops[i], 76, 14));
     }
 
-    m_btnConfirm = iconButton(1064, Units(338, 240, 62, 59));
-    m_btnHome = iconButton(1089, Units(1, 240, 62, 59));
-    m_btnClear[0] = iconButton(1090, Units(241, 112, 15, 14));
+    m_btnConfirm = iconButton(ids::kConfirmButton, Units(338, 240, 62, 59));
+    m_btnHome = iconButton(ids::kHomeButton, Units(1, 240, 62, 59));
+    m_btnClear[0] = iconButton(ids::kClearButton1, Units(241, 112, 15, 14));
     for (int i = 1; i < 4; ++i)
-        m_btnClear[i] = iconButton(1090 + i, Units(241, boxTops[i], 16, 11));
-    m_btnListBack = iconButton(1094, Units(1, 240, 62, 59));
-    m_btnStop = iconButton(1098, Units(0, 222, 28, 15));
+        m_btnClear[i] = iconButton(ids::kClearButtons[i], Units(241, boxTops[i], 16, 11));
+    m_btnListBack = iconButton(ids::kListBackButton, Units(1, 240, 62, 59));
+    m_btnStop = iconButton(ids::kStopButton, Units(0, 222, 28, 15));
     connect(m_btnConfirm, &QPushButton::clicked, this, [this] { OnConfirm(); });
     connect(m_btnHome, &QPushButton::clicked, this, [this] { OnHome(); });
     connect(m_btnListBack, &QPushButton::clicked, this, [this] { OnListBack(); });
@@ -196,9 +202,10 @@ void CQuorvelDlg::CreateControls() {
         connect(m_btnClear[i], &QPushButton::clicked, this, [this, i] { OnClearSong(i); });
 
     auto* ok = new QPushButton(QStringLiteral("确定"), this);  // never shown
-    name(ok, 1096)->setGeometry(Units(342, 285, 58, 14));
+    name(ok, ids::kOkButton)->setGeometry(Units(342, 285, 58, 14));
 
-    auto* timeBar = label(1100, QStringLiteral("Progress1"), Units(0, 235, 400, 9), Qt::AlignLeft);
+    auto* timeBar =
+        label(ids::kTimeBar, QStringLiteral("Progress1"), Units(0, 235, 400, 9), Qt::AlignLeft);
     timeBar->setFrameShape(QFrame::Box);
 
     auto picture = [&](int id, const QRect& rect) {
@@ -208,22 +215,22 @@ void CQuorvelDlg::CreateControls() {
         control->setAttribute(Qt::WA_TransparentForMouseEvents);
         return control;
     };
-    m_picSingles = picture(1102, Units(233, 83, 20, 20));
-    m_picMedleys = picture(1103, Units(55, 81, 20, 20));
-    m_picStage = picture(1105, Units(0, 0, 20, 20));
+    m_picSingles = picture(ids::kSinglesPicture, Units(233, 83, 20, 20));
+    m_picMedleys = picture(ids::kMedleysPicture, Units(55, 81, 20, 20));
+    m_picStage = picture(ids::kStageAnimation, Units(0, 0, 20, 20));
     m_picStage->lower();
 
     m_radioBoy = new QRadioButton(this);
-    name(m_radioBoy, 1055)->setGeometry(Units(315, 118, 66, 46));
+    name(m_radioBoy, ids::kRoleBoy)->setGeometry(Units(315, 118, 66, 46));
     m_radioGirl = new QRadioButton(this);
-    name(m_radioGirl, 1056)->setGeometry(Units(315, 173, 66, 43));
+    name(m_radioGirl, ids::kRoleGirl)->setGeometry(Units(315, 173, 66, 43));
     connect(m_radioBoy, &QRadioButton::clicked, this, [this] { OnRoleBoy(); });
     connect(m_radioGirl, &QRadioButton::clicked, this, [this] { OnRoleGirl(); });
 }
 
 bool CQuorvelDlg::OnInitDialog() {
     // The about item lives in the dialog's own context menu (see contextMenuEvent).
-    m_pGradeLabel = Control(1040);
+    m_pGradeLabel = Control(ids::kGradeLabel);
     m_fontGrade = display::MakeFont(QStringLiteral("Arial"), 23, 0, 900);
     m_fontLink = display::MakeFont(QStringLiteral("楷体_GB2312"), 18, 0, 900);
     setWindowIcon(m_hIcon);
@@ -232,7 +239,7 @@ bool CQuorvelDlg::OnInitDialog() {
         platform::ShowMessage("打开录音设备出错！", platform::MessageIcon::None, "警告");
     // Without a microphone the window is still built whole; 开始演唱 then leads to the settings.
 
-    m_rcDisplay = Control(1014)->geometry();
+    m_rcDisplay = Control(ids::kDisplayArea)->geometry();
     m_link->SetTarget(QString::fromLatin1(kDownloadPage));
     m_link->Attach();
     m_link->setFont([this] {
@@ -243,31 +250,38 @@ bool CQuorvelDlg::OnInitDialog() {
     // The dialog decides the link's colour: black, whatever its state.
     m_link->SetLinkColours(Qt::black, Qt::black, Qt::black);
 
-    Show({1039, 1014, 1041, 1089, 1040, 1074, 1072, 1045, 1046, 1047, 1048,
-          1064, 1094, 1096, 1090, 1091, 1092, 1093, 1098, 1100, 1055, 1056},
+    Show({ids::kLineBar,        ids::kDisplayArea,  ids::kHiddenArea,   ids::kHomeButton,
+          ids::kGradeLabel,     ids::kDownloadLink, ids::kSongList,     ids::kSongBox1,
+          ids::kSongBox2,       ids::kSongBox3,     ids::kSongBox4,     ids::kConfirmButton,
+          ids::kListBackButton, ids::kOkButton,     ids::kClearButton1, ids::kClearButton2,
+          ids::kClearButton3,   ids::kClearButton4, ids::kStopButton,   ids::kTimeBar,
+          ids::kRoleBoy,        ids::kRoleGirl},
          false);
 
-    const int faces[4][2] = {{218, 219}, {221, 222}, {223, 224}, {225, 226}};
+    const int faces[4][2] = {{res::kBitmapStart, res::kBitmapStartHover},
+                             {res::kBitmapSettings, res::kBitmapSettingsHover},
+                             {res::kBitmapHelp, res::kBitmapHelpHover},
+                             {res::kBitmapExit, res::kBitmapExitHover}};
     CBitButtonNL* buttons[4] = {m_btnStart, m_btnSettings, m_btnHelp, m_btnExit};
     for (int i = 0; i < 4; ++i) {
         buttons[i]->LoadImages(faces[i][0], 0, faces[i][1], 0);
         buttons[i]->FitToImage();
     }
 
-    if (m_picSingles->Load(237, "GIF")) m_picSingles->Draw();
-    if (m_picMedleys->Load(238, "GIF")) m_picMedleys->Draw();
+    if (m_picSingles->Load(res::kGifSingles, "GIF")) m_picSingles->Draw();
+    if (m_picMedleys->Load(res::kGifMedleys, "GIF")) m_picMedleys->Draw();
     m_radioBoy->setChecked(true);
-    Show({1105, 1103, 1102}, false);
+    Show({ids::kStageAnimation, ids::kMedleysPicture, ids::kSinglesPicture}, false);
 
     auto skin = [](CButtonST* button, int icon) {
         button->LoadIcons(icon, 0);
         button->ShowBorder(false, true);
         button->SetTransparent(true);
     };
-    for (CButtonST* clear : m_btnClear) skin(clear, 241);
-    skin(m_btnHome, 232);
-    skin(m_btnConfirm, 242);
-    skin(m_btnListBack, 232);
+    for (CButtonST* clear : m_btnClear) skin(clear, res::kIconClear);
+    skin(m_btnHome, res::kIconBack);
+    skin(m_btnConfirm, res::kIconPlay);
+    skin(m_btnListBack, res::kIconBack);
 
     m_pScoreDlg = new CScoreDlg(this);
     m_pScoreDlg->CreateModeless();
@@ -356,28 +370,28 @@ CQuorvelDlg::ControlColours CQuorvelDlg::OnCtlColor(int id) const {
         return colours;
     }
     switch (id) {
-        case 1041:
+        case ids::kHiddenArea:
             colours.bTransparent = true;
             return colours;
-        case 1074:
+        case ids::kDownloadLink:
             colours.text = Qt::black;
             return colours;
-        case 1040:
+        case ids::kGradeLabel:
             colours.bTransparent = true;
             colours.text = GradeColour(m_pGradeLabel ? static_cast<QLabel*>(m_pGradeLabel)->text()
                                                      : QString());
             colours.brush = Qt::black;
             return colours;
-        case 1014:
-        case 1055:
-        case 1056:
+        case ids::kDisplayArea:
+        case ids::kRoleBoy:
+        case ids::kRoleGirl:
             colours.bTransparent = true;
             colours.text = Qt::black;
             return colours;
-        case 1045:
-        case 1046:
-        case 1047:
-        case 1048: {
+        case ids::kSongBox1:
+        case ids::kSongBox2:
+        case ids::kSongBox3:
+        case ids::kSongBox4: {
             // A song-name box shows the background unless it has the keyboard focus.
             const QWidget* focus = QApplication::focusWidget();
             colours.bDefault = focus && focus == Control(id);
@@ -417,7 +431,7 @@ void CQuorvelDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 void CQuorvelDlg::contextMenuEvent(QContextMenuEvent* event) {
-    const QString about = res::LoadString(101);
+    const QString about = res::LoadString(res::kStringAbout);
     if (about.isEmpty()) return;
     QMenu menu(this);
     menu.addAction(about, this, [this] { OnAbout(); });
@@ -447,14 +461,16 @@ void CQuorvelDlg::OnStartSinging() {
         OnSettingsPage();
         return;
     }
-    Show({1081, 1082, 1083, 1084, 1079}, false);
-    Show({1089}, true);
+    Show({ids::kStartButton, ids::kSettingsButton, ids::kHelpButton, ids::kExitButton,
+          ids::kFullScreenCheck},
+         false);
+    Show({ids::kHomeButton}, true);
     m_nScreen = 3;
-    Show({1102, 1103}, true);
+    Show({ids::kSinglesPicture, ids::kMedleysPicture}, true);
     update();
     if (m_bFirstStart) {
-        m_lineBar.SubclassCreate(1039, this, 163, 4, QColor(0, 0, 0), 0);
-        m_timeBar.SubclassCreate(1100, this, 206, 5, QColor(0, 0, 0), 0);
+        m_lineBar.SubclassCreate(ids::kLineBar, this, res::kIconTomato, 4, QColor(0, 0, 0), 0);
+        m_timeBar.SubclassCreate(ids::kTimeBar, this, res::kIconGirl, 5, QColor(0, 0, 0), 0);
         m_timeBar.SetPos(0);
         m_lineBar.SetRange(0, 100);
         m_bFirstStart = false;
@@ -462,19 +478,20 @@ void CQuorvelDlg::OnStartSinging() {
 }
 
 void CQuorvelDlg::OnHome() {
-    Show({1081, 1082, 1083, 1084}, true);
-    Show({1079, 1089, 1102, 1103}, false);
+    Show({ids::kStartButton, ids::kSettingsButton, ids::kHelpButton, ids::kExitButton}, true);
+    Show({ids::kFullScreenCheck, ids::kHomeButton, ids::kSinglesPicture, ids::kMedleysPicture},
+         false);
     m_nScreen = 0;
     update();
 }
 
 void CQuorvelDlg::OnTypeChoiceClick(const QPoint& point) {
     if (m_nScreen != 3) return;
-    const bool singles = Control(1102)->geometry().contains(point);
-    const bool medleys = !singles && Control(1103)->geometry().contains(point);
+    const bool singles = Control(ids::kSinglesPicture)->geometry().contains(point);
+    const bool medleys = !singles && Control(ids::kMedleysPicture)->geometry().contains(point);
     if (!singles && !medleys) return;
-    Show({1102, 1103}, false);
-    Show({1055, 1056}, true);
+    Show({ids::kSinglesPicture, ids::kMedleysPicture}, false);
+    Show({ids::kRoleBoy, ids::kRoleGirl}, true);
     if (singles)
         ShowSingleList();
     else
@@ -488,8 +505,9 @@ void CQuorvelDlg::mousePressEvent(QMouseEvent* event) {
 
 void CQuorvelDlg::mouseMoveEvent(QMouseEvent* event) {
     const QPoint point = event->position().toPoint();
-    const bool overPicture = m_nScreen == 3 && (Control(1102)->geometry().contains(point) ||
-                                                Control(1103)->geometry().contains(point));
+    const bool overPicture =
+        m_nScreen == 3 && (Control(ids::kSinglesPicture)->geometry().contains(point) ||
+                           Control(ids::kMedleysPicture)->geometry().contains(point));
     if (overPicture)
         setCursor(m_hHandCursor);
     else
@@ -507,8 +525,11 @@ void CQuorvelDlg::FillSongList(bool medley) {
 
 void CQuorvelDlg::ShowMedleyList() {
     m_nScreen = 1;
-    Show({1089}, false);
-    Show({1072, 1045, 1046, 1047, 1048, 1064, 1094, 1090, 1091, 1092, 1093}, true);
+    Show({ids::kHomeButton}, false);
+    Show({ids::kSongList, ids::kSongBox1, ids::kSongBox2, ids::kSongBox3, ids::kSongBox4,
+          ids::kConfirmButton, ids::kListBackButton, ids::kClearButton1, ids::kClearButton2,
+          ids::kClearButton3, ids::kClearButton4},
+         true);
     m_listSongs->blockSignals(true);
     m_listSongs->clear();
     m_listSongs->blockSignals(false);
@@ -520,8 +541,10 @@ void CQuorvelDlg::ShowMedleyList() {
 
 void CQuorvelDlg::ShowSingleList() {
     m_nScreen = 1;
-    Show({1089}, false);
-    Show({1072, 1046, 1091, 1064, 1094}, true);
+    Show({ids::kHomeButton}, false);
+    Show({ids::kSongList, ids::kSingleSongBox, ids::kSingleClearButton, ids::kConfirmButton,
+          ids::kListBackButton},
+         true);
     m_bMedleyList = false;
     m_bSingleList = true;
     m_listSongs->blockSignals(true);
@@ -541,8 +564,8 @@ void CQuorvelDlg::OnSongPicked() {
                 SetBoxText(id, song);
                 return;
             }
-    } else if (BoxText(1046).isEmpty()) {
-        SetBoxText(1046, song);
+    } else if (BoxText(ids::kSingleSongBox).isEmpty()) {
+        SetBoxText(ids::kSingleSongBox, song);
     }
 }
 
@@ -556,14 +579,18 @@ void CQuorvelDlg::OnClearSong(int box) {
 
 void CQuorvelDlg::OnListBack() {
     m_nScreen = 3;
-    Show({1055, 1056}, false);
-    Show({1089, 1102, 1103}, true);
-    Show({1072, 1046, 1091, 1064, 1094, 1096}, false);
+    Show({ids::kRoleBoy, ids::kRoleGirl}, false);
+    Show({ids::kHomeButton, ids::kSinglesPicture, ids::kMedleysPicture}, true);
+    Show({ids::kSongList, ids::kSingleSongBox, ids::kSingleClearButton, ids::kConfirmButton,
+          ids::kListBackButton, ids::kOkButton},
+         false);
     if (m_bMedleyList) {
-        Show({1045, 1047, 1048, 1090, 1092, 1093}, false);
+        Show({ids::kSongBox1, ids::kSongBox3, ids::kSongBox4, ids::kClearButton1,
+              ids::kClearButton3, ids::kClearButton4},
+             false);
         for (int id : m_pSongEdits) SetBoxText(id, QString());
     } else {
-        SetBoxText(1046, QString());
+        SetBoxText(ids::kSingleSongBox, QString());
     }
     update();
 }
@@ -576,9 +603,9 @@ void CQuorvelDlg::ShowPage(bool help) {
     m_pIntroDlg->Microphone()->setVisible(!help);  // before the page shows: it opens a stream
     m_pIntroDlg->show();
     m_pIntroDlg->setGeometry(geometry());  // exactly over the main window
-    m_pIntroDlg->Control(1108)->setVisible(help);
-    m_pIntroDlg->Control(1110)->setVisible(!help);
-    m_pIntroDlg->Control(1109)->setVisible(!help);
+    m_pIntroDlg->Control(ids::kHelpList)->setVisible(help);
+    m_pIntroDlg->Control(ids::kFolderHint)->setVisible(!help);
+    m_pIntroDlg->Control(ids::kFolderButton)->setVisible(!help);
     if (help && m_bLoadHelp) {
         m_pIntroDlg->LoadHelpText();
         m_bLoadHelp = false;
@@ -606,25 +633,28 @@ void CQuorvelDlg::OnConfirm() {
                 platform::ShowMessage("请选择四首要演唱的歌曲", platform::MessageIcon::Information);
                 return;
             }
-    } else if (BoxText(1046).isEmpty()) {
+    } else if (BoxText(ids::kSingleSongBox).isEmpty()) {
         platform::ShowMessage("请选择要演唱的歌曲", platform::MessageIcon::Information);
         update();
         return;
     }
     if (!m_bInitialised || !m_bMicrophone) return;  // nothing to sing with
 
-    Show({1074, 1105}, true);
-    if (m_picStage->Load(m_radioBoy->isChecked() ? 245 : 246, "GIF")) m_picStage->Draw();
+    Show({ids::kDownloadLink, ids::kStageAnimation}, true);
+    if (m_picStage->Load(m_radioBoy->isChecked() ? res::kGifStageBoy : res::kGifStageGirl, "GIF"))
+        m_picStage->Draw();
     m_nScreen = 0;
-    Show({1039, 1014}, true);
-    Show({1041}, false);
-    Show({1040, 1098, 1100}, true);
-    Show({1072, 1064, 1094}, false);
+    Show({ids::kLineBar, ids::kDisplayArea}, true);
+    Show({ids::kHiddenArea}, false);
+    Show({ids::kGradeLabel, ids::kStopButton, ids::kTimeBar}, true);
+    Show({ids::kSongList, ids::kConfirmButton, ids::kListBackButton}, false);
     if (m_bMedleyList)
-        Show({1045, 1046, 1047, 1048, 1090, 1091, 1092, 1093}, false);
+        Show({ids::kSongBox1, ids::kSongBox2, ids::kSongBox3, ids::kSongBox4, ids::kClearButton1,
+              ids::kClearButton2, ids::kClearButton3, ids::kClearButton4},
+             false);
     else
-        Show({1046, 1091}, false);
-    m_btnStop->LoadIcons(250, 0);
+        Show({ids::kSingleSongBox, ids::kSingleClearButton}, false);
+    m_btnStop->LoadIcons(res::kIconStop, 0);
     m_btnStop->ShowBorder(false, true);
     m_btnStop->SetTransparent(true);
     update();
@@ -637,7 +667,7 @@ void CQuorvelDlg::OnConfirm() {
     if (m_bMedleyList)
         for (int id : m_pSongEdits) songs.push_back(BoxText(id).toStdString());
     else
-        songs.push_back(BoxText(1046).toStdString());
+        songs.push_back(BoxText(ids::kSingleSongBox).toStdString());
     if (const std::optional<engine::Problem> problem = m_session.Start(songs, m_bMedleyList)) {
         // The song cannot be sung: back to the list, then the reason, with nothing running.
         EndSession();
@@ -651,12 +681,19 @@ void CQuorvelDlg::OnConfirm() {
 void CQuorvelDlg::ReturnToList() {
     SetCaption(true);
     m_nScreen = 1;
-    Show({1105, 1039, 1014, 1041, 1040, 1098, 1100, 1074}, false);
+    Show({ids::kStageAnimation, ids::kLineBar, ids::kDisplayArea, ids::kHiddenArea,
+          ids::kGradeLabel, ids::kStopButton, ids::kTimeBar, ids::kDownloadLink},
+         false);
     m_picStage->StopAnimation();
     if (m_bMedleyList)
-        Show({1072, 1045, 1046, 1047, 1048, 1064, 1094, 1090, 1091, 1092, 1093}, true);
+        Show({ids::kSongList, ids::kSongBox1, ids::kSongBox2, ids::kSongBox3, ids::kSongBox4,
+              ids::kConfirmButton, ids::kListBackButton, ids::kClearButton1, ids::kClearButton2,
+              ids::kClearButton3, ids::kClearButton4},
+             true);
     else
-        Show({1072, 1046, 1064, 1094, 1091}, true);
+        Show({ids::kSongList, ids::kSingleSongBox, ids::kConfirmButton, ids::kListBackButton,
+              ids::kSingleClearButton},
+             true);
     update();
 }
 
@@ -665,7 +702,7 @@ void CQuorvelDlg::SongLoaded(int index, const std::string&,
     if (index == 0) {
         // A session gets a new display; a medley keeps the one made for its first song.
         m_bCreateDisplay = false;
-        m_display.Create(this, m_rcDisplay, 1000);
+        m_display.Create(this, m_rcDisplay, ids::kPitchDisplay);
         m_display.raise();
         m_bDisplayUp = true;
         m_display.SetSong(song);
@@ -710,21 +747,28 @@ void CQuorvelDlg::OnStopSinging() {
     m_nScreen = 1;
     m_bScoreShown = false;
     EndSession();
-    Show({1105, 1039, 1014, 1041, 1040, 1098, 1100, 1074}, false);
+    Show({ids::kStageAnimation, ids::kLineBar, ids::kDisplayArea, ids::kHiddenArea,
+          ids::kGradeLabel, ids::kStopButton, ids::kTimeBar, ids::kDownloadLink},
+         false);
     m_picStage->StopAnimation();
     if (m_bMedleyList) {
-        Show({1072, 1045, 1046, 1047, 1048, 1064, 1094, 1090, 1091, 1092, 1093}, true);
+        Show({ids::kSongList, ids::kSongBox1, ids::kSongBox2, ids::kSongBox3, ids::kSongBox4,
+              ids::kConfirmButton, ids::kListBackButton, ids::kClearButton1, ids::kClearButton2,
+              ids::kClearButton3, ids::kClearButton4},
+             true);
         for (int id : m_pSongEdits) SetBoxText(id, QString());
     } else if (m_bSingleList) {
-        Show({1072, 1046, 1064, 1094, 1091}, true);
-        SetBoxText(1046, QString());
+        Show({ids::kSongList, ids::kSingleSongBox, ids::kConfirmButton, ids::kListBackButton,
+              ids::kSingleClearButton},
+             true);
+        SetBoxText(ids::kSingleSongBox, QString());
     }
     if (m_pScoreDlg) m_pScoreDlg->OnOK();
     update();
 }
 
 void CQuorvelDlg::ShowScore() {
-    QWidget* stage = Control(1105);
+    QWidget* stage = Control(ids::kStageAnimation);
     if (!stage || !m_pScoreDlg) return;
     const QRect target(stage->mapToGlobal(QPoint(0, 0)), stage->size().expandedTo(QSize(800, 446)));
     m_pScoreDlg->setGeometry(target);
@@ -754,11 +798,11 @@ void CQuorvelDlg::SetScore(float score) {
 // The screen, as the evaluation sees it
 
 void CQuorvelDlg::SetGradeText(const std::string& text) {
-    auto* label = static_cast<QLabel*>(m_pGradeLabel ? m_pGradeLabel : Control(1040));
+    auto* label = static_cast<QLabel*>(m_pGradeLabel ? m_pGradeLabel : Control(ids::kGradeLabel));
     if (!label) return;
     label->setFont(m_fontGrade);
     label->setText(QString::fromStdString(text));
-    ApplyControlColours(1040);  // its colour follows the word
+    ApplyControlColours(ids::kGradeLabel);  // its colour follows the word
     label->repaint();
 }
 

@@ -12,11 +12,13 @@
 #include <QListWidget>
 #include <QRadioButton>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/controlids.h"
 #include "app/introducedlg.h"
 #include "controls/bitbuttonnl.h"
 #include "controls/btnst.h"
@@ -30,6 +32,7 @@
 #include "platform/capturedevice.h"
 #include "platform/clickplayer.h"
 #include "platform/player.h"
+#include "res/resources.h"
 
 class CQuorvelDlg : public QDialog, public engine::CSessionView {
 public:
@@ -146,8 +149,9 @@ private:
     QIcon m_hIcon;
     QCursor m_hHandCursor;
     int m_nScreen = 0;
-    int m_pBackgrounds[10] = {175, 176, 177, 228};
-    int m_pSongEdits[4] = {1045, 1046, 1047, 1048};
+    int m_pBackgrounds[10] = {res::kBitmapHome, res::kBitmapSongList, res::kBitmapScore,
+                              res::kBitmapCard};
+    std::array<int, 4> m_pSongEdits = ids::kSongBoxes;
     QFont m_fontGrade;
     QFont m_fontLink;
     QWidget* m_pGradeLabel = nullptr;

@@ -60,8 +60,8 @@ int MeasureCpuShare() {
         dialog.OnInitDialog();
         dialog.show();
         dialog.OnStartSinging();
-        dialog.OnTypeChoiceClick(dialog.Control(1102)->geometry().center());
-        auto* list = static_cast<QListWidget*>(dialog.Control(1072));
+        dialog.OnTypeChoiceClick(dialog.Control(ids::kSinglesPicture)->geometry().center());
+        auto* list = static_cast<QListWidget*>(dialog.Control(ids::kSongList));
         list->setCurrentRow(0);
         emit list->itemClicked(list->item(0));  // as the user's click on it
         dialog.OnConfirm();

@@ -1,8 +1,9 @@
 // Cost of the animated picture control: loading the 800 × 446 stage animation (resource 245:
 // parsing, cutting and decoding every frame, making the buffer) and one animation step (render
 // the frame, dispose of it, move on); and, with --cpu-share, the share of one core the animation
-// threads take while resources 237, 238 and 245 play together for 10 s, as on the singing screen.
-// Where a resource is missing the generated stage fixture of the tests stands in, and says so.
+// threads take while resources kGifSingles, kGifMedleys and kGifStageBoy (237, 238, 245) play
+// together for 10 s, as on the singing screen. Where a resource is missing the generated stage
+// fixture of the tests stands in, and says so.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -35,12 +36,12 @@ QByteArray Animation(int id) {
 
 // From the program's resources, as the main dialog loads it.
 void BM_LoadStage(benchmark::State& state) {
-    const QByteArray bytes = Animation(245);
-    const bool fromResources = !res::LoadGif(245).isEmpty();
+    const QByteArray bytes = Animation(res::kGifStageBoy);
+    const bool fromResources = !res::LoadGif(res::kGifStageBoy).isEmpty();
     CPictureEx picture;
     for (auto _ : state) {
         const bool loaded =
-            fromResources ? picture.Load(245, "GIF")
+            fromResources ? picture.Load(res::kGifStageBoy, "GIF")
                           : picture.Load(bytes.constData(), static_cast<size_t>(bytes.size()));
         if (!loaded) state.SkipWithError("no load");
     }
@@ -49,7 +50,7 @@ void BM_LoadStage(benchmark::State& state) {
 BENCHMARK(BM_LoadStage)->Unit(benchmark::kMillisecond);
 
 void BM_StageStep(benchmark::State& state) {
-    const QByteArray bytes = Animation(245);
+    const QByteArray bytes = Animation(res::kGifStageBoy);
     CPictureEx picture;
     if (!picture.Load(bytes.constData(), static_cast<size_t>(bytes.size()))) {
         state.SkipWithError("no load");
@@ -72,7 +73,7 @@ int MeasureCpuShare() {
     dialog.resize(800, 600);
     std::vector<QByteArray> data;
     std::vector<std::unique_ptr<CPictureEx>> pictures;
-    for (int id : {237, 238, 245}) {
+    for (int id : {res::kGifSingles, res::kGifMedleys, res::kGifStageBoy}) {
         data.push_back(Animation(id));
         auto picture = std::make_unique<CPictureEx>(&dialog);
         if (!picture->Load(data.back().constData(), static_cast<size_t>(data.back().size()))) {

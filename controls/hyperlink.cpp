@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr int kHandCursor = 239;
 constexpr int kHoverCheckMs = 100;
 
 }  // namespace
@@ -78,7 +77,7 @@ void CHyperLink::SetPointerCursor(const std::optional<QCursor>& cursor) {
         m_linkCursor = cursor;
     } else {
         // The program's own hand; the desktop's when it is missing.
-        const QCursor hand = res::LoadCursor(kHandCursor);
+        const QCursor hand = res::LoadCursor(res::kCursorHand);
         m_linkCursor = hand.shape() == Qt::ArrowCursor ? QCursor(Qt::PointingHandCursor) : hand;
     }
     setCursor(*m_linkCursor);

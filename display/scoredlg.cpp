@@ -12,7 +12,6 @@ namespace {
 
 constexpr int kTemplateWidth = 800;  // 400 × 223 dialog units
 constexpr int kTemplateHeight = 446;
-constexpr int kPicture = 177;
 const QRect kScoreRect(QPoint(175, 100), QPoint(624, 349));  // (175, 100)–(625, 350)
 const QColor kButtonShadow(160, 160, 160);                   // the usual colour of button shadows
 const QColor kLight(232, 232, 232);
@@ -21,7 +20,8 @@ const QColor kMagenta(255, 0, 255);
 }  // namespace
 
 CScoreDlg::CScoreDlg(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_picture(res::LoadBitmap(kPicture)) {
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
+      m_picture(res::LoadBitmap(res::kBitmapScore)) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 

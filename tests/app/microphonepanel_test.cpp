@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "app/audiosettings.h"
+#include "app/controlids.h"
 #include "app/introducedlg.h"
 #include "app/quorveldlg.h"
 #include "engine/latencycalibrator.h"
@@ -334,8 +335,10 @@ TEST_F(NoMicrophoneTest, TheWindowIsBuiltWholeAndSingingLeadsToTheSettings) {
         const int id = child->objectName().toInt(&number);
         if (number && child->isVisible()) visible.insert(id);
     }
-    EXPECT_EQ(visible, (std::set<int>{1081, 1082, 1083, 1084}));
-    EXPECT_EQ(dialog->Control(1081)->size(), QSize(246, 44)) << "the button fits its picture";
+    EXPECT_EQ(visible, (std::set<int>{ids::kStartButton, ids::kSettingsButton, ids::kHelpButton,
+                                      ids::kExitButton}));
+    EXPECT_EQ(dialog->Control(ids::kStartButton)->size(), QSize(246, 44))
+        << "the button fits its picture";
     EXPECT_NE(dialog->ScoreDlg(), nullptr);
     ASSERT_NE(dialog->IntroDlg(), nullptr);
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/controlids.h"
 #include "platform/manualcapture.h"
 #include "platform/messages.h"
 #include "platform/wavefilecapture.h"
@@ -71,7 +72,7 @@ protected:
 
     // A click on an entry of the song list (row −1: no entry is current any more).
     static void Pick(CQuorvelDlg& dialog, int row) {
-        auto* list = static_cast<QListWidget*>(dialog.Control(1072));
+        auto* list = static_cast<QListWidget*>(dialog.Control(ids::kSongList));
         if (row < 0) {
             list->setCurrentRow(-1);
             return;
@@ -91,7 +92,10 @@ protected:
     // Home → type choice → the list of the given kind.
     static void ToList(CQuorvelDlg& dialog, bool medley) {
         dialog.OnStartSinging();
-        dialog.OnTypeChoiceClick(dialog.Control(medley ? 1103 : 1102)->geometry().center());
+        dialog.OnTypeChoiceClick(
+            dialog.Control(medley ? ids::kMedleysPicture : ids::kSinglesPicture)
+                ->geometry()
+                .center());
     }
 
     TemporaryFolder library;
@@ -101,14 +105,15 @@ protected:
 
 TEST_F(DialogTest, StartsOnTheHomeScreenWithItsFourButtons) {
     auto dialog = MakeDialog();
-    EXPECT_EQ(VisibleIds(*dialog), (std::set<int>{1081, 1082, 1083, 1084}));
+    EXPECT_EQ(VisibleIds(*dialog), (std::set<int>{ids::kStartButton, ids::kSettingsButton,
+                                                  ids::kHelpButton, ids::kExitButton}));
     EXPECT_EQ(dialog->Screen(), 0);
-    // Background 175 fills the client area (a corner no control covers).
+    // The home background fills the client area (a corner no control covers).
     const QImage shown = dialog->grab().toImage();
-    const QImage background = res::LoadBitmap(175).toImage();
+    const QImage background = res::LoadBitmap(res::kBitmapHome).toImage();
     EXPECT_EQ(shown.pixelColor(5, 300), background.pixelColor(5, 300));
     EXPECT_EQ(shown.pixelColor(790, 20), background.pixelColor(790, 20));
-    EXPECT_EQ(dialog->Control(1081)->size(), QSize(246, 44));
+    EXPECT_EQ(dialog->Control(ids::kStartButton)->size(), QSize(246, 44));
     EXPECT_TRUE(messages.Messages().empty());
 }
 
@@ -150,9 +155,9 @@ TEST_F(DialogTest, TheScoreShowsWithoutTakingTheFocusAndTakesItWhenClicked) {
 
 TEST_F(DialogTest, EnterAndSpaceDoNothingAndEscapeEnds) {
     auto dialog = MakeDialog();
-    dialog->Control(1081)->setFocus();
-    QTest::keyClick(dialog->Control(1081), Qt::Key_Space);
-    QTest::keyClick(dialog->Control(1081), Qt::Key_Return);
+    dialog->Control(ids::kStartButton)->setFocus();
+    QTest::keyClick(dialog->Control(ids::kStartButton), Qt::Key_Space);
+    QTest::keyClick(dialog->Control(ids::kStartButton), Qt::Key_Return);
     EXPECT_EQ(dialog->Screen(), 0);
     EXPECT_TRUE(dialog->isVisible());
     QTest::keyClick(dialog.get(), Qt::Key_Escape);
@@ -162,7 +167,7 @@ TEST_F(DialogTest, EnterAndSpaceDoNothingAndEscapeEnds) {
 
 TEST_F(DialogTest, TheGradeIsPaintedOnBlackInItsColourOnlyWhileTheWindowIsInFront) {
     auto dialog = MakeDialog();
-    QWidget* label = dialog->Control(1040);
+    QWidget* label = dialog->Control(ids::kGradeLabel);
     label->show();
     auto paintedIn = [&](const QColor& colour) {  // share of the label's pixels
         const QImage shot = dialog->grab().toImage();
@@ -213,7 +218,7 @@ TEST_F(DialogTest, OnlySubFoldersAreListed) {
         WriteFile(library.Path() / "歌曲/串烧歌曲" / file, "x");
     auto dialog = MakeDialog();
     ToList(*dialog, true);
-    auto* list = static_cast<QListWidget*>(dialog->Control(1072));
+    auto* list = static_cast<QListWidget*>(dialog->Control(ids::kSongList));
     std::set<QString> names;
     for (int i = 0; i < list->count(); ++i) names.insert(list->item(i)->text());
     EXPECT_EQ(names, (std::set<QString>{"一", "二"}));
@@ -226,25 +231,26 @@ TEST_F(DialogTest, PickingFillsTheEmptyBoxesInOrder) {
     ToList(*dialog, true);
     for (int row = 0; row < 5; ++row) Pick(*dialog, row);
     std::set<QString> boxes;
-    for (int id : {1045, 1046, 1047, 1048}) {
+    for (int id : ids::kSongBoxes) {
         EXPECT_FALSE(Box(*dialog, id).isEmpty()) << id;
         boxes.insert(Box(*dialog, id));
     }
     EXPECT_EQ(boxes.size(), 4u);  // the fifth pick changed nothing
-    const QString fifth = static_cast<QListWidget*>(dialog->Control(1072))->item(4)->text();
+    const QString fifth =
+        static_cast<QListWidget*>(dialog->Control(ids::kSongList))->item(4)->text();
     EXPECT_EQ(boxes.count(fifth), 0u);
 
-    // Clearing box 1046 and picking again fills 1046.
+    // Clearing the second box and picking again fills it.
     dialog->OnClearSong(1);
     Pick(*dialog, 4);
-    EXPECT_EQ(Box(*dialog, 1046), fifth);
+    EXPECT_EQ(Box(*dialog, ids::kSongBox2), fifth);
 }
 
 TEST_F(DialogTest, TheUsersSelectionPicksEvenTheHighlightedEntryButTabbingInDoesNot) {
     Songs(true, {"a", "b"});
     auto dialog = MakeDialog();
     ToList(*dialog, true);
-    auto* list = static_cast<QListWidget*>(dialog->Control(1072));
+    auto* list = static_cast<QListWidget*>(dialog->Control(ids::kSongList));
     // Tabbing into the freshly filled list puts nothing into a box.
     dialog->activateWindow();
     ASSERT_TRUE(
@@ -252,17 +258,17 @@ TEST_F(DialogTest, TheUsersSelectionPicksEvenTheHighlightedEntryButTabbingInDoes
     list->setFocus(Qt::TabFocusReason);
     ASSERT_EQ(QApplication::focusWidget(), list);
     ASSERT_NE(list->currentRow(), -1) << "the list gave no entry the focus";
-    for (int id : {1045, 1046, 1047, 1048}) EXPECT_TRUE(Box(*dialog, id).isEmpty()) << id;
+    for (int id : ids::kSongBoxes) EXPECT_TRUE(Box(*dialog, id).isEmpty()) << id;
     // The same entry clicked twice goes into two boxes.
     Pick(*dialog, 0);
     Pick(*dialog, 0);
     const QString first = list->item(0)->text();
-    EXPECT_EQ(Box(*dialog, 1045), first);
-    EXPECT_EQ(Box(*dialog, 1046), first);
+    EXPECT_EQ(Box(*dialog, ids::kSongBox1), first);
+    EXPECT_EQ(Box(*dialog, ids::kSongBox2), first);
     // A key that selects the next entry picks it.
     QTest::keyClick(list, Qt::Key_Down);
-    EXPECT_EQ(Box(*dialog, 1047), list->item(1)->text());
-    EXPECT_TRUE(Box(*dialog, 1048).isEmpty());
+    EXPECT_EQ(Box(*dialog, ids::kSongBox3), list->item(1)->text());
+    EXPECT_TRUE(Box(*dialog, ids::kSongBox4).isEmpty());
 }
 
 TEST_F(DialogTest, AMedleyOfThreeIsRefused) {
@@ -282,24 +288,25 @@ TEST_F(DialogTest, BackFromTheMedleyListLeavesTheSingleBoxEmpty) {
     auto dialog = MakeDialog();
     ToList(*dialog, true);
     Pick(*dialog, 0);
-    ASSERT_FALSE(Box(*dialog, 1045).isEmpty());
+    ASSERT_FALSE(Box(*dialog, ids::kSongBox1).isEmpty());
     dialog->OnListBack();
     EXPECT_EQ(dialog->Screen(), 3);
-    dialog->OnTypeChoiceClick(dialog->Control(1102)->geometry().center());
-    EXPECT_TRUE(Box(*dialog, 1046).isEmpty());
-    EXPECT_EQ(VisibleIds(*dialog).count(1045), 0u);
+    dialog->OnTypeChoiceClick(dialog->Control(ids::kSinglesPicture)->geometry().center());
+    EXPECT_TRUE(Box(*dialog, ids::kSingleSongBox).isEmpty());
+    EXPECT_EQ(VisibleIds(*dialog).count(ids::kSongBox1), 0u);
 }
 
 TEST_F(DialogTest, TheProgressBarsAreSetUpOnTheFirstStartOnly) {
     auto dialog = MakeDialog();
     dialog->OnStartSinging();
-    QWidget* bar = dialog->Control(1039);
+    QWidget* bar = dialog->Control(ids::kLineBar);
     ASSERT_NE(bar, nullptr);
-    EXPECT_NE(dialog->findChild<QWidget*>("1039-replaced"), nullptr);
+    EXPECT_NE(dialog->findChild<QWidget*>(QString::number(ids::kLineBar) + "-replaced"), nullptr);
     dialog->OnHome();
     dialog->OnStartSinging();
-    EXPECT_EQ(dialog->Control(1039), bar);
-    EXPECT_EQ(dialog->findChildren<QWidget*>("1039-replaced").size(), 1);
+    EXPECT_EQ(dialog->Control(ids::kLineBar), bar);
+    EXPECT_EQ(dialog->findChildren<QWidget*>(QString::number(ids::kLineBar) + "-replaced").size(),
+              1);
 }
 
 TEST_F(DialogTest, ClicksOutsideThePicturesDoNothing) {
@@ -307,7 +314,7 @@ TEST_F(DialogTest, ClicksOutsideThePicturesDoNothing) {
     dialog->OnStartSinging();
     dialog->OnTypeChoiceClick(QPoint(5, 5));
     EXPECT_EQ(dialog->Screen(), 3);
-    EXPECT_TRUE(dialog->Control(1102)->isVisible());
+    EXPECT_TRUE(dialog->Control(ids::kSinglesPicture)->isVisible());
 }
 
 TEST_F(DialogTest, ConfirmCreatesTheDisplayAndStopDestroysIt) {
@@ -315,17 +322,17 @@ TEST_F(DialogTest, ConfirmCreatesTheDisplayAndStopDestroysIt) {
     auto dialog = MakeDialog();
     ToList(*dialog, false);
     dialog->OnRoleGirl();
-    static_cast<QRadioButton*>(dialog->Control(1056))->setChecked(true);
+    static_cast<QRadioButton*>(dialog->Control(ids::kRoleGirl))->setChecked(true);
     Pick(*dialog, 0);
     dialog->OnConfirm();
     EXPECT_TRUE(dialog->IsDisplayUp());
     EXPECT_TRUE(dialog->IsSessionRunning());
     EXPECT_FALSE(dialog->HasCaption());
-    // The stage plays GIF 246 for the second role, not 245.
-    auto* stage = static_cast<CPictureEx*>(dialog->Control(1105));
+    // The stage plays the girl's GIF for the second role, not the boy's.
+    auto* stage = static_cast<CPictureEx*>(dialog->Control(ids::kStageAnimation));
     CPictureEx girl, boy;
-    ASSERT_TRUE(girl.Load(246, "GIF"));
-    ASSERT_TRUE(boy.Load(245, "GIF"));
+    ASSERT_TRUE(girl.Load(res::kGifStageGirl, "GIF"));
+    ASSERT_TRUE(boy.Load(res::kGifStageBoy, "GIF"));
     EXPECT_EQ(stage->GetFrame(0).picture, girl.GetFrame(0).picture);
     EXPECT_NE(stage->GetFrame(0).picture, boy.GetFrame(0).picture);
     EXPECT_FALSE(dialog->Engine().HighOffset());
@@ -334,7 +341,7 @@ TEST_F(DialogTest, ConfirmCreatesTheDisplayAndStopDestroysIt) {
     EXPECT_FALSE(dialog->IsDisplayUp());
     EXPECT_FALSE(dialog->IsSessionRunning());
     EXPECT_TRUE(dialog->HasCaption());
-    EXPECT_TRUE(Box(*dialog, 1046).isEmpty());
+    EXPECT_TRUE(Box(*dialog, ids::kSingleSongBox).isEmpty());
     EXPECT_EQ(dialog->Screen(), 1);
 
     Pick(*dialog, -1);
@@ -354,8 +361,8 @@ TEST_F(DialogTest, ASongThatCannotLoadDoesNotStart) {
     EXPECT_FALSE(dialog->IsSessionRunning());
     EXPECT_FALSE(dialog->IsDisplayUp());
     EXPECT_EQ(dialog->Screen(), 1);
-    EXPECT_TRUE(dialog->Control(1072)->isVisible());
-    EXPECT_EQ(Box(*dialog, 1046), "s");  // the choice is kept
+    EXPECT_TRUE(dialog->Control(ids::kSongList)->isVisible());
+    EXPECT_EQ(Box(*dialog, ids::kSingleSongBox), "s");  // the choice is kept
     ASSERT_FALSE(messages.Messages().empty());
     EXPECT_NE(messages.Messages().back().find("歌曲/单曲/s/qidian"), std::string::npos);
 }
@@ -370,14 +377,14 @@ TEST_F(DialogTest, HelpShowsEveryLineOnceWithAnEmptyEntryAfterIt) {
     EXPECT_EQ(help->item(1)->text(), QString());
     EXPECT_EQ(help->item(4)->text(), QStringLiteral("three"));
     EXPECT_TRUE(help->isVisible());
-    EXPECT_FALSE(dialog->IntroDlg()->Control(1109)->isVisible());
+    EXPECT_FALSE(dialog->IntroDlg()->Control(ids::kFolderButton)->isVisible());
     dialog->IntroDlg()->hide();
     dialog->OnHelpPage();
     EXPECT_EQ(help->count(), 6);
     dialog->OnSettingsPage();
     EXPECT_FALSE(help->isVisible());
-    EXPECT_TRUE(dialog->IntroDlg()->Control(1109)->isVisible());
-    EXPECT_TRUE(dialog->IntroDlg()->Control(1110)->isVisible());
+    EXPECT_TRUE(dialog->IntroDlg()->Control(ids::kFolderButton)->isVisible());
+    EXPECT_TRUE(dialog->IntroDlg()->Control(ids::kFolderHint)->isVisible());
 }
 
 // Whole sessions, in real time: a WAV file plays as the microphone against the silent clock.
@@ -418,8 +425,8 @@ TEST_F(SessionTest, AFaithfulSingleSongReachesTheScore) {
     dialog->OnStopSinging();
     EXPECT_FALSE(dialog->ScoreDlg()->isVisible());
     EXPECT_TRUE(dialog->HasCaption());
-    EXPECT_TRUE(dialog->Control(1072)->isVisible());
-    EXPECT_TRUE(Box(*dialog, 1046).isEmpty());
+    EXPECT_TRUE(dialog->Control(ids::kSongList)->isVisible());
+    EXPECT_TRUE(Box(*dialog, ids::kSingleSongBox).isEmpty());
 }
 
 TEST_F(SessionTest, AMedleyReachesTheScoreAfterItsFourSongs) {
@@ -448,7 +455,7 @@ TEST_F(SessionTest, AMedleyReachesTheScoreAfterItsFourSongs) {
     EXPECT_EQ(dialog->Engine().MedleySong(), 3);
     EXPECT_EQ(dialog->ScoreDlg()->Score(), 0.0f);
     dialog->OnStopSinging();
-    for (int id : {1045, 1046, 1047, 1048}) EXPECT_TRUE(Box(*dialog, id).isEmpty());
+    for (int id : ids::kSongBoxes) EXPECT_TRUE(Box(*dialog, id).isEmpty());
 }
 
 TEST_F(SessionTest, StopInTheMiddleLeavesNothingRunning) {
@@ -499,7 +506,7 @@ TEST_F(SessionTest, AMedleyWhoseThirdSongIsBrokenGoesBackToTheListWithTheNames) 
     ToList(*dialog, true);
     for (int row = 0; row < 4; ++row) Pick(*dialog, row);
     std::vector<QString> names;
-    for (int id : {1045, 1046, 1047, 1048}) names.push_back(Box(*dialog, id));
+    for (int id : ids::kSongBoxes) names.push_back(Box(*dialog, id));
     const std::string third = names[2].toStdString();
     WriteFile(library.Path() / "歌曲/串烧歌曲" / third / "断点", "zero");
     dialog->OnConfirm();
@@ -511,12 +518,12 @@ TEST_F(SessionTest, AMedleyWhoseThirdSongIsBrokenGoesBackToTheListWithTheNames) 
     EXPECT_NE(sink.shown[0].find(third + "/断点"), std::string::npos) << sink.shown[0];
     EXPECT_EQ(dialog->Screen(), 1);
     EXPECT_TRUE(dialog->HasCaption());
-    EXPECT_TRUE(dialog->Control(1072)->isVisible());
+    EXPECT_TRUE(dialog->Control(ids::kSongList)->isVisible());
     EXPECT_FALSE(dialog->IsDisplayUp());
     EXPECT_FALSE(dialog->ScoreDlg()->isVisible());
     EXPECT_EQ(dialog->Engine().Song(), nullptr);
     for (std::size_t i = 0; i < 4; ++i)
-        EXPECT_EQ(Box(*dialog, 1045 + static_cast<int>(i)), names[i]) << "the names are kept";
+        EXPECT_EQ(Box(*dialog, ids::kSongBoxes[i]), names[i]) << "the names are kept";
     // The songs before the broken one were sung.
     for (std::size_t i = 0; i < 2; ++i) {
         const std::string song = "song: " + names[i].toStdString() + "\n";

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "res/resources.h"
+
 namespace {
 
 // A 246 × 44 picture of one colour with a 4 × 4 marker square at (10, 10).
@@ -51,7 +53,10 @@ TEST_F(BitButtonTest, FitToImageTakesTheNormalPicturesSize) {
 }
 
 TEST_F(BitButtonTest, TheDialogsFacesMakeButtonsOf246By44) {
-    for (const auto& [normal, hover] : {std::pair{218, 219}, {221, 222}, {223, 224}, {225, 226}}) {
+    for (const auto& [normal, hover] : {std::pair{res::kBitmapStart, res::kBitmapStartHover},
+                                        {res::kBitmapSettings, res::kBitmapSettingsHover},
+                                        {res::kBitmapHelp, res::kBitmapHelpHover},
+                                        {res::kBitmapExit, res::kBitmapExitHover}}) {
         ASSERT_TRUE(button->LoadImages(normal, 0, hover, 0)) << normal;
         button->FitToImage();
         EXPECT_EQ(button->size(), QSize(246, 44)) << normal;
@@ -104,8 +109,8 @@ TEST_F(BitButtonTest, HoverFollowsTheMouseMovingWithTheLeftButtonUp) {
 }
 
 TEST_F(BitButtonTest, ABitmapThatCannotBeLoadedReleasesThemAll) {
-    ASSERT_TRUE(button->LoadImages(218, 0, 219, 0));
-    EXPECT_FALSE(button->LoadImages(218, 0, 219, 99999));  // no such bitmap
+    ASSERT_TRUE(button->LoadImages(res::kBitmapStart, 0, res::kBitmapStartHover, 0));
+    EXPECT_FALSE(button->LoadImages(res::kBitmapStart, 0, res::kBitmapStartHover, 99999));  // none
     for (int slot = 0; slot < 4; ++slot) EXPECT_TRUE(button->Image(slot).isNull()) << slot;
 }
 

@@ -164,12 +164,13 @@ TEST_F(ButtonSTTest, BitmapsAreDrawnThroughTheirMaskAndGreyWhenDisabledUnlessAsk
 }
 
 TEST(ButtonSTIcons, AResourceIconWithAGreyCopyShowsTheCopyAtRest) {
-    const QImage icon = res::LoadIconPixmap(232).toImage().convertToFormat(QImage::Format_ARGB32);
+    const QImage icon =
+        res::LoadIconPixmap(res::kIconBack).toImage().convertToFormat(QImage::Format_ARGB32);
     ASSERT_FALSE(icon.isNull());
     QWidget parent;
     CButtonST button(&parent);
     button.setGeometry(0, 0, icon.width() + 20, icon.height() + 20);
-    button.LoadIcons(232, CButtonST::kAutoGrey);
+    button.LoadIcons(res::kIconBack, CButtonST::kAutoGrey);
     button.SetStateColour(CButtonST::kColourOut, kOut, Qt::white);
     const QImage shot = button.grab().toImage();
     int checked = 0;

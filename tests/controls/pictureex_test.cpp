@@ -277,7 +277,7 @@ INSTANTIATE_TEST_SUITE_P(
                    [](CPictureEx& p) { return p.Load(9999, "GIF"); },
                    {"Load (resource): Error loading resource 9999\n"}},
         FailedLoad{"othertype",
-                   [](CPictureEx& p) { return p.Load(237, "BITMAP"); },
+                   [](CPictureEx& p) { return p.Load(res::kGifSingles, "BITMAP"); },
                    {"Load (resource): Error loading resource 237\n"}},
         FailedLoad{"namedresource",
                    [](CPictureEx& p) { return p.Load("#9999", "GIF"); },

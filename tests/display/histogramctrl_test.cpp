@@ -8,6 +8,7 @@
 #include <ostream>
 #include <vector>
 
+#include "app/controlids.h"
 #include "engine/pitchcompare.h"
 #include "platform/messages.h"
 #include "tests/support/eventually.h"
@@ -41,7 +42,7 @@ protected:
     // One line from 10 s: 700 at 10000, 10015 and 10030 ms, a rest, 640 at 10060 ms, a rest.
     void Start(const std::string& lyric = "\xB8\xE8") {
         testing_support::WriteFile(library.Path() / "歌曲/单曲/song/Lyric", lyric);
-        ASSERT_TRUE(display.Create(&parent, QRect(0, 444, kWidth, kHeight), 1000));
+        ASSERT_TRUE(display.Create(&parent, QRect(0, 444, kWidth, kHeight), ids::kPitchDisplay));
         display.SetSong(song);
     }
 
@@ -83,7 +84,7 @@ protected:
 
 TEST_F(HistogramCtrlTest, CreateMakesABlackSurfaceAndStartsTicking) {
     Start();
-    EXPECT_EQ(display.objectName(), "1000");
+    EXPECT_EQ(display.objectName(), QString::number(ids::kPitchDisplay));
     EXPECT_EQ(display.geometry(), QRect(0, 444, kWidth, kHeight));
     EXPECT_EQ(display.Surface().size(), QSize(kWidth, kHeight));
     EXPECT_EQ(At(400, 50), kBlack);
@@ -93,7 +94,8 @@ TEST_F(HistogramCtrlTest, CreateMakesABlackSurfaceAndStartsTicking) {
     display.DestroyDisplay();
     EXPECT_FALSE(display.IsTicking());
     EXPECT_TRUE(display.Surface().isNull());
-    EXPECT_TRUE(display.Create(&parent, QRect(0, 444, kWidth, kHeight), 1000));  // anew
+    EXPECT_TRUE(
+        display.Create(&parent, QRect(0, 444, kWidth, kHeight), ids::kPitchDisplay));  // anew
     EXPECT_FALSE(display.Surface().isNull());
 }
 
@@ -237,7 +239,7 @@ TEST_F(HistogramCtrlTest, APaintCopiesTheSurface) {
 }
 
 TEST_F(HistogramCtrlTest, AMissingLyricIsNamedAndTheDisplayGoesOn) {
-    ASSERT_TRUE(display.Create(&parent, QRect(0, 444, kWidth, kHeight), 1000));
+    ASSERT_TRUE(display.Create(&parent, QRect(0, 444, kWidth, kHeight), ids::kPitchDisplay));
     ASSERT_EQ(messages.Messages().size(), 1u);
     EXPECT_NE(messages.Messages()[0].find("歌曲/单曲/song/Lyric”不存在"), std::string::npos);
     display.SetSong(song);

@@ -1,5 +1,6 @@
 #include "display/iconprogress.h"
 
+#include "app/controlids.h"
 #include "res/resources.h"
 
 #include <QApplication>
@@ -15,12 +16,13 @@ namespace {
 // A parent with a placeholder control of the given id and rectangle (pixels).
 class IconProgressTest : public ::testing::Test {
 protected:
-    CIconProgress& Make(const QRect& rect, int spacing = 4, int zigZag = 0, int id = 1039) {
+    CIconProgress& Make(const QRect& rect, int spacing = 4, int zigZag = 0,
+                        int id = ids::kLineBar) {
         auto* placeholder = new QLabel(&parent);
         placeholder->setObjectName(QString::number(id));
         placeholder->setGeometry(rect);
         placeholder->show();
-        bar.SubclassCreate(id, &parent, 163, spacing, Qt::black, zigZag);
+        bar.SubclassCreate(id, &parent, res::kIconTomato, spacing, Qt::black, zigZag);
         return bar;
     }
 
@@ -29,7 +31,7 @@ protected:
     int IconsDrawn() {
         QApplication::processEvents();
         const QImage image = bar.grab().toImage();
-        const QImage icon = res::LoadIconPixmap(163).toImage();
+        const QImage icon = res::LoadIconPixmap(res::kIconTomato).toImage();
         int iconEdge = -1;  // the icon's own right-most drawn column
         for (int x = 0; x < icon.width(); ++x)
             for (int y = 0; y < icon.height(); ++y)
@@ -52,9 +54,10 @@ TEST_F(IconProgressTest, TakesThePlaceOfItsPlaceholder) {
     parent.show();
     Make(QRect(58, 446, 144, 24));
     EXPECT_EQ(bar.geometry(), QRect(58, 446, 144, 24));
-    EXPECT_EQ(bar.objectName(), "1039");
-    EXPECT_EQ(parent.findChild<QWidget*>("1039"), &bar);
-    EXPECT_FALSE(parent.findChild<QWidget*>("1039-replaced")->isVisible());
+    EXPECT_EQ(bar.objectName(), QString::number(ids::kLineBar));
+    EXPECT_EQ(parent.findChild<QWidget*>(QString::number(ids::kLineBar)), &bar);
+    EXPECT_FALSE(
+        parent.findChild<QWidget*>(QString::number(ids::kLineBar) + "-replaced")->isVisible());
     EXPECT_TRUE(bar.isVisible());
     // 28 × 4 + 32 ≥ 144 first: 28 slots, centred.
     EXPECT_EQ(bar.Slots(), 28);
@@ -135,7 +138,7 @@ TEST_F(IconProgressTest, SetIconChangesTheSlotsFromAPositionOn) {
     Make(QRect(0, 0, 100, 32));
     bar.SetPos(100);
     const QImage before = bar.grab().toImage();
-    bar.SetIcon(206, 50);
+    bar.SetIcon(res::kIconGirl, 50);
     const QImage after = bar.grab().toImage();
     // Slots 0 to 7 keep the tomato (IconsFor(50) = 8); the others show the girl.
     const auto& icons = bar.Icons();
