@@ -121,8 +121,16 @@ class Run:
         self.check(len(self.score_window()) == 1, "the score dialog's window is over the stage")
         self.check(desk.count_colour(scored, "#ff00ff", *STAGE) > 300,
                    "the score is written in magenta")
-        self.check(score >= PASSING_SCORE, f"a faithful performance scores {score} >= "
-                   f"{PASSING_SCORE}")
+        # The recorded singer cannot wait for the music: when the sound server stopped taking the
+        # accompaniment for a while (a machine loaded far beyond a party's), the performance no
+        # longer goes with the music, and its score says nothing about the program.
+        stalls = program.trace()[traced:].count("the output device stopped taking sound")
+        if stalls:
+            print(f"  note the sound server stalled the accompaniment {stalls} times: the score "
+                  f"{score} is not judged")
+        else:
+            self.check(score >= PASSING_SCORE, f"a faithful performance scores {score} >= "
+                       f"{PASSING_SCORE}")
         for singer in singers:
             singer.wait(60)
         print(''.join(line + '\n' for line in program.trace()[traced:].splitlines()
