@@ -52,7 +52,7 @@ QPixmap IconAtOwnSize(int id) {
 }
 
 QPixmap BitmapResource(int id) {
-    const QPixmap bitmap = res::LoadBitmap(id);
+    QPixmap bitmap = res::LoadBitmap(id);
     if (bitmap.isNull()) platform::Trace("CButtonST: no bitmap " + std::to_string(id) + "\n");
     return bitmap;
 }

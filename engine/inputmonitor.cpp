@@ -63,7 +63,8 @@ void CInputMonitor::OnBuffer(platform::WaveHeader* header) {
             const int n = std::min(frames, kMonitorBufferFrames);
             const char* bytes = header->lpData;
             for (int f = 0; f < n; ++f)
-                std::memcpy(&slot.samples[std::size_t(f)], bytes + f * kCaptureFormat.nBlockAlign,
+                std::memcpy(&slot.samples[std::size_t(f)],
+                            bytes + std::ptrdiff_t{f} * kCaptureFormat.nBlockAlign,
                             sizeof(int16_t));
             slot.nCount = n;
             slot.nClockMs = header->nClockMs;

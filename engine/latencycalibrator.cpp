@@ -151,9 +151,10 @@ void CLatencyCalibrator::AddBuffer(const int16_t* samples, int count, int32_t cl
 
 bool CLatencyCalibrator::HasEnough() const {
     if (m_clickMs.empty()) return true;
-    for (auto b = m_buffers.rbegin(); b != m_buffers.rend(); ++b)
-        if (b->bStamped) return b->nClockMs >= m_clickMs.back() + kMaxLatencyMs + 200;
-    return false;
+    // The last stamped buffer tells how far the recording has come.
+    const auto last = std::find_if(m_buffers.rbegin(), m_buffers.rend(),
+                                   [](const Buffer& b) { return b.bStamped; });
+    return last != m_buffers.rend() && last->nClockMs >= m_clickMs.back() + kMaxLatencyMs + 200;
 }
 
 std::vector<int> CLatencyCalibrator::OnsetTimesMs() const {

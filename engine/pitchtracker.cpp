@@ -1,6 +1,7 @@
 #include "engine/pitchtracker.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 
 #include "engine/amdf.h"
@@ -41,13 +42,11 @@ void RepairContour(int32_t* values, int frames) {
         if (Voiced(prev) && Voiced(cur) && Voiced(next)) {
             if (Distance(cur, prev) > kJumpLimit && Distance(cur, next) > kJumpLimit)
                 values[i] = Mean(prev, next);
-        } else if (Voiced(cur) && !Voiced(prev) && !Voiced(next)) {
-            values[i] = 0;  // a lone voiced frame
         } else if (!Voiced(cur) && Voiced(prev) && Voiced(next)) {
             values[i] = Mean(prev, next);  // a one-frame gap
-        } else if (Voiced(prev) && !Voiced(next) && Voiced(cur) &&
-                   Distance(prev, cur) > kJumpLimit) {
-            values[i] = 0;  // the last frame of a run that jumps away
+        } else if (Voiced(cur) && !Voiced(next) &&
+                   (!Voiced(prev) || Distance(prev, cur) > kJumpLimit)) {
+            values[i] = 0;  // a lone voiced frame, or the last of a run that jumps away
         }
     }
 }
@@ -139,7 +138,8 @@ int FramePitches(const int16_t* resampled, int m, int rate, int frameLength, int
     const int frames = (m - frameLength) / hop;
     if (frames <= 0) return 0;
     for (int k = 0; k < frames; ++k) {
-        const float f = static_cast<float>(AmdfPitch(resampled + k * hop, frameLength, rate));
+        const float f =
+            static_cast<float>(AmdfPitch(resampled + std::ptrdiff_t{k} * hop, frameLength, rate));
         notes[k] = HzToNote(f);
     }
     return frames;

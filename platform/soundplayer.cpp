@@ -25,7 +25,7 @@ bool Play(const WaveData& wave, const std::string& path) {
                                          paFramesPerBufferUnspecified, nullptr, nullptr);
     if (error == paNoError) error = Pa_StartStream(stream);
     if (error == paNoError) {
-        const std::size_t frames = wave.data.size() / (2 * wave.nChannels);
+        const std::size_t frames = wave.data.size() / (std::size_t{2} * wave.nChannels);
         constexpr std::size_t kPiece = 1024;
         for (std::size_t at = 0; at < frames && error == paNoError; at += kPiece) {
             const std::size_t count = std::min(kPiece, frames - at);
