@@ -701,7 +701,6 @@ void CQuorvelDlg::SongLoaded(int index, const std::string&,
                              const std::shared_ptr<const engine::CSong>& song) {
     if (index == 0) {
         // A session gets a new display; a medley keeps the one made for its first song.
-        m_bCreateDisplay = false;
         m_display.Create(this, m_rcDisplay, ids::kPitchDisplay);
         m_display.raise();
         m_bDisplayUp = true;
@@ -730,13 +729,11 @@ void CQuorvelDlg::ClearGrade() {
 void CQuorvelDlg::EndSession() {
     m_session.Stop();
     ClearGrade();
-    m_bCreateDisplay = true;
 }
 
 void CQuorvelDlg::SessionEnded(const engine::Problem* problem) {
     // The session is quiet: the song is over, or a medley's next song could not be started.
     ClearGrade();
-    m_bCreateDisplay = true;
     if (!problem) return;
     ReturnToList();
     problem->Show();

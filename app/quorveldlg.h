@@ -157,7 +157,6 @@ private:
     QWidget* m_pGradeLabel = nullptr;
     QRect m_rcDisplay;
     bool m_bFirstStart = true;
-    bool m_bCreateDisplay = true;
     bool m_bDisplayUp = false;
     bool m_bScoreShown = false;
     bool m_bLoadHelp = true;

@@ -39,12 +39,10 @@ CHistogramModel::CHistogramModel(int width, int height)
 
 void CHistogramModel::SetSong(std::shared_ptr<const CSong> song) {
     m_song = std::move(song);
-    m_pBlocks = nullptr;
     m_lines.clear();
     if (m_song && m_song->Points() >= 2) {
         const int32_t* blocks = m_song->Records();
         const int points = m_song->Points();
-        m_pBlocks = blocks;
         m_lines.reserve(static_cast<std::size_t>(points - 1));
         int offset = 0;
         for (int line = 0; line <= points - 2; ++line) {
@@ -87,7 +85,7 @@ void CHistogramModel::SetPitchMarker(int y, int nearFlag, int hitFlag, int farFl
 }
 
 int CHistogramModel::Value(const Line& line, int index) const {
-    return m_pBlocks[line.nOffset + 1 + index];
+    return m_song->Records()[line.nOffset + 1 + index];
 }
 
 bool CHistogramModel::LoadLyrics(const std::string& song, bool medley) {

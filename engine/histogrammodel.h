@@ -117,7 +117,6 @@ private:
     std::string m_strLibrary;
 
     std::shared_ptr<const CSong> m_song;
-    const int32_t* m_pBlocks = nullptr;  // the song's records
     std::vector<Line> m_lines;
     int m_nLine = 0;   // the next value to enter: its line
     int m_nIndex = 0;  // and its index in the line

@@ -119,7 +119,6 @@ void CSingingSession::OnCaptureNotice(const CaptureNotice& notice) {
 std::optional<Problem> CSingingSession::Start(std::vector<std::string> songs, bool medley) {
     Stop();
     m_songs = std::move(songs);
-    m_bMedley = medley;
     m_engine.StartRun(medley);
     m_bRunning = true;
     if (std::optional<Problem> problem = StartSong(0)) {
@@ -130,7 +129,8 @@ std::optional<Problem> CSingingSession::Start(std::vector<std::string> songs, bo
 }
 
 std::string CSingingSession::CurrentSongName() const {
-    const std::size_t index = m_bMedley ? static_cast<std::size_t>(m_engine.MedleySong()) : 0;
+    const std::size_t index =
+        m_engine.IsMedley() ? static_cast<std::size_t>(m_engine.MedleySong()) : 0;
     return index < m_songs.size() ? m_songs[index] : std::string();
 }
 
@@ -138,7 +138,8 @@ std::optional<Problem> CSingingSession::StartSong(int index) {
     const std::string name = CurrentSongName();
     if (name.empty()) return Problem::Message(kNoSong, platform::MessageIcon::Information);
     Problem problem;
-    std::shared_ptr<const CSong> song = CSong::Load(SongFolder(name, m_bMedley), &problem);
+    std::shared_ptr<const CSong> song =
+        CSong::Load(SongFolder(name, m_engine.IsMedley()), &problem);
     if (!song) return problem;
     m_view.SongLoaded(index, name, song);
     m_engine.BeginSong(std::move(song));
@@ -152,7 +153,7 @@ std::optional<Problem> CSingingSession::StartSong(int index) {
         m_player = m_playerObject.get();
     }
     if (m_player) {
-        m_player->Open(SongFolder(name, m_bMedley) + "/music.mp3");
+        m_player->Open(SongFolder(name, m_engine.IsMedley()) + "/music.mp3");
         m_player->Play();
         m_stampPlayer = m_player;
         m_view.AccompanimentStarted(m_player->Length());

@@ -130,7 +130,6 @@ private:
     std::atomic<const platform::CPlayer*> m_stampPlayer{nullptr};
 
     std::vector<std::string> m_songs;
-    bool m_bMedley = false;
     bool m_bRunning = false;        // a session is on (from Start until it is quiet)
     unsigned m_nSessionSerial = 0;  // posted steps of an ended session do nothing
 
