@@ -20,9 +20,9 @@
 #include "app/audiosettings.h"
 #include "display/fonts.h"
 #include "engine/inputmonitor.h"
+#include "platform/accompanimentplayer.h"
 #include "platform/clickplayer.h"
 #include "platform/messages.h"
-#include "platform/mp3player.h"
 #include "platform/portaudiocapture.h"
 #include "res/resources.h"
 
@@ -61,7 +61,7 @@ CQuorvelDlg::CQuorvelDlg(Devices devices)
     if (!m_devices.makeClicks)
         m_devices.makeClicks = [] { return std::make_unique<platform::CClickPlayer>(); };
     if (!m_devices.makePlayer)
-        m_devices.makePlayer = [] { return std::make_unique<platform::CMp3Player>(); };
+        m_devices.makePlayer = [] { return std::make_unique<platform::CAccompanimentPlayer>(); };
     display::InstallFontSubstitutions();
     setFont(display::MakeFont(QStringLiteral("宋体"), 24));
     setWindowTitle(QString());

@@ -1,7 +1,7 @@
 // Clicks for measuring the microphone latency, played on the accompaniment's output (PortAudio's
 // default output device) with the accompaniment player's clock: Position() is the time since the
-// first sample of the track sounded, from PortAudio's output time of each block, as CMp3Player
-// counts it.
+// first sample of the track sounded, from PortAudio's output time of each block, as
+// CAccompanimentPlayer counts it.
 //
 // The whole track is in memory before the stream starts; the stream's callback only copies from
 // it and moves atomic counters. Play, Stop and the destructor on one thread (not the audio

@@ -1,6 +1,7 @@
 // A player without sound whose position is set by its owner: the headless scorer's clock.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 
 #include "platform/player.h"
@@ -10,10 +11,15 @@ namespace platform {
 class CVirtualPlayer : public CPlayer {
 public:
     // A media of the given length; 0 means it never ends. Its clock is set by its owner.
-    explicit CVirtualPlayer(int lengthMs = 0) : m_nLength(lengthMs) {}
+    explicit CVirtualPlayer(int lengthMs = 0) : m_nMediaLength(lengthMs), m_nLength(lengthMs) {}
 
-    // A newly opened media starts at position 0.
-    bool Open(const std::string&) override {
+    using CPlayer::Open;
+    // A newly opened media starts at position 0. A span that ends early makes the length the
+    // span's, also in a media that never ends.
+    bool Open(const std::string&, const AudioSpan& span) override {
+        m_nLength = m_nMediaLength > 0 ? SpanLengthMs(span, m_nMediaLength)
+                    : span.nEndMs >= 0 ? std::max(0, span.nEndMs - std::max(0, span.nStartMs))
+                                       : 0;
         m_bOpen = true;
         m_bPlaying = false;
         m_nPosition = 0;
@@ -32,7 +38,8 @@ public:
     bool IsPlaying() const { return m_bPlaying; }
 
 private:
-    int m_nLength;
+    const int m_nMediaLength;
+    std::atomic<int> m_nLength;
     std::atomic<int> m_nPosition{0};
     std::atomic<bool> m_bOpen{false};
     std::atomic<bool> m_bPlaying{false};

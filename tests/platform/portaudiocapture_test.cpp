@@ -31,8 +31,8 @@
 #include <vector>
 
 #include "engine/pitchtracker.h"
+#include "platform/accompanimentplayer.h"
 #include "platform/messages.h"
-#include "platform/mp3player.h"
 #include "platform/soundplayer.h"
 #include "tests/support/alsaleaks.h"
 #include "tests/support/pulseserver.h"
@@ -208,7 +208,7 @@ TEST_F(PortAudioCaptureTest, TheProgramsOwnSoundsReachTheDefaultOutput) {
 // each buffer comes back, the position is the time since the tone began in the recording (plus
 // the recording's own short delay).
 TEST_F(PortAudioCaptureTest, TheAccompanimentPlaysOnItsClock) {
-    platform::CMp3Player player;
+    platform::CAccompanimentPlayer player;
     // The device's notices ask the player: however the test ends, the device closes first.
     struct CloseFirst {
         platform::CCaptureDevice& device;
@@ -283,18 +283,82 @@ TEST_F(PortAudioCaptureTest, TheAccompanimentPlaysOnItsClock) {
     m_device.Close();  // its notices ask the player, which goes first
 }
 
+// A span of music in another format reaches the loudspeaker from its start: of the OGG file's
+// 440 Hz second and 880 Hz half second, a span from 1000 ms plays the 880 Hz half second alone.
+TEST_F(PortAudioCaptureTest, TheAccompanimentPlaysASpanOfAnOggFile) {
+    platform::CAccompanimentPlayer player;
+    struct CloseFirst {
+        platform::CCaptureDevice& device;
+        ~CloseFirst() { device.Close(); }
+    } closeFirst{m_device};
+    ASSERT_TRUE(player.Open(QUORVEL_TEST_DATA "/audio/tone.ogg", platform::AudioSpan{1000, -1, 0}));
+    ASSERT_EQ(player.Length(), 500);
+    ASSERT_TRUE(Open()) << m_device.LastError();
+    QueueAll();
+    ASSERT_TRUE(m_device.Start()) << m_device.LastError();
+    player.Play();
+    ASSERT_TRUE(player.HasSound()) << "the player found no output device";
+
+    constexpr int kLoud = 3000;
+    auto loud = [](int16_t x) { return std::abs(x) > kLoud; };
+    // Until the tone has come and gone: a second of quiet after it.
+    ASSERT_TRUE(WaitUntil([&](const std::vector<std::string>& buffers) {
+        bool heard = false;
+        std::size_t quiet = 0;
+        for (const std::string& buffer : buffers) {
+            if (buffer.size() != kBufferBytes) continue;
+            const std::vector<int16_t> left = FirstChannel(buffer);
+            const bool any = std::any_of(left.begin(), left.end(), loud);
+            quiet = any ? 0 : quiet + 1;
+            heard = heard || any;
+            if (heard && quiet >= 8000 / kBufferFrames + 1) return true;
+        }
+        return false;
+    })) << "the span did not come back whole";
+    std::vector<int16_t> recorded;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const std::string& buffer : m_buffers) {
+            const std::vector<int16_t> left = FirstChannel(buffer);
+            recorded.insert(recorded.end(), left.begin(), left.end());
+        }
+    }
+    const auto first = std::find_if(recorded.begin(), recorded.end(), loud) - recorded.begin();
+    const auto last = recorded.rend() - std::find_if(recorded.rbegin(), recorded.rend(), loud);
+    const int toneMs = int((last - first) * 1000 / 8000);
+    EXPECT_GE(toneMs, player.Length() - 60) << "the span was recorded " << toneMs << " ms long";
+    EXPECT_LE(toneMs, player.Length() + 500) << "the span was recorded " << toneMs << " ms long";
+    // Its pitch through the loud part (gaps of a stalled server do not matter): 880 Hz, with
+    // nothing of the 440 Hz before the span's start.
+    auto power = [&](double hz) {  // Goertzel
+        const double coefficient = 2 * std::cos(2 * std::numbers::pi * hz / 8000);
+        double previous = 0, beforePrevious = 0;
+        for (auto i = first; i < last; ++i) {
+            const double current =
+                recorded[std::size_t(i)] + coefficient * previous - beforePrevious;
+            beforePrevious = previous;
+            previous = current;
+        }
+        return previous * previous + beforePrevious * beforePrevious -
+               coefficient * previous * beforePrevious;
+    };
+    EXPECT_GT(power(880), 100 * power(440)) << "the span did not start at 1000 ms";
+    player.Stop();
+    m_device.Close();
+}
+
 // With a device, too, Play restarts, the clock runs on past the end, and the player leaves
 // neither a thread nor PortAudio behind when it goes while playing.
 TEST_F(PortAudioCaptureTest, TheAccompanimentRestartsRunsOnAndEndsCleanly) {
     const int threadsBefore = ThreadCount();
-    auto waitFor = [](const platform::CMp3Player& player, int ms) {
+    auto waitFor = [](const platform::CAccompanimentPlayer& player, int ms) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
         while (player.Position() <= ms && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         return player.Position();
     };
     {
-        platform::CMp3Player player;
+        platform::CAccompanimentPlayer player;
         ASSERT_TRUE(player.Open(QUORVEL_TEST_DATA "/mp3/quiet.mp3"));
         player.Play();
         ASSERT_TRUE(player.HasSound()) << "the player found no output device";
@@ -326,7 +390,7 @@ TEST_F(PortAudioCaptureTest, TheAccompanimentRestartsRunsOnAndEndsCleanly) {
 // takes sound again the clock follows the sound once more. The position never goes back.
 TEST_F(PortAudioCaptureTest, AStalledOutputLetsTheClockRunOnUntilTheSoundComesBack) {
     platform::MessageCapture messages;
-    platform::CMp3Player player;
+    platform::CAccompanimentPlayer player;
     ASSERT_TRUE(player.Open(QUORVEL_TEST_DATA "/mp3/quiet.mp3"));
     player.Play();
     ASSERT_TRUE(player.HasSound()) << "the player found no output device";
@@ -371,7 +435,7 @@ TEST_F(PortAudioCaptureTest, AStalledOutputLetsTheClockRunOnUntilTheSoundComesBa
 // Where PortAudio finds no output device, the accompaniment goes on with its silent clock. The
 // sound server is pointed at nowhere for this test; a machine with a sound card of its own still
 // has a device, and then there is nothing to see.
-TEST(Mp3PlayerWithoutDevice, TheClockRunsWithoutSound) {
+TEST(AccompanimentPlayerWithoutDevice, TheClockRunsWithoutSound) {
     struct Variable {
         Variable(const char* variable, const char* value) : name(variable) {
             if (const char* old = getenv(name)) saved = old;
@@ -384,7 +448,7 @@ TEST(Mp3PlayerWithoutDevice, TheClockRunsWithoutSound) {
     const Variable server("PULSE_SERVER", "unix:/nonexistent/quorvel-no-server");
     const Variable jack("JACK_NO_START_SERVER", "1");
     platform::MessageCapture messages;
-    platform::CMp3Player player;
+    platform::CAccompanimentPlayer player;
     ASSERT_TRUE(player.Open(QUORVEL_TEST_DATA "/mp3/tone-440.mp3"));
     player.Play();
     if (player.HasSound()) GTEST_SKIP() << "this machine has an output device of its own";

@@ -12,7 +12,8 @@ namespace testing_support {
 
 class ClockPlayer : public platform::CPlayer {
 public:
-    bool Open(const std::string&) override {
+    using platform::CPlayer::Open;
+    bool Open(const std::string&, const platform::AudioSpan&) override {
         m_bOpen = true;
         return true;
     }

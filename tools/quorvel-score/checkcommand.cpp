@@ -7,10 +7,10 @@
 
 #include "engine/song.h"
 #include "engine/songfolder.h"
+#include "platform/audiodecoder.h"
 #include "platform/codepage.h"
 #include "platform/inputfile.h"
 #include "platform/messages.h"
-#include "platform/mp3player.h"
 #include "tools/quorvel-score/printable.h"
 #include "tools/quorvel-score/songname.h"
 
@@ -105,7 +105,7 @@ int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std
         std::string musicProblem;
         if (const std::string problem = FileProblem(music); !problem.empty()) {
             report(music.string(), problem);
-        } else if (const int length = platform::Mp3LengthMs(music.string(), musicProblem);
+        } else if (const int length = platform::AudioLengthMs(music.string(), musicProblem);
                    length < 0) {
             report(music.string(), musicProblem);
         } else if (lastLineEnd >= 0 && std::lround(double(lastLineEnd) * 1000) > length) {

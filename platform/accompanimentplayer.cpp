@@ -1,20 +1,17 @@
-#include "platform/mp3player.h"
+#include "platform/accompanimentplayer.h"
 
-#include <fcntl.h>
-#include <mpg123.h>
 #include <portaudio.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdint>
-#include <cstring>
 #include <thread>
 #include <vector>
 
-#include "platform/inputfile.h"
+#include "platform/audiodecoder.h"
+#include "platform/audiospanreader.h"
 #include "platform/messages.h"
 #include "platform/quietalsa.h"
 
@@ -31,125 +28,13 @@ constexpr int64_t kStartingStallNs = 3'000'000'000;
 constexpr int64_t kStartingMs = 500;
 // The decoding thread's pause while the queue is full or the music is over.
 constexpr auto kNap = std::chrono::milliseconds(10);
-constexpr std::size_t kChunkBytes = 4096;  // decoded per mpg123_read
+constexpr std::size_t kChunkSamples = 2048;  // decoded at a time
 
 int64_t NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
-
-void InitialiseMpg123() {
-    static std::once_flag once;
-    std::call_once(once, [] { mpg123_init(); });  // needed by libmpg123 before 1.27 only
-}
-
-// An open MP3 file: the descriptor (ours) and the decoder reading it.
-class Decoder {
-public:
-    Decoder() = default;
-    ~Decoder() { Close(); }
-    Decoder(const Decoder&) = delete;
-    Decoder& operator=(const Decoder&) = delete;
-
-    // Opens the file for decoding; with a rate, the output is 16-bit at that rate and channel
-    // count (libmpg123 resamples), otherwise the file's own rate and channels. error is in
-    // Chinese, for the user.
-    bool Open(const std::string& path, long rate, int channels, std::string& error) {
-        Close();
-        InitialiseMpg123();
-        // Opened without blocking and only as a regular file: a FIFO or a device in place of
-        // the music is refused at once (see CInputFile).
-        CInputFile input;
-        if (!input.Open(path)) {
-            switch (input.GetProblem()) {
-                case CInputFile::Problem::Missing:
-                    return Fail(error, "文件不存在");
-                case CInputFile::Problem::Folder:
-                    return Fail(error, "这是一个文件夹，不是文件");
-                case CInputFile::Problem::NoPermission:
-                case CInputFile::Problem::CannotOpen:
-                    return Fail(error, std::string("无法读取（") + std::strerror(errno) + "）");
-                default:
-                    return Fail(error, input.ProblemText());
-            }
-        }
-        const bool empty = input.Size() == 0;
-        m_fd = input.Release();
-        if (empty) return Fail(error, "是空文件");
-        int code = MPG123_OK;
-        m_pHandle = mpg123_new(nullptr, &code);
-        if (!m_pHandle)
-            return Fail(error,
-                        std::string("解码器无法启动（") + mpg123_plain_strerror(code) + "）");
-        // Gapless: the delay and padding the encoder recorded are not part of the music.
-        // ID3v2 tags are skipped unread (a seek), never parsed into memory, whatever they claim.
-        mpg123_param(m_pHandle, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_SKIP_ID3V2,
-                     0);
-        mpg123_format_none(m_pHandle);
-        if (rate > 0) {
-            mpg123_format(m_pHandle, rate, channels == 1 ? MPG123_MONO : MPG123_STEREO,
-                          MPG123_ENC_SIGNED_16);
-        } else {
-            const long* rates = nullptr;
-            std::size_t count = 0;
-            mpg123_rates(&rates, &count);
-            for (std::size_t i = 0; i < count; ++i)
-                mpg123_format(m_pHandle, rates[i], MPG123_MONO | MPG123_STEREO,
-                              MPG123_ENC_SIGNED_16);
-        }
-        if (mpg123_open_fd(m_pHandle, m_fd) != MPG123_OK)
-            return Fail(error, std::string("无法读取（") + mpg123_strerror(m_pHandle) + "）");
-        int encoding = 0;
-        if (mpg123_getformat(m_pHandle, &m_nRate, &m_nChannels, &encoding) != MPG123_OK ||
-            m_nRate <= 0 || m_nChannels <= 0)
-            return Fail(error, "不是 MP3 文件，找不到可以解码的音频");
-        if ((rate > 0 && (m_nRate != rate || m_nChannels != channels)) ||
-            encoding != MPG123_ENC_SIGNED_16)
-            return Fail(error, "解码器给不出所需的格式");
-        return true;
-    }
-
-    // Reads the whole file for its exact sample count (per channel); -1 when it fails.
-    int64_t Scan(std::string& error) {
-        if (mpg123_scan(m_pHandle) != MPG123_OK) {
-            Fail(error, std::string("读取失败（") + mpg123_strerror(m_pHandle) + "）");
-            return -1;
-        }
-        const off_t samples = mpg123_length(m_pHandle);
-        if (samples <= 0) {
-            Fail(error, "不是 MP3 文件，找不到可以解码的音频");
-            return -1;
-        }
-        return samples;
-    }
-
-    void Close() {
-        if (m_pHandle) {
-            mpg123_close(m_pHandle);
-            mpg123_delete(m_pHandle);
-            m_pHandle = nullptr;
-        }
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = -1;
-    }
-
-    mpg123_handle* Handle() const { return m_pHandle; }
-    long Rate() const { return m_nRate; }
-    int Channels() const { return m_nChannels; }
-
-private:
-    bool Fail(std::string& error, std::string problem) {
-        error = std::move(problem);
-        Close();
-        return false;
-    }
-
-    int m_fd = -1;
-    mpg123_handle* m_pHandle = nullptr;
-    long m_nRate = 0;
-    int m_nChannels = 0;
-};
 
 // The player's clock state: bits 0 to 31 the position last given out (milliseconds), bit 32 set
 // while the clock runs, the bits above it the number of Plays and Opens so far.
@@ -168,20 +53,13 @@ int MillisecondsOf(int64_t samples, long rate) {
 
 }  // namespace
 
-int Mp3LengthMs(const std::string& path, std::string& error) {
-    Decoder decoder;
-    if (!decoder.Open(path, 0, 0, error)) return -1;
-    const int64_t samples = decoder.Scan(error);
-    return samples < 0 ? -1 : MillisecondsOf(samples, decoder.Rate());
-}
-
 // The clock, and while there is sound, the output stream with the decoder and the queue of
 // samples between them. One for the player's whole life, so that the queries never meet a freed
 // one; Play sets it up anew.
 //
 // The queue is a ring of samples with one writer (the decoding thread) and one reader (the
 // stream's callback); written and read count samples from the start and only grow.
-struct CMp3Player::Playback {
+struct CAccompanimentPlayer::Playback {
     // --- the clock ---
     // The steady-clock time at which the first frame of the music sounds (or would have).
     std::atomic<int64_t> originNs{kUnset};
@@ -198,7 +76,7 @@ struct CMp3Player::Playback {
     std::atomic<bool> resumed{false};
 
     // --- the sound ---
-    Decoder decoder;
+    CAudioSpanReader reader;
     int channels = 0;
     double latency = 0;  // the stream's output latency, seconds
     std::vector<int16_t> ring;
@@ -228,21 +106,15 @@ struct CMp3Player::Playback {
         if (decoderDone.load()) return false;
         const uint64_t w = written.load(std::memory_order_relaxed);
         const uint64_t used = w - read.load(std::memory_order_acquire);
-        if (ring.size() - used < kChunkBytes / 2) return false;
-        unsigned char bytes[kChunkBytes];
-        std::size_t done = 0;
-        const int result = mpg123_read(decoder.Handle(), bytes, sizeof bytes, &done);
-        const std::size_t samples = done / 2;
-        for (std::size_t i = 0; i < samples; ++i) {
-            int16_t sample;
-            std::memcpy(&sample, bytes + 2 * i, 2);
-            ring[(w + i) & mask] = sample;
-        }
+        if (ring.size() - used < kChunkSamples) return false;
+        int16_t chunk[kChunkSamples];
+        const int frames = reader.Read(chunk, int(kChunkSamples) / channels);
+        const std::size_t samples = std::size_t(frames) * std::size_t(channels);
+        for (std::size_t i = 0; i < samples; ++i) ring[(w + i) & mask] = chunk[i];
         written.store(w + samples, std::memory_order_release);
-        if (result == MPG123_OK || result == MPG123_NEW_FORMAT) return true;
-        if (result != MPG123_DONE)
-            Trace(std::string("accompaniment: decoding stopped early: ") +
-                  mpg123_strerror(decoder.Handle()) + "\n");
+        if (frames > 0) return true;
+        if (const std::string problem = reader.Problem(); !problem.empty())
+            Trace("accompaniment: decoding stopped early: " + problem + "\n");
         decoderDone.store(true, std::memory_order_release);
         return true;
     }
@@ -306,19 +178,26 @@ struct CMp3Player::Playback {
             p.originNs.store(now + int64_t(ahead * 1e9) - start * 1'000'000'000 / rate);
             p.handedFrames.store(start + int64_t(n));
         }
-        if (done && n == available) p.freeRunning.store(true);  // the last sample is on its way
+        if (done && n == available) {
+            // The last sample is on its way. Music that ended before its first sample (a file
+            // that failed at once) starts the clock here, so that it still runs.
+            int64_t unset = kUnset;
+            p.originNs.compare_exchange_strong(unset, now);
+            p.freeRunning.store(true);
+        }
         return paContinue;
     }
 };
 
-CMp3Player::CMp3Player(Output output) : m_output(output), m_pPlayback(new Playback) {}
+CAccompanimentPlayer::CAccompanimentPlayer(Output output)
+    : m_output(output), m_pPlayback(new Playback) {}
 
-CMp3Player::~CMp3Player() {
+CAccompanimentPlayer::~CAccompanimentPlayer() {
     std::lock_guard lock(m_control);
     StopLocked();
 }
 
-bool CMp3Player::Open(const std::string& path) {
+bool CAccompanimentPlayer::Open(const std::string& path, const AudioSpan& span) {
     std::string error;
     {
         std::lock_guard lock(m_control);
@@ -326,10 +205,17 @@ bool CMp3Player::Open(const std::string& path) {
         m_bOpen = false;
         m_nLength = 0;
         m_clockState = ClockState(PlaysOf(m_clockState) + 1, false, 0);
-        const int length = Mp3LengthMs(path, error);
-        if (length >= 0) {
+        // The music's exact length, found as AudioLengthMs finds it.
+        int64_t frames = -1;
+        if (const auto decoder = OpenAudioDecoder(path, 0, 0, error)) {
+            frames = decoder->Length(error);
+            m_nMusicRate = decoder->Rate();
+        }
+        if (frames >= 0) {
             m_path = path;
-            m_nLength = length;
+            m_span = span;
+            m_nMusicFrames = frames;
+            m_nLength = SpanLengthMs(span, MillisecondsOf(frames, m_nMusicRate));
             m_bOpen = true;
             return true;
         }
@@ -340,7 +226,7 @@ bool CMp3Player::Open(const std::string& path) {
     return false;
 }
 
-void CMp3Player::Play() {
+void CAccompanimentPlayer::Play() {
     std::lock_guard lock(m_control);
     StopLocked();
     if (!m_bOpen) return;
@@ -357,14 +243,15 @@ void CMp3Player::Play() {
     p.stop = false;
     p.written = 0;
     p.read = 0;
-    if (m_output == Output::None || !StartSound()) {
+    // A span with no music in it (its start at or past the end) has nothing to play.
+    if (m_output == Output::None || m_nLength == 0 || !StartSound()) {
         p.originNs = NowNs();
         p.freeRunning = true;
     }
     m_clockState = ClockState(plays, true, 0);
 }
 
-bool CMp3Player::StartSound() {
+bool CAccompanimentPlayer::StartSound() {
     Playback& p = *m_pPlayback;
     QuietAlsaProbes();
 
@@ -375,7 +262,7 @@ bool CMp3Player::StartSound() {
         p.stream = nullptr;
         if (p.portAudio) Pa_Terminate();
         p.portAudio = false;
-        p.decoder.Close();
+        p.reader.Close();
         return false;
     };
 
@@ -388,9 +275,10 @@ bool CMp3Player::StartSound() {
 
     // The file's own format if the device takes it; else stereo, then the device's own rate.
     std::string error;
-    if (!p.decoder.Open(m_path, 0, 0, error)) return fail(error);
-    const long fileRate = p.decoder.Rate();
-    const int fileChannels = p.decoder.Channels();
+    auto decoder = OpenAudioDecoder(m_path, 0, 0, error);
+    if (!decoder) return fail(error);
+    const long fileRate = decoder->Rate();
+    const int fileChannels = decoder->Channels();
     PaStreamParameters params{};
     params.device = device;
     params.sampleFormat = paInt16;
@@ -407,15 +295,21 @@ bool CMp3Player::StartSound() {
         }
     }
     if (rate == 0) return fail("the device takes none of the formats tried");
-    if ((rate != fileRate || params.channelCount != fileChannels) &&
-        !p.decoder.Open(m_path, rate, params.channelCount, error))
-        return fail(error);
+    if (rate != fileRate || params.channelCount != fileChannels) {
+        decoder = OpenAudioDecoder(m_path, rate, params.channelCount, error);
+        if (!decoder) return fail(error);
+    }
+    // The span at the rate played; the seek to its start happens here, before the sound.
+    const int64_t musicFrames =
+        rate == m_nMusicRate ? m_nMusicFrames : m_nMusicFrames * rate / m_nMusicRate;
+    if (!p.reader.Start(std::move(decoder), SpanFrames(m_span, rate, musicFrames), error))
+        return fail("the start of the span cannot be reached: " + error);
 
     p.channels = params.channelCount;
     p.rate = rate;
     std::size_t size = 1;
-    while (size <
-           std::max<std::size_t>(std::size_t(rate) * std::size_t(p.channels) / 2, 4 * kChunkBytes))
+    while (size < std::max<std::size_t>(std::size_t(rate) * std::size_t(p.channels) / 2,
+                                        8 * kChunkSamples))
         size *= 2;
     p.ring.assign(size, 0);
     p.mask = size - 1;
@@ -438,9 +332,9 @@ bool CMp3Player::StartSound() {
     return true;
 }
 
-int CMp3Player::Length() const { return m_nLength; }
+int CAccompanimentPlayer::Length() const { return m_nLength; }
 
-int CMp3Player::Position() const {
+int CAccompanimentPlayer::Position() const {
     uint64_t state = m_clockState.load();
     if (!RunningOf(state)) return PositionOf(state);
     const uint64_t plays = PlaysOf(state);
@@ -454,16 +348,16 @@ int CMp3Player::Position() const {
     }
 }
 
-int CMp3Player::Speed() const { return m_bOpen ? kNormalSpeed : 0; }
+int CAccompanimentPlayer::Speed() const { return m_bOpen ? kNormalSpeed : 0; }
 
-void CMp3Player::Stop() {
+void CAccompanimentPlayer::Stop() {
     std::lock_guard lock(m_control);
     StopLocked();
 }
 
-bool CMp3Player::HasSound() const { return m_pPlayback->sound; }
+bool CAccompanimentPlayer::HasSound() const { return m_pPlayback->sound; }
 
-void CMp3Player::StopLocked() {
+void CAccompanimentPlayer::StopLocked() {
     Playback& p = *m_pPlayback;
     // The clock stays where it is now; only this thread stops it.
     uint64_t state = m_clockState.load();
@@ -482,7 +376,7 @@ void CMp3Player::StopLocked() {
     }
     if (p.portAudio) Pa_Terminate();
     p.portAudio = false;
-    p.decoder.Close();
+    p.reader.Close();
     // HasSound() tells of the last Play until the next.
 }
 

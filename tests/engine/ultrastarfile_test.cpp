@@ -1,0 +1,425 @@
+#include "engine/ultrastarfile.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace engine {
+namespace {
+
+// The text must read as a song; the problem is shown when it does not.
+UltraStarFile Read(std::string_view text) {
+    UltraStarFile file;
+    UltraStarProblem problem;
+    EXPECT_TRUE(ReadUltraStarFile(text, file, problem)) << problem.strProblem;
+    return file;
+}
+
+// The text must not read as a song.
+UltraStarProblem ProblemOf(std::string_view text) {
+    UltraStarFile file;
+    UltraStarProblem problem;
+    EXPECT_FALSE(ReadUltraStarFile(text, file, problem)) << text;
+    return problem;
+}
+
+std::vector<UltraStarNote> Notes(const UltraStarPart& part) {
+    std::vector<UltraStarNote> notes;
+    for (const auto& phrase : part.phrases)
+        notes.insert(notes.end(), phrase.notes.begin(), phrase.notes.end());
+    return notes;
+}
+
+std::vector<int64_t> StartBeats(const UltraStarPart& part) {
+    std::vector<int64_t> beats;
+    for (const auto& note : Notes(part)) beats.push_back(note.nStartBeat);
+    return beats;
+}
+
+std::vector<std::string> Syllables(const UltraStarPart& part) {
+    std::vector<std::string> syllables;
+    for (const auto& note : Notes(part)) syllables.push_back(note.strSyllable);
+    return syllables;
+}
+
+std::vector<std::size_t> PhraseSizes(const UltraStarPart& part) {
+    std::vector<std::size_t> sizes;
+    for (const auto& phrase : part.phrases) sizes.push_back(phrase.notes.size());
+    return sizes;
+}
+
+// The UTF-16 bytes of text with a byte-order mark.
+std::string Utf16(std::u16string_view text, bool bigEndian) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t unit : text) {
+        const char high = static_cast<char>(unit >> 8);
+        const char low = static_cast<char>(unit & 0xFF);
+        bytes += bigEndian ? high : low;
+        bytes += bigEndian ? low : high;
+    }
+    return bytes;
+}
+
+constexpr std::string_view kSong =
+    "#TITLE:Morning Song\n"
+    "#ARTIST:The Testers\n"
+    "#MP3:morning.mp3\n"
+    "#COVER:morning.jpg\n"
+    "#BPM:300\n"
+    "#GAP:1000\n"
+    "\n"
+    ": 0 2 5 Hel\n"
+    ": 2 2 7 lo \n"
+    "* 4 4 9 world\n"
+    "- 9\n"
+    "F 10 2 0  free\n"
+    "R 12 2 -3 rap\n"
+    "G 14 2 60 ~\n"
+    ": 16 1 -60 ~ \n"
+    "E\n"
+    "this line is past the end and never read\n";
+
+TEST(ReadUltraStarFileTest, ReadsHeadersNotesAndPhrases) {
+    const UltraStarFile file = Read(kSong);
+    EXPECT_EQ(file.strTitle, "Morning Song");
+    EXPECT_EQ(file.strArtist, "The Testers");
+    EXPECT_EQ(file.strAudio, "morning.mp3");
+    EXPECT_EQ(file.strCover, "morning.jpg");
+    EXPECT_EQ(file.dBpm, 300);
+    EXPECT_EQ(file.dGapMs, 1000);
+    EXPECT_FALSE(file.bRelative);
+    EXPECT_FALSE(file.bDuet);
+    EXPECT_FALSE(file.startSeconds || file.endMs || file.videoGapSeconds);
+    EXPECT_FALSE(file.medleyStartBeat || file.medleyEndBeat);
+    ASSERT_EQ(file.parts.size(), 1u);
+    const UltraStarPart& part = file.parts[0];
+    EXPECT_EQ(part.nNumber, 1);
+    EXPECT_EQ(PhraseSizes(part), (std::vector<std::size_t>{3, 4}));
+    EXPECT_EQ(part.phrases[0].nLine, 8);
+    EXPECT_EQ(part.phrases[1].nLine, 12);
+
+    const std::vector<UltraStarNote> notes = Notes(part);
+    ASSERT_EQ(notes.size(), 7u);
+    const UltraStarNoteType types[] = {UltraStarNoteType::Normal, UltraStarNoteType::Normal,
+                                       UltraStarNoteType::Golden, UltraStarNoteType::Freestyle,
+                                       UltraStarNoteType::Rap,    UltraStarNoteType::GoldenRap,
+                                       UltraStarNoteType::Normal};
+    const int lengths[] = {2, 2, 4, 2, 2, 2, 1};
+    const int pitches[] = {5, 7, 9, 0, -3, 60, -60};
+    const int lines[] = {8, 9, 10, 12, 13, 14, 15};
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(notes[i].type, types[i]);
+        EXPECT_EQ(notes[i].nLength, lengths[i]);
+        EXPECT_EQ(notes[i].nPitch, pitches[i]);
+        EXPECT_EQ(notes[i].nLine, lines[i]);
+    }
+    EXPECT_EQ(StartBeats(part), (std::vector<int64_t>{0, 2, 4, 10, 12, 14, 16}));
+    // Spaces around a syllable and "~" are kept; two blanks before " free" leave one.
+    EXPECT_EQ(Syllables(part),
+              (std::vector<std::string>{"Hel", "lo ", "world", " free", "rap", "~", "~ "}));
+    // A beat of BPM 300 is 60 / 1200 s.
+    EXPECT_DOUBLE_EQ(file.BeatSeconds(0), 1.0);
+    EXPECT_DOUBLE_EQ(file.BeatSeconds(20), 2.0);
+}
+
+TEST(ReadUltraStarFileTest, HeaderNamesInAnyCaseAndTrimmedValues) {
+    const UltraStarFile file = Read(
+        "#tItLe:  Spaced Out \t\n"
+        "#Artist:\tSomeone:Else\n"
+        "#AUDIO:song.ogg\n"
+        "#mp3:old.mp3\n"
+        "#UNKNOWNTAG:whatever\n"
+        "#bpm:200\n"
+        "#DuetSingerP1:Ann\n"
+        "#P2:Bob\n"
+        ": 0 1 0 a\n");
+    EXPECT_EQ(file.strTitle, "Spaced Out");
+    EXPECT_EQ(file.strArtist, "Someone:Else");
+    EXPECT_EQ(file.strAudio, "song.ogg");  // #AUDIO wins over #MP3 wherever they stand
+    EXPECT_EQ(file.strSingerP1, "Ann");
+    EXPECT_EQ(file.strSingerP2, "Bob");
+    EXPECT_EQ(file.dBpm, 200);
+    EXPECT_EQ(Read("#MP3:a.mp3\n#AUDIO:b.opus\n#BPM:1\n: 0 1 0 a\n").strAudio, "b.opus");
+    EXPECT_EQ(Read("#DUETSINGERP2:New\n#P2:Old\n#BPM:1\n: 0 1 0 a\n").strSingerP2, "New");
+}
+
+TEST(ReadUltraStarFileTest, DecimalCommaOrPointInBpmAndGap) {
+    for (const auto* text :
+         {"#BPM:312,5\n#GAP:1234,5\n: 0 1 0 a\n", "#BPM:312.5\n#GAP:1234.5\n: 0 1 0 a\n"}) {
+        SCOPED_TRACE(text);
+        const UltraStarFile file = Read(text);
+        EXPECT_EQ(file.dBpm, 312.5);
+        EXPECT_EQ(file.dGapMs, 1234.5);
+        EXPECT_DOUBLE_EQ(file.BeatSeconds(10), 1.2345 + 10 * 60 / 1250.0);
+    }
+}
+
+TEST(ReadUltraStarFileTest, TabsAndRunsOfBlanksSeparateNumbers) {
+    const UltraStarFile file = Read(
+        "#BPM:100\n"
+        ":\t0\t2\t3\tone\n"
+        ":   2    2   4  two\n"
+        "  *  4 2 -5\t\tthree\n"
+        ": 6 2 1\n"
+        ":8 1 1 x\n");
+    EXPECT_EQ(StartBeats(file.parts[0]), (std::vector<int64_t>{0, 2, 4, 6, 8}));
+    EXPECT_EQ(Syllables(file.parts[0]),
+              (std::vector<std::string>{"one", " two", "\tthree", "", "x"}));
+    EXPECT_EQ(Notes(file.parts[0])[2].nPitch, -5);
+}
+
+TEST(ReadUltraStarFileTest, LineEndsLfCrLfAndLoneCr) {
+    for (const std::string end : {"\n", "\r\n", "\r"}) {
+        SCOPED_TRACE(end == "\n" ? "LF" : end == "\r" ? "CR" : "CRLF");
+        std::string text;
+        for (const char* line : {"#TITLE:Ends", "#BPM:120", ": 0 2 1 a ", "- 3", ": 4 1 2 b", "E"})
+            text.append(line).append(end);
+        const UltraStarFile file = Read(text);
+        EXPECT_EQ(file.strTitle, "Ends");
+        EXPECT_EQ(Syllables(file.parts[0]), (std::vector<std::string>{"a ", "b"}));
+        EXPECT_EQ(Notes(file.parts[0])[1].nLine, 5);
+        // The problem on line 5 is counted the same way.
+        std::string bad = text;
+        bad.replace(bad.find(": 4 1 2"), 7, ": 4 1 99");
+        EXPECT_EQ(ProblemOf(bad).nLine, 5);
+    }
+}
+
+TEST(ReadUltraStarFileTest, RelativeBeatsCountFromTheLineOffset) {
+    const UltraStarFile file = Read(
+        "#RELATIVE:yes\n"
+        "#BPM:100\n"
+        ": 0 2 0 a\n"
+        ": 4 2 0 b\n"
+        "- 6 8\n"  // the break is at beat 6 of this line; the next line counts from 8
+        ": 0 2 0 c\n"
+        ": 3 1 0 d\n"
+        "- 5\n"  // one number: it is the offset step too (8 + 5 = 13)
+        ": 1 1 0 e\n"
+        "E\n");
+    EXPECT_TRUE(file.bRelative);
+    EXPECT_EQ(StartBeats(file.parts[0]), (std::vector<int64_t>{0, 4, 8, 11, 14}));
+    EXPECT_EQ(PhraseSizes(file.parts[0]), (std::vector<std::size_t>{2, 2, 1}));
+    // Without the header the same beats are absolute, and c would start before b ends.
+    EXPECT_TRUE(Read("#RELATIVE:YES\n#BPM:1\n: 0 2 0 a\n- 2 2\n: 0 2 0 b\n").bRelative);
+    EXPECT_EQ(ProblemOf("#RELATIVE:no\n#BPM:100\n: 0 2 0 a\n: 4 2 0 b\n- 6 8\n: 0 2 0 c\n").nLine,
+              6);
+}
+
+TEST(ReadUltraStarFileTest, DuetPartsInEverySpelling) {
+    const UltraStarFile file = Read(
+        "#BPM:100\n"
+        "#DUETSINGERP1:Ann\n"
+        "#DUETSINGERP2:Bob\n"
+        "P 1\n"
+        ": 0 2 0 a\n"
+        "- 3\n"
+        ": 4 2 0 b\n"
+        "- 7\n"  // a break just before the next part is allowed
+        "P2\n"
+        ": 1 2 4 c\n"  // each part has its own order: c may start before b
+        "P3\n"
+        ": 0 8 2 all\n"
+        "E\n");
+    EXPECT_TRUE(file.bDuet);
+    EXPECT_EQ(file.strSingerP1, "Ann");
+    ASSERT_EQ(file.parts.size(), 3u);
+    EXPECT_EQ(file.parts[0].nNumber, 1);
+    EXPECT_EQ(file.parts[1].nNumber, 2);
+    EXPECT_EQ(file.parts[2].nNumber, 3);
+    EXPECT_EQ(Syllables(file.parts[0]), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(PhraseSizes(file.parts[0]), (std::vector<std::size_t>{1, 1}));
+    EXPECT_EQ(StartBeats(file.parts[1]), (std::vector<int64_t>{1}));
+    EXPECT_EQ(Syllables(file.parts[2]), (std::vector<std::string>{"all"}));
+
+    // P2 written first still comes second; a part resumed later goes on where it stopped.
+    const UltraStarFile swapped =
+        Read("#BPM:100\nP2\n: 0 1 0 two\nP1\n: 0 1 0 one\nP2\n: 5 1 0 more\n");
+    ASSERT_EQ(swapped.parts.size(), 2u);
+    EXPECT_EQ(Syllables(swapped.parts[0]), (std::vector<std::string>{"one"}));
+    EXPECT_EQ(Syllables(swapped.parts[1]), (std::vector<std::string>{"two", "more"}));
+    EXPECT_EQ(ProblemOf("#BPM:100\nP1\n: 5 1 0 a\nP2\n: 0 1 0 b\nP1\n: 2 1 0 c\n").nLine, 7);
+}
+
+TEST(ReadUltraStarFileTest, TextEncodings) {
+    // CP1252 when the file is not UTF-8 and names no code page.
+    UltraStarFile file = Read("#TITLE:Caf\xE9\n#BPM:100\n: 0 1 0 \xE9t\xE9\n");
+    EXPECT_EQ(file.strTitle, "Café");
+    EXPECT_EQ(Syllables(file.parts[0])[0], "été");
+
+    // UTF-8 with a byte-order mark: the first header is still read.
+    file = Read("\xEF\xBB\xBF#TITLE:Café\n#BPM:100\n: 0 1 0 你\n: 1 1 0 好\n");
+    EXPECT_EQ(file.strTitle, "Café");
+    EXPECT_EQ(Syllables(file.parts[0]), (std::vector<std::string>{"你", "好"}));
+
+    // UTF-16 both ways round, with a character beyond the basic plane (a surrogate pair).
+    for (const bool bigEndian : {false, true}) {
+        SCOPED_TRACE(bigEndian ? "UTF-16BE" : "UTF-16LE");
+        file = Read(
+            Utf16(u"#TITLE:Песня\r\n#BPM:100\r\n: 0 1 0 при\r\n: 1 1 0 \U0001F3B5\r\n", bigEndian));
+        EXPECT_EQ(file.strTitle, "Песня");
+        EXPECT_EQ(Syllables(file.parts[0]), (std::vector<std::string>{"при", "🎵"}));
+    }
+
+    // An 8-bit code page named by #ENCODING, in its usual spellings.
+    const std::string koi8 = "#TITLE:\xF0\xD2\xC9\xD7\xC5\xD4\n#BPM:100\n: 0 1 0 \xF0\xD2\xC9\n";
+    for (const char* name : {"KOI8-R", "koi8r", "KOI8_R"}) {
+        SCOPED_TRACE(name);
+        file = Read("#ENCODING:" + std::string(name) + "\n" + koi8);
+        EXPECT_EQ(file.strTitle, "Привет");
+        EXPECT_EQ(Syllables(file.parts[0])[0], "При");
+    }
+    for (const char* name : {"CP1250", "cp1250", "windows-1250", "Windows1250"}) {
+        SCOPED_TRACE(name);
+        file = Read("#TITLE:\xB3\xF3\x64\x9F\n#ENCODING:" + std::string(name) +
+                    "\n#BPM:100\n: 0 1 0 a\n");
+        EXPECT_EQ(file.strTitle, "łódź");
+    }
+    EXPECT_EQ(Read("#TITLE:\xB3\xF3\x64\x9F\n#BPM:100\n: 0 1 0 a\n").strTitle, "³ódŸ");
+
+    // A valid UTF-8 file is UTF-8 whatever #ENCODING says.
+    file = Read("#ENCODING:CP1252\n#TITLE:Café\n#BPM:100\n: 0 1 0 a\n");
+    EXPECT_EQ(file.strTitle, "Café");
+    EXPECT_EQ(file.strEncoding, "CP1252");
+}
+
+TEST(ReadUltraStarFileTest, TimesAndMedleyFollowTheVersion) {
+    constexpr std::string_view kTimes =
+        "#BPM:100\n#GAP:500\n#START:12,5\n#END:180000\n#VIDEOGAP:1.5\n"
+        "#MEDLEYSTARTBEAT:100\n#MEDLEYENDBEAT:200\n#MEDLEYSTART:30000\n#MEDLEYEND:60000\n"
+        ": 0 1 0 a\n";
+    for (const char* version : {"", "#VERSION:1.0.0\n", "#VERSION:1.1\n"}) {
+        SCOPED_TRACE(version);
+        const UltraStarFile file = Read(std::string(version) + std::string(kTimes));
+        EXPECT_EQ(file.startSeconds, 12.5);
+        EXPECT_EQ(file.endMs, 180000);
+        EXPECT_EQ(file.videoGapSeconds, 1.5);
+        EXPECT_EQ(file.medleyStartBeat, 100);
+        EXPECT_EQ(file.medleyEndBeat, 200);
+        EXPECT_FALSE(file.medleyStartMs || file.medleyEndMs);
+    }
+    for (const char* version : {"#VERSION:2.0.0\n", "#version:2.1\n", "#VERSION:10\n"}) {
+        SCOPED_TRACE(version);
+        const UltraStarFile file =
+            Read(std::string(version) +
+                 "#BPM:100\n#START:12500\n#END:180000\n#VIDEOGAP:1500\n#MEDLEYSTART:30000,5\n"
+                 "#MEDLEYEND:60000\n#MEDLEYSTARTBEAT:100\n#MEDLEYENDBEAT:200\n: 0 1 0 a\n");
+        EXPECT_EQ(file.startSeconds, 12.5);
+        EXPECT_EQ(file.endMs, 180000);
+        EXPECT_EQ(file.videoGapSeconds, 1.5);
+        EXPECT_EQ(file.medleyStartMs, 30000.5);
+        EXPECT_EQ(file.medleyEndMs, 60000);
+        EXPECT_FALSE(file.medleyStartBeat || file.medleyEndBeat);
+    }
+}
+
+TEST(ReadUltraStarHeadersTest, ListsASongWithoutReadingItsNotes) {
+    UltraStarFile file;
+    UltraStarProblem problem;
+    // The notes are not read, so a damaged note does not keep the song out of the list.
+    const std::string text = std::string(kSong) + "\n: 0 1 999 bad\n";
+    ASSERT_TRUE(ReadUltraStarHeaders(
+        "#VERSION:1.0.0\n#MEDLEYSTARTBEAT:8\n#MEDLEYENDBEAT:16\n" + text, file, problem))
+        << problem.strProblem;
+    EXPECT_EQ(file.strTitle, "Morning Song");
+    EXPECT_EQ(file.strArtist, "The Testers");
+    EXPECT_EQ(file.strAudio, "morning.mp3");
+    EXPECT_EQ(file.medleyStartBeat, 8);
+    EXPECT_EQ(file.medleyEndBeat, 16);
+    EXPECT_TRUE(file.parts.empty());
+
+    ASSERT_TRUE(
+        ReadUltraStarHeaders(Utf16(u"#ARTIST:Группа\n#BPM:90\n: 0 1 0 a\n", true), file, problem));
+    EXPECT_EQ(file.strArtist, "Группа");
+
+    EXPECT_FALSE(ReadUltraStarHeaders("Read me first.\nThen the rest.\n", file, problem));
+    EXPECT_EQ(problem.strProblem, "不是 UltraStar 歌曲文件");
+    EXPECT_FALSE(ReadUltraStarHeaders("#TITLE:x\n#BPM:0\n: 0 1 0 a\n", file, problem));
+    EXPECT_EQ(problem.nLine, 2);
+}
+
+// Every kind of damage is named with its line (0: the file as a whole).
+struct BadFile {
+    const char* name;
+    std::string text;
+    int nLine;
+    const char* words;  // the problem says this
+};
+
+void PrintTo(const BadFile& bad, std::ostream* out) { *out << bad.name; }
+
+class BadUltraStarFileTest : public ::testing::TestWithParam<BadFile> {};
+
+TEST_P(BadUltraStarFileTest, NamesTheLineAndTheProblem) {
+    const BadFile& bad = GetParam();
+    const UltraStarProblem problem = ProblemOf(bad.text);
+    EXPECT_EQ(problem.nLine, bad.nLine) << problem.strProblem;
+    EXPECT_NE(problem.strProblem.find(bad.words), std::string::npos) << problem.strProblem;
+    if (bad.nLine > 0) {
+        EXPECT_EQ(problem.strProblem.rfind("第 " + std::to_string(bad.nLine) + " 行：", 0), 0u)
+            << problem.strProblem;
+    }
+}
+
+const std::string kHead = "#TITLE:Bad\n#BPM:100\n";  // notes start on line 3
+
+INSTANTIATE_TEST_SUITE_P(
+    Damage, BadUltraStarFileTest,
+    ::testing::Values(
+        BadFile{"NotUltraStar", "Read me first.\n\nThis program sings.\n", 0,
+                "不是 UltraStar 歌曲文件"},
+        BadFile{"NoBpm", "#TITLE:x\n: 0 1 0 a\n", 0, "#BPM"},
+        BadFile{"ZeroBpm", "#TITLE:x\n#BPM:0\n: 0 1 0 a\n", 2, "#BPM"},
+        BadFile{"NegativeBpm", "#BPM:-120\n: 0 1 0 a\n", 1, "#BPM"},
+        BadFile{"AbsurdBpm", "#BPM:1000000000\n: 0 1 0 a\n", 1, "超出范围"},
+        BadFile{"NanBpm", "#BPM:nan\n: 0 1 0 a\n", 1, "不是数字"},
+        BadFile{"EmptyBpm", "#BPM:\n: 0 1 0 a\n", 1, "#BPM"},
+        BadFile{"MalformedGap", "#BPM:100\n#GAP:1.000,5\n: 0 1 0 a\n", 2, "#GAP"},
+        BadFile{"MalformedVersion", "#VERSION:two\n#BPM:100\n: 0 1 0 a\n", 1, "#VERSION"},
+        BadFile{"MalformedStart", "#BPM:100\n#START:1s\n: 0 1 0 a\n", 2, "#START"},
+        BadFile{"MedleyBeyondTheSong", "#BPM:100\n#MEDLEYENDBEAT:99999999999\n: 0 1 0 a\n", 2,
+                "#MEDLEYENDBEAT"},
+        BadFile{"OverlappingNote", kHead + ": 0 4 0 a\n: 2 1 0 b\n", 4, "上一个音符"},
+        BadFile{"NoteOutOfOrder", kHead + ": 10 2 0 a\n- 12\n: 5 1 0 b\n", 5, "上一个音符"},
+        BadFile{"NegativeBeat", kHead + ": -5 2 0 a\n", 3, "0 到 21600 秒"},
+        BadFile{"NegativeGapPutsANoteBeforeTheAudio", "#BPM:100\n#GAP:-1000\n: 0 2 0 a\n", 3,
+                "0 到 21600 秒"},
+        BadFile{"HugeBeat", kHead + ": 0 1 0 a\n: 99999999999 1 0 b\n", 4, "0 到 21600 秒"},
+        BadFile{"HugeLength", kHead + ": 0 9000000 0 a\n", 3, "0 到 21600 秒"},
+        BadFile{"BeatBeyond64Bits", kHead + ": 99999999999999999999 1 0 a\n", 3, "超出范围"},
+        BadFile{"EndBeyond64Bits", kHead + ": 9223372036854775800 100 0 a\n", 3, "超出范围"},
+        BadFile{"NegativeLength", kHead + ": 0 -2 0 a\n", 3, "长度 -2"},
+        BadFile{"PitchTooHigh", kHead + ": 0 1 61 a\n", 3, "音高 61 超出范围（-60 到 60）"},
+        BadFile{"PitchTooLow", kHead + ": 0 1 -61 a\n", 3, "音高 -61"},
+        BadFile{"TwoBreaksInARow", kHead + ": 0 1 0 a\n- 2\n- 3\n: 4 1 0 b\n", 5, "换行"},
+        BadFile{"BreakBeforeTheFirstNote", kHead + "- 2\n: 4 1 0 b\n", 3, "换行"},
+        BadFile{"BreakBeforeTheFirstNoteOfAPart", kHead + "P1\n: 0 1 0 a\nP2\n- 1\n: 2 1 0 b\n", 6,
+                "换行"},
+        BadFile{"LetterInANumber", kHead + ": 0 x 5 a\n", 3, "“x”不是整数"},
+        BadFile{"FractionalPitch", kHead + ": 0 3 5.5 a\n", 3, "“5.5”不是整数"},
+        BadFile{"MissingPitch", kHead + ": 0 3\n", 3, "音高"},
+        BadFile{"MalformedBreak", kHead + ": 0 1 0 a\n- later\n: 4 1 0 b\n", 4, "不是整数"},
+        BadFile{"RelativeBreakWithoutBeats", "#BPM:100\n#RELATIVE:yes\n: 0 1 0 a\n-\n: 4 1 0 b\n",
+                4, "换行"},
+        BadFile{"UnknownLine", kHead + ": 0 1 0 a\nhello\n", 4, "“hello”"},
+        BadFile{"BadPartMark", kHead + "P0\n: 0 1 0 a\n", 3, "P1"},
+        BadFile{"PartWithoutNotes", kHead + "P1\n: 0 1 0 a\nP2\nE\n", 5, "P2"},
+        BadFile{"NotesBeforeTheFirstPartMark",
+                kHead + ": 0 1 0 a\n: 2 1 0 b\nP1\n: 4 1 0 c\nP2\n: 0 1 0 d\n", 3, "P"},
+        BadFile{"NoNotes", kHead + "E\n: 0 1 0 after the end\n", 0, "没有任何音符"},
+        BadFile{"InvalidUtf8AfterAByteOrderMark", "\xEF\xBB\xBF" + kHead + ": 0 1 0 \xFF\n", 3,
+                "UTF-8"},
+        BadFile{"ByteMissingFromCp1252", kHead + ": 0 1 0 \xE9\n: 1 1 0 \x81\n", 4, "CP1252"},
+        BadFile{"UnknownCodePage", "#ENCODING:NO-SUCH-PAGE\n" + kHead + ": 0 1 0 \xE9\n", 1,
+                "NO-SUCH-PAGE"},
+        BadFile{"LoneUtf16Surrogate", Utf16(u"#BPM:100\n: 0 1 0 a\n: 1 1 0 \xD800z\n", false), 3,
+                "UTF-16"},
+        BadFile{"OddUtf16Length", Utf16(u"#BPM:100\n: 0 1 0 a\n", true) + "\x01", 3, "UTF-16"}),
+    [](const ::testing::TestParamInfo<BadFile>& param) { return std::string(param.param.name); });
+
+}  // namespace
+}  // namespace engine
