@@ -39,6 +39,7 @@ inline constexpr int kTimeBar = 1100;          // song-time progress bar (icons)
 inline constexpr int kSinglesPicture = 1102;   // type choice: animated picture for single songs
 inline constexpr int kMedleysPicture = 1103;   // type choice: animated picture for medleys
 inline constexpr int kStageAnimation = 1105;   // the stage animation behind the singing screen
+inline constexpr int kSongSearch = 1111;       // song list: the search box above the list
 
 // The four song-name boxes and their clear buttons, in order; the single-song list uses the second.
 inline constexpr std::array<int, 4> kSongBoxes = {kSongBox1, kSongBox2, kSongBox3, kSongBox4};
@@ -48,8 +49,12 @@ inline constexpr int kSingleSongBox = kSongBox2;          // the box of the sing
 inline constexpr int kSingleClearButton = kClearButton2;  // its clear button
 
 // The settings and help page (CIntroduceDlg).
-inline constexpr int kHelpList = 1108;      // help page: the lines of "init"
-inline constexpr int kFolderButton = 1109;  // settings page: opens the songs folder
-inline constexpr int kFolderHint = 1110;    // settings page: where new songs go
+inline constexpr int kHelpList = 1108;            // help page: the lines of "init"
+inline constexpr int kFolderButton = 1109;        // settings page: opens the songs folder
+inline constexpr int kFolderHint = 1110;          // settings page: where new songs go
+inline constexpr int kLibraryFolderPanel = 1112;  // settings page: the user's song folders
+inline constexpr int kLibraryFolderList = 1113;   // the list of those folders
+inline constexpr int kAddFolderButton = 1114;     // 添加…: adds a song folder
+inline constexpr int kRemoveFolderButton = 1115;  // 移除: removes the chosen song folder
 
 }  // namespace ids

@@ -64,6 +64,11 @@ void CIntroduceDlg::CreateModeless(CMicrophonePanel::Devices devices) {
     m_microphone->setGeometry(56, 164, 352, 246);
     m_microphone->hide();
 
+    // The user's other song folders, below the folder button.
+    m_libraryFolders = new CLibraryFolderPanel(this);
+    m_libraryFolders->setGeometry(424, 288, 316, 114);
+    m_libraryFolders->hide();
+
     // Initialisation of the page: the folder button's look.
     m_btnOpenFolder->LoadIcons(res::kIconFolder, 0);
     m_btnOpenFolder->ShowBorder(false, true);

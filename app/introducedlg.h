@@ -1,6 +1,7 @@
 // The page laid over the main window for help (the lines of "init") and for the settings: the
 // songs folder (a hint where new songs go, and a button that opens the folder in the desktop's
-// file browser) and the microphone (CMicrophonePanel).
+// file browser), the user's other song folders (CLibraryFolderPanel) and the microphone
+// (CMicrophonePanel).
 #pragma once
 
 #include <QDialog>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <string>
 
+#include "app/libraryfolderpanel.h"
 #include "app/microphonepanel.h"
 #include "controls/btnst.h"
 
@@ -28,6 +30,7 @@ public:
 
     QListWidget* HelpList() const { return m_listHelp; }
     CMicrophonePanel* Microphone() const { return m_microphone; }
+    CLibraryFolderPanel* LibraryFolders() const { return m_libraryFolders; }
     QWidget* Control(int id) const;
 
 protected:
@@ -39,5 +42,6 @@ private:
     CButtonST* m_btnOpenFolder = nullptr;
     QLabel* m_hint = nullptr;
     CMicrophonePanel* m_microphone = nullptr;
+    CLibraryFolderPanel* m_libraryFolders = nullptr;
     std::function<bool(const QString&)> m_open;
 };

@@ -1,5 +1,6 @@
-// Points the user's Qt settings of a test program at a fresh folder for the whole run, so that
-// the tests neither read nor change the settings of whoever runs them.
+// Points the user's Qt settings and data folder (the song library's cache) of a test program at a
+// fresh folder for the whole run, so that the tests neither read nor change the settings or data
+// of whoever runs them.
 #include <QSettings>
 #include <QString>
 
@@ -15,6 +16,7 @@ public:
         const QString path = QString::fromStdString(m_folder.Path().string());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, path);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, path);
+        qputenv("XDG_DATA_HOME", (path + QStringLiteral("/data")).toLocal8Bit());
     }
 
 private:
