@@ -18,8 +18,12 @@
 
 #include "app/aboutdlg.h"
 #include "app/audiosettings.h"
+#include "app/librarysettings.h"
 #include "display/fonts.h"
 #include "engine/inputmonitor.h"
+#include "engine/songfolder.h"
+#include "library/libraryroot.h"
+#include "library/searchfold.h"
 #include "platform/accompanimentplayer.h"
 #include "platform/clickplayer.h"
 #include "platform/messages.h"
@@ -67,10 +71,7 @@ CQuorvelDlg::CQuorvelDlg(Devices devices)
     setWindowTitle(QString());
     setFixedSize(800, 600);
     setMouseTracking(true);
-    m_display.SetSongSource([this] {
-        return CHistogramCtrl::SongChoice{m_session.CurrentSongName(),
-                                          m_session.Engine().IsMedley()};
-    });
+    m_display.SetSongSource([this] { return m_session.CurrentSong(); });
     // The display runs on the playing accompaniment's clock; between songs there is none.
     m_display.SetClock([this] { return m_session.PlayerPosition(); });
     CreateControls();
@@ -112,6 +113,7 @@ void CQuorvelDlg::ApplyControlColours(int id) {
 }
 
 CQuorvelDlg::~CQuorvelDlg() {
+    m_library.Stop();  // no change of the library is posted to this window any more
     qApp->removeEventFilter(this);
     EndSession();
     m_session.CloseCapture();
@@ -171,8 +173,20 @@ void CQuorvelDlg::CreateControls() {
     connect(m_btnHelp, &QPushButton::clicked, this, [this] { OnHelpPage(); });
     connect(m_btnExit, &QPushButton::clicked, this, [this] { OnExit(); });
 
+    // The search box takes the top of the list's place.
+    m_editSearch = new QLineEdit(this);
+    name(m_editSearch, ids::kSongSearch)->setGeometry(Units(11, 103, 103, 14));
+    m_editSearch->setPlaceholderText(QStringLiteral("搜索歌手或歌名"));
+    m_editSearch->setClearButtonEnabled(true);
+    m_editSearch->setFont(display::MakeFont(QStringLiteral("宋体"), 20));
+    m_editSearch->hide();
+    connect(m_editSearch, &QLineEdit::textChanged, this, [this] { OnSearchChanged(); });
     m_listSongs = new QListWidget(this);
-    name(m_listSongs, ids::kSongList)->setGeometry(Units(11, 103, 103, 130));
+    name(m_listSongs, ids::kSongList)->setGeometry(Units(11, 118, 103, 115));
+    m_listSongs->setUniformItemSizes(true);
+    // A name longer than the list is cut short with "…"; its tooltip gives it whole.
+    m_listSongs->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_listSongs->setTextElideMode(Qt::ElideRight);
     // A song is picked by the user's selection: a click on an entry (the highlighted one too, so
     // that the same song goes into several boxes), or a key that selects one. Tabbing into the
     // list only moves the focus there.
@@ -291,6 +305,14 @@ bool CQuorvelDlg::OnInitDialog() {
     // The settings page listens to the microphone itself; the window's device opens again (with
     // the device chosen there) once the page's stream is closed.
     m_pIntroDlg->Microphone()->SetClosedHandler([this] { OpenMicrophone(false); });
+    // The song library: the cached list at once, then a scan, on the library's own thread; each
+    // change comes back to this window's thread.
+    m_library.SetChangedHandler([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { OnLibraryChanged(); }, Qt::QueuedConnection);
+    });
+    m_pIntroDlg->LibraryFolders()->SetChangedHandler([this] { OnLibraryFoldersChanged(); });
+    OnLibraryFoldersChanged();
     m_bInitialised = true;
     return true;
 }
@@ -326,6 +348,9 @@ void CQuorvelDlg::CloseMicrophone() {
 void CQuorvelDlg::Show(std::initializer_list<int> ids, bool visible) {
     for (int id : ids)
         if (QWidget* control = Control(id)) control->setVisible(visible);
+    // The search box comes and goes with the song list.
+    for (int id : ids)
+        if (id == ids::kSongList && m_editSearch) m_editSearch->setVisible(visible);
 }
 
 QString CQuorvelDlg::BoxText(int id) const {
@@ -416,8 +441,10 @@ bool CQuorvelDlg::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         auto* widget = qobject_cast<QWidget*>(watched);
         const int key = static_cast<QKeyEvent*>(event)->key();
+        // The search box takes spaces: they separate the words searched for.
         if (widget && widget->window() == this &&
-            (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter))
+            ((key == Qt::Key_Space && widget != m_editSearch) || key == Qt::Key_Return ||
+             key == Qt::Key_Enter))
             return true;
     }
     return QDialog::eventFilter(watched, event);
@@ -516,11 +543,62 @@ void CQuorvelDlg::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void CQuorvelDlg::FillSongList(bool medley) {
+    m_listEntries.clear();
+    if (m_pSongEntries)
+        for (std::size_t i = 0; i < m_pSongEntries->size(); ++i)
+            if ((*m_pSongEntries)[i].InList(medley)) m_listEntries.push_back(static_cast<int>(i));
+    OnSearchChanged();
+}
+
+void CQuorvelDlg::OnSearchChanged() {
+    const QStringList words = library::SearchWords(m_editSearch->text());
+    // The entry shown as current stays so when it is still listed.
+    const QListWidgetItem* current = m_listSongs->currentItem();
+    const int currentEntry = current ? current->data(Qt::UserRole).toInt() : -1;
+    m_listSongs->setUpdatesEnabled(false);
+    m_listSongs->blockSignals(true);
+    m_listSongs->clear();
     m_nListCount = 0;
-    const QDir folder(medley ? QStringLiteral("歌曲/串烧歌曲") : QStringLiteral("歌曲/单曲"));
-    // Sub-folders only, in the order the file system gives them.
-    const QStringList names = folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
-    for (const QString& name : names) m_listSongs->insertItem(m_nListCount++, name);
+    int currentRow = -1;
+    for (int index : m_listEntries) {
+        const library::SongEntry& entry = (*m_pSongEntries)[static_cast<std::size_t>(index)];
+        if (!library::MatchesWords(entry.searchKey, words)) continue;
+        const QString name = QString::fromStdString(entry.strName);
+        // A song that cannot be read is listed, marked, with its problem as the tooltip.
+        auto* item =
+            new QListWidgetItem(entry.strProblem.empty() ? name : QStringLiteral("⚠ ") + name);
+        item->setData(Qt::UserRole, index);
+        item->setToolTip(entry.strProblem.empty() ? name
+                                                  : name + QStringLiteral("\n") +
+                                                        QString::fromStdString(entry.strProblem));
+        m_listSongs->addItem(item);
+        if (index == currentEntry) currentRow = m_nListCount;
+        ++m_nListCount;
+    }
+    if (currentRow >= 0) m_listSongs->setCurrentRow(currentRow);
+    m_listSongs->blockSignals(false);
+    m_listSongs->setUpdatesEnabled(true);
+}
+
+void CQuorvelDlg::OnLibraryChanged() {
+    const library::CSongLibrary::Snapshot snapshot = m_library.Current();
+    m_pSongEntries = snapshot.entries;
+    m_nSongGeneration = snapshot.nGeneration;
+    // The list follows at once (shown or not: its rows index these entries); what was picked
+    // into a box keeps its song.
+    FillSongList(m_bMedleyList);
+}
+
+bool CQuorvelDlg::IsSongListCurrent() const {
+    const library::CSongLibrary::Snapshot snapshot = m_library.Current();
+    return snapshot.bIdle && snapshot.nGeneration == m_nSongGeneration;
+}
+
+void CQuorvelDlg::OnLibraryFoldersChanged() {
+    std::vector<library::LibraryRoot> roots = library::BundledRoots("");
+    for (const std::string& folder : CLibrarySettings::Load().folders)
+        roots.push_back({folder, library::LibraryRoot::Kind::Collection});
+    m_library.SetRoots(std::move(roots));
 }
 
 void CQuorvelDlg::ShowMedleyList() {
@@ -530,12 +608,16 @@ void CQuorvelDlg::ShowMedleyList() {
           ids::kConfirmButton, ids::kListBackButton, ids::kClearButton1, ids::kClearButton2,
           ids::kClearButton3, ids::kClearButton4},
          true);
+    m_bMedleyList = true;
+    m_bSingleList = false;
+    m_editSearch->blockSignals(true);
+    m_editSearch->clear();
+    m_editSearch->blockSignals(false);
     m_listSongs->blockSignals(true);
     m_listSongs->clear();
     m_listSongs->blockSignals(false);
     FillSongList(true);
-    m_bMedleyList = true;
-    m_bSingleList = false;
+    m_library.Rescan();  // songs added, removed or changed meanwhile show when it ends
     update();
 }
 
@@ -547,30 +629,55 @@ void CQuorvelDlg::ShowSingleList() {
          true);
     m_bMedleyList = false;
     m_bSingleList = true;
+    m_editSearch->blockSignals(true);
+    m_editSearch->clear();
+    m_editSearch->blockSignals(false);
     m_listSongs->blockSignals(true);
     m_listSongs->clear();
     m_listSongs->blockSignals(false);
     FillSongList(false);
+    m_library.Rescan();
     update();
 }
 
 void CQuorvelDlg::OnSongPicked() {
     const QListWidgetItem* item = m_listSongs->currentItem();
-    if (!item) return;
-    const QString song = item->text();
+    if (!item || !m_pSongEntries) return;
+    const int index = item->data(Qt::UserRole).toInt();
+    if (index < 0 || static_cast<std::size_t>(index) >= m_pSongEntries->size()) return;
+    const engine::SongRef song = (*m_pSongEntries)[static_cast<std::size_t>(index)].Ref();
+    const QString name = QString::fromStdString(song.strName);
     if (m_bMedleyList) {
-        for (int id : m_pSongEdits)
-            if (BoxText(id).isEmpty()) {
-                SetBoxText(id, song);
+        for (std::size_t box = 0; box < m_pSongEdits.size(); ++box)
+            if (BoxText(m_pSongEdits[box]).isEmpty()) {
+                SetBoxText(m_pSongEdits[box], name);
+                m_pickedSongs[box] = song;
                 return;
             }
     } else if (BoxText(ids::kSingleSongBox).isEmpty()) {
-        SetBoxText(ids::kSingleSongBox, song);
+        SetBoxText(ids::kSingleSongBox, name);
+        m_pickedSongs[1] = song;
     }
 }
 
+engine::SongRef CQuorvelDlg::PickedSong(int box) const {
+    if (box < 0 || box >= 4) return {};
+    const std::string name = BoxText(m_pSongEdits[static_cast<std::size_t>(box)]).toStdString();
+    if (name.empty()) return {};
+    if (m_pickedSongs[static_cast<std::size_t>(box)].strName == name)
+        return m_pickedSongs[static_cast<std::size_t>(box)];
+    // Typed by hand: the list's song of that name, else the bundled folder of that name.
+    if (m_pSongEntries)
+        for (const library::SongEntry& entry : *m_pSongEntries)
+            if (entry.InList(m_bMedleyList) && entry.strName == name) return entry.Ref();
+    return {name, engine::SongFolderPath("", m_bMedleyList, name)};
+}
+
 void CQuorvelDlg::OnClearSong(int box) {
-    if (box >= 0 && box < 4) SetBoxText(m_pSongEdits[box], QString());
+    if (box >= 0 && box < 4) {
+        SetBoxText(m_pSongEdits[box], QString());
+        m_pickedSongs[static_cast<std::size_t>(box)] = {};
+    }
     // The same entry may be picked again at once.
     m_listSongs->blockSignals(true);
     m_listSongs->setCurrentRow(-1);
@@ -606,6 +713,7 @@ void CQuorvelDlg::ShowPage(bool help) {
     m_pIntroDlg->Control(ids::kHelpList)->setVisible(help);
     m_pIntroDlg->Control(ids::kFolderHint)->setVisible(!help);
     m_pIntroDlg->Control(ids::kFolderButton)->setVisible(!help);
+    m_pIntroDlg->LibraryFolders()->setVisible(!help);
     if (help && m_bLoadHelp) {
         m_pIntroDlg->LoadHelpText();
         m_bLoadHelp = false;
@@ -663,11 +771,11 @@ void CQuorvelDlg::OnConfirm() {
     // L: the user's, typed or calibrated, else what the open stream reports.
     m_session.SetLatencyMs(
         CAudioSettings::Load().LatencyMs(m_session.CaptureDevice()->InputLatencyMs()));
-    std::vector<std::string> songs;
+    std::vector<engine::SongRef> songs;
     if (m_bMedleyList)
-        for (int id : m_pSongEdits) songs.push_back(BoxText(id).toStdString());
+        for (int box = 0; box < 4; ++box) songs.push_back(PickedSong(box));
     else
-        songs.push_back(BoxText(ids::kSingleSongBox).toStdString());
+        songs.push_back(PickedSong(1));
     if (const std::optional<engine::Problem> problem = m_session.Start(songs, m_bMedleyList)) {
         // The song cannot be sung: back to the list, then the reason, with nothing running.
         EndSession();
@@ -697,7 +805,7 @@ void CQuorvelDlg::ReturnToList() {
     update();
 }
 
-void CQuorvelDlg::SongLoaded(int index, const std::string&,
+void CQuorvelDlg::SongLoaded(int index, const engine::SongRef&,
                              const std::shared_ptr<const engine::CSong>& song) {
     if (index == 0) {
         // A session gets a new display; a medley keeps the one made for its first song.

@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QFont>
 #include <QIcon>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QRadioButton>
 
@@ -29,6 +30,9 @@
 #include "display/scoredlg.h"
 #include "engine/sessionview.h"
 #include "engine/singingsession.h"
+#include "engine/songref.h"
+#include "library/songentry.h"
+#include "library/songlibrary.h"
 #include "platform/capturedevice.h"
 #include "platform/clickplayer.h"
 #include "platform/player.h"
@@ -94,10 +98,25 @@ public:
     void OnTypeChoiceClick(const QPoint& point);
     void OnAbout();
 
-    // Song lists (the mode folders below the working directory).
+    // Song lists: the library's songs of one kind (the medley list: native medley songs and
+    // UltraStar songs with medley bounds; the single list: the other native songs and every
+    // UltraStar song), sorted, filtered by the search box.
     void FillSongList(bool medley);
     void ShowMedleyList();
     void ShowSingleList();
+    // The search box's text changed: the list shows the songs whose artist and title (or name)
+    // hold every word typed, case and accents aside.
+    void OnSearchChanged();
+    // The song in a box (0..3; the single-song list uses box 1): the entry picked from the list,
+    // else the song of the list with the name typed, else the bundled library's song folder of
+    // that name; empty when the box is.
+    engine::SongRef PickedSong(int box) const;
+    // The library (the bundled folders and the user's) and whether the list shows its latest
+    // entries with no scan pending.
+    const library::CSongLibrary& Library() const { return m_library; }
+    bool IsSongListCurrent() const;
+    // The user's song folders changed: the library searches the new set.
+    void OnLibraryFoldersChanged();
 
     // Session routines: the session stops, and the screen of a session is cleared.
     void EndSession();
@@ -111,7 +130,7 @@ public:
     void SetTimeBarPos(int seconds) override { m_timeBar.SetPos(seconds); }
     void UpdateControls() override {}
     void OnLineScored(const engine::LineReport& report) override;
-    void SongLoaded(int index, const std::string& name,
+    void SongLoaded(int index, const engine::SongRef& ref,
                     const std::shared_ptr<const engine::CSong>& song) override;
     void AccompanimentStarted(int lengthMs) override;
     void ShowScore() override;
@@ -142,9 +161,16 @@ private:
     void ApplyControlColours(int id);
     // After a song that could not be sung: back to the song list, the names kept.
     void ReturnToList();
+    // The library published new entries (on this window's thread).
+    void OnLibraryChanged();
 
     Devices m_devices;
     engine::CSingingSession m_session;
+    library::CSongLibrary m_library;
+    std::shared_ptr<const std::vector<library::SongEntry>> m_pSongEntries;  // the library's
+    unsigned m_nSongGeneration = 0;  // the library's change they are
+    std::vector<int> m_listEntries;  // the entries of the list shown, by index, in order
+    std::array<engine::SongRef, 4> m_pickedSongs;  // what each box got from the list
 
     QIcon m_hIcon;
     QCursor m_hHandCursor;
@@ -173,6 +199,7 @@ private:
     CIconProgress m_lineBar;
     CIconProgress m_timeBar;
     QListWidget* m_listSongs = nullptr;
+    QLineEdit* m_editSearch = nullptr;
     CHyperLink* m_link = nullptr;
     CBitButtonNL* m_btnStart = nullptr;
     CBitButtonNL* m_btnSettings = nullptr;

@@ -61,6 +61,7 @@ int MeasureCpuShare() {
         dialog.show();
         dialog.OnStartSinging();
         dialog.OnTypeChoiceClick(dialog.Control(ids::kSinglesPicture)->geometry().center());
+        while (!dialog.IsSongListCurrent()) QApplication::processEvents();  // the library's scan
         auto* list = static_cast<QListWidget*>(dialog.Control(ids::kSongList));
         list->setCurrentRow(0);
         emit list->itemClicked(list->item(0));  // as the user's click on it

@@ -33,8 +33,9 @@ struct SingingDisplay {
         for (int i = 0; i < kValues; ++i)
             values.push_back(i % 24 < 20 ? 600 + (i / 24) % 20 * 10 : 0);
         parent.resize(800, 600);
-        display.SetLibraryFolder(library.Path().string());
-        display.SetSongSource([] { return CHistogramCtrl::SongChoice{"song", false}; });
+        display.SetSongSource([this] {
+            return engine::SongRef{"song", (library.Path() / "歌曲/单曲/song").string()};
+        });
         display.Create(&parent, QRect(0, 444, 800, 110), 1000);
         display.SetSong(std::make_shared<const engine::CSong>(
             std::vector<float>{5.0f, 100000.0f}, std::vector<float>{90000.0f, 100001.0f},

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "display/fonts.h"
-#include "platform/codepage.h"
 
 namespace {
 
@@ -23,16 +22,6 @@ const QColor kLyric(162, 162, 162);
 
 // The lyric unit as text to draw. A unit of two bytes may cut a character of the code page 936
 // text at either end (after a word of single-byte letters); what is whole is drawn.
-QString UnitText(const std::string& bytes) {
-    std::string utf8;
-    if (platform::Cp936ToUtf8(bytes, utf8)) return QString::fromUtf8(utf8);
-    if (bytes.size() > 1 && platform::Cp936ToUtf8(bytes.substr(1), utf8))
-        return QString::fromUtf8(utf8);
-    if (bytes.size() > 1 && platform::Cp936ToUtf8(bytes.substr(0, bytes.size() - 1), utf8))
-        return QString::fromUtf8(utf8);
-    return QString();
-}
-
 }  // namespace
 
 CHistogramCtrl::CHistogramCtrl()
@@ -54,7 +43,6 @@ bool CHistogramCtrl::Create(QWidget* parent, const QRect& rect, int id) {
     setGeometry(rect);
     if (m_pModel->Width() != rect.width() || m_pModel->Height() != rect.height()) {
         m_pModel = std::make_unique<engine::CHistogramModel>(rect.width(), rect.height());
-        m_pModel->SetLibraryFolder(m_strLibrary);
         m_pModel->SetSong(m_song);
     }
     show();
@@ -87,13 +75,7 @@ void CHistogramCtrl::Restart() {
 }
 
 bool CHistogramCtrl::LoadLyrics() {
-    const SongChoice song = m_songSource ? m_songSource() : SongChoice{};
-    return m_pModel->LoadLyrics(song.strName, song.bMedley);
-}
-
-void CHistogramCtrl::SetLibraryFolder(const std::string& folder) {
-    m_strLibrary = folder;
-    m_pModel->SetLibraryFolder(folder);
+    return m_pModel->LoadLyrics(m_songSource ? m_songSource() : engine::SongRef{});
 }
 
 void CHistogramCtrl::SetSong(std::shared_ptr<const engine::CSong> song) {
@@ -162,7 +144,7 @@ void CHistogramCtrl::Scroll(int pixels) {
 }
 
 void CHistogramCtrl::DrawLyric(QPainter& painter, const engine::HistogramLyric& unit) {
-    const QString text = UnitText(unit.strText);
+    const QString text = QString::fromStdString(unit.strText).trimmed();
     if (text.isEmpty()) return;
     painter.save();
     painter.setRenderHint(QPainter::TextAntialiasing);

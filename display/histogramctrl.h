@@ -19,12 +19,6 @@
 
 class CHistogramCtrl : public QWidget {
 public:
-    // The song whose lyric the display shows: its folder name and whether it is a medley song.
-    struct SongChoice {
-        std::string strName;
-        bool bMedley = false;
-    };
-
     CHistogramCtrl();
     ~CHistogramCtrl() override;
 
@@ -44,8 +38,9 @@ public:
     void SetClock(std::function<int()> clock) { m_clock = std::move(clock); }
     // Loads the lyric of the song the main window names (see SetSongSource).
     bool LoadLyrics();
-    void SetSongSource(std::function<SongChoice()> source) { m_songSource = std::move(source); }
-    void SetLibraryFolder(const std::string& folder);
+    void SetSongSource(std::function<engine::SongRef()> source) {
+        m_songSource = std::move(source);
+    }
 
     // The song being sung, shared with the session; kept for as long as it is shown.
     void SetSong(std::shared_ptr<const engine::CSong> song);
@@ -67,9 +62,8 @@ private:
 
     // Made for the main dialog's 800 × 110 band, and made again by Create for another size.
     std::unique_ptr<engine::CHistogramModel> m_pModel;
-    std::string m_strLibrary;
     std::shared_ptr<const engine::CSong> m_song;  // as given, for a new model
-    std::function<SongChoice()> m_songSource;
+    std::function<engine::SongRef()> m_songSource;
     std::function<int()> m_clock;
     QImage m_surface;
     QRect m_rcBar;

@@ -4,6 +4,8 @@
 #include <memory>
 #include <utility>
 
+#include "engine/songloader.h"
+
 namespace engine {
 namespace {
 
@@ -14,10 +16,24 @@ constexpr int kBufferMs = 120;
 constexpr std::size_t kBufferFrames = 960;
 constexpr double kLastLineGraceSeconds = 60.0;
 
+std::vector<SongRef> LibrarySongs(const std::vector<std::string>& names,
+                                  const std::string& library) {
+    std::vector<SongRef> songs;
+    songs.reserve(names.size());
+    for (const std::string& name : names)
+        songs.push_back({name, LibrarySongFolder(library, names.size() > 1, name)});
+    return songs;
+}
+
 }  // namespace
 
-CHeadlessSession::CHeadlessSession(std::vector<std::string> songs, int role,
+CHeadlessSession::CHeadlessSession(const std::vector<std::string>& songs, int role,
                                    const std::string& library)
+    : CHeadlessSession(LibrarySongs(songs, library), role) {
+    m_session.SetLibraryFolder(library);
+}
+
+CHeadlessSession::CHeadlessSession(std::vector<SongRef> songs, int role)
     : m_songs(std::move(songs)),
       m_display(800, 110),
       m_session(
@@ -28,8 +44,6 @@ CHeadlessSession::CHeadlessSession(std::vector<std::string> songs, int role,
               return player;
           },
           /*pollThread=*/false) {
-    m_session.SetLibraryFolder(library);
-    m_display.SetLibraryFolder(library);
     m_session.SetHighOffset(role != 2);
     auto capture = std::make_unique<platform::CManualCapture>();
     m_capture = capture.get();
@@ -135,19 +149,18 @@ void CHeadlessSession::SetPitchMarker(int y, int nearFlag, int hitFlag, int farF
     m_display.SetPitchMarker(y, nearFlag, hitFlag, farFlag);
 }
 
-void CHeadlessSession::SongLoaded(int index, const std::string& name,
+void CHeadlessSession::SongLoaded(int index, const SongRef& ref,
                                   const std::shared_ptr<const CSong>& song) {
-    const bool medley = m_songs.size() > 1;
     if (index == 0) {
-        m_display.LoadLyrics(name, medley);
+        m_display.LoadLyrics(ref);
         m_display.Restart();
         m_display.SetSong(song);
     } else {
         m_display.SetSong(song);
         m_display.Restart();
-        m_display.LoadLyrics(name, medley);
+        m_display.LoadLyrics(ref);
     }
-    m_result.songs.push_back(SongResult{name, {}});
+    m_result.songs.push_back(SongResult{ref.strName, {}});
     m_nLineBar = 0;
     m_nTimeBar = 0;
     m_bSongStarted = true;

@@ -52,7 +52,10 @@ public:
 
     // songs: one single song, or four medley songs; role 1 sings an octave above the reference
     // scale's singer offset (120), role 2 eight semitones (80).
-    CHeadlessSession(std::vector<std::string> songs, int role, const std::string& library = "");
+    CHeadlessSession(const std::vector<std::string>& songs, int role,
+                     const std::string& library = "");
+    // Songs anywhere: their names and folders (or UltraStar files).
+    CHeadlessSession(std::vector<SongRef> songs, int role);
     ~CHeadlessSession() override;
 
     // The microphone latency the buffers are judged with.
@@ -74,7 +77,7 @@ public:
     void SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) override;
     void SetLineBarPos(int position) override { m_nLineBar = position; }
     void SetTimeBarPos(int seconds) override { m_nTimeBar = seconds; }
-    void SongLoaded(int index, const std::string& name,
+    void SongLoaded(int index, const SongRef& ref,
                     const std::shared_ptr<const CSong>& song) override;
     void ShowScore() override { m_bScoreShown = true; }
     void SetScore(float score) override { m_result.fFinal = score; }
@@ -84,7 +87,7 @@ public:
 private:
     void RunPosted();
 
-    std::vector<std::string> m_songs;
+    std::vector<SongRef> m_songs;
     std::deque<std::function<void()>> m_posted;
     platform::CVirtualPlayer* m_player = nullptr;   // the current song's, owned by the session
     platform::CManualCapture* m_capture = nullptr;  // owned by the session

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "engine/pitchcompare.h"
-#include "engine/songfolder.h"
+#include "engine/songloader.h"
 #include "platform/codepage.h"
 #include "platform/filebytes.h"
 #include "platform/messages.h"
@@ -23,6 +23,17 @@ constexpr int kStepPixels = 3;             // pixels the picture moves per step
 constexpr int kMsPerPixel = kStepMs / kStepPixels;
 constexpr int kDotRadius = 3;   // of the 6-px pen
 constexpr int kLyricInset = 3;  // a unit starts at the left edge of its note's first dot
+
+// A unit of the code page 936 lyric in UTF-8. The rule that picks units takes two bytes at a
+// time, which may cut a character: the unit then shows what of it is whole.
+std::string UnitUtf8(const std::string& bytes) {
+    std::string utf8;
+    if (platform::Cp936ToUtf8(bytes, utf8)) return utf8;
+    if (bytes.size() > 1 && platform::Cp936ToUtf8(bytes.substr(1), utf8)) return utf8;
+    if (bytes.size() > 1 && platform::Cp936ToUtf8(bytes.substr(0, bytes.size() - 1), utf8))
+        return utf8;
+    return {};
+}
 
 int Find(const std::string& text, char c, int from) {
     if (from < 0) from = 0;
@@ -73,6 +84,7 @@ void CHistogramModel::Restart() {
 void CHistogramModel::Rewind() {
     m_nLine = 0;
     m_nIndex = 0;
+    m_nSongLyric = 0;
     // Lines without values have nothing to enter.
     while (m_nLine < static_cast<int>(m_lines.size()) && m_lines[m_nLine].nCount == 0) ++m_nLine;
 }
@@ -88,17 +100,18 @@ int CHistogramModel::Value(const Line& line, int index) const {
     return m_song->Records()[line.nOffset + 1 + index];
 }
 
-bool CHistogramModel::LoadLyrics(const std::string& song, bool medley) {
-    if (song.empty()) {
+bool CHistogramModel::LoadLyrics(const SongRef& song) {
+    if (song.strName.empty()) {
         platform::ShowMessage(kNoSong, platform::MessageIcon::Information);
         return false;
     }
-    const std::string path = SongFolderPath(m_strLibrary, medley, song) + "/Lyric";
+    const std::string path = song.strFolder + "/Lyric";
 
     m_nCharPos = 0;
     m_nWordSearch = 0;
     m_nSpaceFrom = -1;
     m_strLyric.clear();
+    if (SongKindOf(song.strFolder) == SongKind::UltraStar) return true;
 
     std::string bytes, problem;
     if (!platform::ReadFileBytes(path, bytes, problem)) {
@@ -199,21 +212,38 @@ void CHistogramModel::Enter(int64_t step) {
                                                 DisplayY(value, m_nHeight)});
         }
 
-        // A note starts: it takes the next lyric unit, shown when it can be seen.
-        if (value != 0 && (m_nIndex == 0 || Value(line, m_nIndex - 1) == 0)) {
-            std::string unit = NextLyricUnit(NextSpace());
-            const int64_t left = x - kLyricInset;
-            if (!unit.empty() && left > -int64_t{m_nWidth} && left < m_nWidth)
-                m_frame.lyrics.push_back(HistogramLyric{std::move(unit), m_nLine, m_nIndex,
-                                                        static_cast<int>(left), 3 * m_nHeight / 4});
-        }
+        EnterLyrics(value, x);
 
         if (++m_nIndex >= line.nCount) {
             m_nIndex = 0;
+            m_nSongLyric = 0;
             ++m_nLine;
             while (m_nLine < lines && m_lines[m_nLine].nCount == 0) ++m_nLine;
         }
     }
+}
+
+void CHistogramModel::EnterLyrics(int value, int64_t x) {
+    if (m_song->Info().bOwnLyrics) {
+        // The song's own units of this value: every one whose index has been reached.
+        const auto& lyrics = m_song->Info().lyrics;
+        if (static_cast<std::size_t>(m_nLine) >= lyrics.size()) return;
+        const std::vector<SongLyric>& units = lyrics[static_cast<std::size_t>(m_nLine)];
+        while (m_nSongLyric < units.size() && units[m_nSongLyric].nIndex <= m_nIndex)
+            PushLyric(units[m_nSongLyric++].strText, x);
+        return;
+    }
+    // A note starts: it takes the next lyric unit, shown when it can be seen.
+    const Line& line = m_lines[static_cast<std::size_t>(m_nLine)];
+    if (value != 0 && (m_nIndex == 0 || Value(line, m_nIndex - 1) == 0))
+        PushLyric(UnitUtf8(NextLyricUnit(NextSpace())), x);
+}
+
+void CHistogramModel::PushLyric(std::string utf8, int64_t x) {
+    const int64_t left = x - kLyricInset;
+    if (!utf8.empty() && left > -int64_t{m_nWidth} && left < m_nWidth)
+        m_frame.lyrics.push_back(HistogramLyric{std::move(utf8), m_nLine, m_nIndex,
+                                                static_cast<int>(left), 3 * m_nHeight / 4});
 }
 
 }  // namespace engine

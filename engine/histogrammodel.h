@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine/song.h"
+#include "engine/songref.h"
 
 namespace engine {
 
@@ -34,7 +35,7 @@ struct HistogramDot {
 
 // A lyric unit under the note whose first value is (nLine, nIndex); never empty.
 struct HistogramLyric {
-    std::string strText;  // its bytes, code page 936
+    std::string strText;  // UTF-8
     int nLine = 0;
     int nIndex = 0;
     int nX = 0;  // top-left corner of the text: a little left of the note's first dot
@@ -61,9 +62,10 @@ public:
     CHistogramModel& operator=(const CHistogramModel&) = delete;
 
     // The song being sung, kept as long as the display shows it. A line's dots are its values, so
-    // the end times are not read. With no song, or one of fewer than 2 points, there is no line:
-    // no dot is drawn. The song is drawn from its first value again, the whole picture anew on the
-    // next Advance.
+    // the end times are not read. A song that gives its own lyric units (SongInfo::bOwnLyrics)
+    // shows each under the value it names, in place of units picked from the Lyric file. With no
+    // song, or one of fewer than 2 points, there is no line: no dot is drawn. The song is drawn
+    // from its first value again, the whole picture anew on the next Advance.
     void SetSong(std::shared_ptr<const CSong> song);
 
     // Starts the display over for a song whose clock starts at 0: the song from its first value,
@@ -74,14 +76,12 @@ public:
 
     void SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag);
 
-    // Loads the Lyric file of a song folder below the library folder ("歌曲/单曲/<song>/Lyric", or
-    // "歌曲/串烧歌曲/<song>/Lyric" for a medley song) as one code page 936 string without line
+    // Loads the "Lyric" file of a native song's folder as one code page 936 string without line
     // breaks. An empty song name only shows a message. A file that cannot be read or is not text
     // shows a message naming it and leaves the lyric empty. Returns true when the file was read,
-    // even when it held no text.
-    bool LoadLyrics(const std::string& song, bool medley);
-    // The folder that holds "歌曲" ("" is the working directory).
-    void SetLibraryFolder(const std::string& folder) { m_strLibrary = folder; }
+    // even when it held no text. An UltraStar song has no such file: its lyric comes with its
+    // notes (SetSong), and the lyric is left empty.
+    bool LoadLyrics(const SongRef& song);
 
     // The display at playback time nowMs (the accompaniment's position). The picture moves one
     // 3-px step for every 15 ms step of floor(nowMs / 15) since the last step drawn, at most the
@@ -109,17 +109,20 @@ private:
     void Enter(int64_t step);  // enters every value due at the step
     int Value(const Line& line, int index) const;
     std::string NextLyricUnit(int r);  // the next unit, moving the lyric positions on
-    int NextSpace();                   // the space that opens the next word (−1: none)
+    // The lyric units due when value (m_nLine, m_nIndex) enters at x.
+    void EnterLyrics(int value, int64_t x);
+    void PushLyric(std::string utf8, int64_t x);
+    int NextSpace();  // the space that opens the next word (−1: none)
 
     const int m_nWidth;
     const int m_nHeight;
     const int64_t m_nLeadMs;  // from the feed edge to the marker tip
-    std::string m_strLibrary;
 
     std::shared_ptr<const CSong> m_song;
     std::vector<Line> m_lines;
-    int m_nLine = 0;   // the next value to enter: its line
-    int m_nIndex = 0;  // and its index in the line
+    int m_nLine = 0;               // the next value to enter: its line
+    int m_nIndex = 0;              // and its index in the line
+    std::size_t m_nSongLyric = 0;  // the next of the line's own lyric units (bOwnLyrics)
 
     bool m_bFresh = true;     // the next Advance draws the whole picture
     int64_t m_nLastStep = 0;  // the step the picture shows

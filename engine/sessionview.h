@@ -11,6 +11,7 @@
 #include "engine/engineview.h"
 #include "engine/problem.h"
 #include "engine/song.h"
+#include "engine/songref.h"
 
 namespace engine {
 
@@ -18,7 +19,7 @@ class CSessionView : public CEngineView {
 public:
     // A song has been loaded and is about to start: index 0 for a single song or the first song
     // of a medley, 1 to 3 for the medley's next songs. The display takes the song here.
-    virtual void SongLoaded(int index, const std::string& name,
+    virtual void SongLoaded(int index, const SongRef& ref,
                             const std::shared_ptr<const CSong>& song) = 0;
     // The song's accompaniment has started; its length in milliseconds (0 when unknown).
     virtual void AccompanimentStarted(int /*lengthMs*/) {}

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <utility>
 
-#include "engine/songfolder.h"
+#include "engine/songloader.h"
 #include "platform/messages.h"
 
 namespace engine {
@@ -24,10 +24,6 @@ CSingingSession::CSingingSession(CSessionView& view, Post post, MakePlayer makeP
 CSingingSession::~CSingingSession() {
     Stop();
     CloseCapture();
-}
-
-std::string CSingingSession::SongFolder(const std::string& song, bool medley) const {
-    return SongFolderPath(m_strLibrary, medley, song);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -116,7 +112,15 @@ void CSingingSession::OnCaptureNotice(const CaptureNotice& notice) {
 // ---------------------------------------------------------------------------------------------
 // Sessions
 
-std::optional<Problem> CSingingSession::Start(std::vector<std::string> songs, bool medley) {
+std::optional<Problem> CSingingSession::Start(const std::vector<std::string>& names, bool medley) {
+    std::vector<SongRef> songs;
+    songs.reserve(names.size());
+    for (const std::string& name : names)
+        songs.push_back({name, LibrarySongFolder(m_strLibrary, medley, name)});
+    return Start(std::move(songs), medley);
+}
+
+std::optional<Problem> CSingingSession::Start(std::vector<SongRef> songs, bool medley) {
     Stop();
     m_songs = std::move(songs);
     m_engine.StartRun(medley);
@@ -128,20 +132,24 @@ std::optional<Problem> CSingingSession::Start(std::vector<std::string> songs, bo
     return std::nullopt;
 }
 
-std::string CSingingSession::CurrentSongName() const {
+SongRef CSingingSession::CurrentSong() const {
     const std::size_t index =
         m_engine.IsMedley() ? static_cast<std::size_t>(m_engine.MedleySong()) : 0;
-    return index < m_songs.size() ? m_songs[index] : std::string();
+    return index < m_songs.size() ? m_songs[index] : SongRef{};
 }
 
 std::optional<Problem> CSingingSession::StartSong(int index) {
-    const std::string name = CurrentSongName();
-    if (name.empty()) return Problem::Message(kNoSong, platform::MessageIcon::Information);
+    const SongRef current = CurrentSong();
+    if (current.strName.empty())
+        return Problem::Message(kNoSong, platform::MessageIcon::Information);
     Problem problem;
-    std::shared_ptr<const CSong> song =
-        CSong::Load(SongFolder(name, m_engine.IsMedley()), &problem);
+    SongLoadOptions options;
+    options.nRole = m_engine.HighOffset() ? 1 : 2;
+    options.bMedley = m_engine.IsMedley();
+    std::shared_ptr<const CSong> song = LoadSong(current.strFolder, options, &problem);
     if (!song) return problem;
-    m_view.SongLoaded(index, name, song);
+    const SongInfo& info = song->Info();
+    m_view.SongLoaded(index, current, song);
     m_engine.BeginSong(std::move(song));
     m_view.SetLineBarPos(0);
     m_view.SetTimeBarPos(0);
@@ -153,12 +161,16 @@ std::optional<Problem> CSingingSession::StartSong(int index) {
         m_player = m_playerObject.get();
     }
     if (m_player) {
-        m_player->Open(SongFolder(name, m_engine.IsMedley()) + "/music.mp3");
+        platform::AudioSpan span;
+        span.nStartMs = info.nAudioStartMs;
+        span.nEndMs = info.nAudioEndMs;
+        span.nFadeMs = info.nFadeMs;
+        m_player->Open(info.strAudio, span);
         m_player->Play();
         m_stampPlayer = m_player;
         m_view.AccompanimentStarted(m_player->Length());
     }
-    platform::Trace("song: " + name + "\n");
+    platform::Trace("song: " + current.strName + "\n");
     StartPoller();
     return std::nullopt;
 }

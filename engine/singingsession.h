@@ -29,6 +29,7 @@
 #include "engine/sessionview.h"
 #include "engine/singingengine.h"
 #include "engine/song.h"
+#include "engine/songref.h"
 #include "platform/capturedevice.h"
 #include "platform/player.h"
 
@@ -58,8 +59,6 @@ public:
 
     // The folder that holds "歌曲" ("" is the working directory).
     void SetLibraryFolder(const std::string& folder) { m_strLibrary = folder; }
-    // The folder of a song of this session's kind, as messages name it.
-    std::string SongFolder(const std::string& song, bool medley) const;
 
     // --- the capture device ---
     // Takes the device (closing the previous one); nothing is opened yet.
@@ -77,9 +76,13 @@ public:
 
     // --- sessions ---
     // Loads the first song and starts it: the device records, the accompaniment plays, the
-    // poller runs. songs: one single song, or the four songs of a medley. On failure everything
-    // is quiet again and the problem comes back (nothing has been shown).
-    std::optional<Problem> Start(std::vector<std::string> songs, bool medley);
+    // poller runs. songs: one single song, or the four songs of a medley (each sung whole, or
+    // its medley section where its file marks one). The role picks a duet's part. On failure
+    // everything is quiet again and the problem comes back (nothing has been shown).
+    std::optional<Problem> Start(std::vector<SongRef> songs, bool medley);
+    // The same for songs of the library named by their folders ("歌曲/单曲/<name>", or
+    // "歌曲/串烧歌曲/<name>" for a medley).
+    std::optional<Problem> Start(const std::vector<std::string>& names, bool medley);
     // The user stops: everything goes quiet, nothing is shown and no step stays due.
     void Stop();
     bool IsRunning() const { return m_player != nullptr; }
@@ -88,8 +91,9 @@ public:
     int PlayerPosition() const { return m_player ? m_player->Position() : 0; }
     // One round of the poller (for sessions without a poller thread).
     bool PollPlayback();
-    // The song being sung now (for a medley, its current song's name).
-    std::string CurrentSongName() const;
+    // The song being sung now (for a medley, its current song), and its name.
+    SongRef CurrentSong() const;
+    std::string CurrentSongName() const { return CurrentSong().strName; }
     const CSingingEngine& Engine() const { return m_engine; }
 
     // The notice of a buffer the device has just handed back; safe on the device's thread.
@@ -129,7 +133,7 @@ private:
     // reset, so the device's thread never reads a player that is going away.
     std::atomic<const platform::CPlayer*> m_stampPlayer{nullptr};
 
-    std::vector<std::string> m_songs;
+    std::vector<SongRef> m_songs;
     bool m_bRunning = false;        // a session is on (from Start until it is quiet)
     unsigned m_nSessionSerial = 0;  // posted steps of an ended session do nothing
 

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <filesystem>
 #include <new>
 #include <string_view>
 #include <utility>
@@ -76,8 +77,8 @@ std::nullptr_t MemoryProblem(Problem& out) {
 }  // namespace
 
 CSong::CSong(std::vector<float> starts, std::vector<float> ends,
-             const std::vector<std::vector<int32_t>>& records)
-    : m_starts(std::move(starts)), m_ends(std::move(ends)) {
+             const std::vector<std::vector<int32_t>>& records, SongInfo info)
+    : m_starts(std::move(starts)), m_ends(std::move(ends)), m_info(std::move(info)) {
     const std::size_t points = m_starts.size();
     m_ends.resize(points, 0.0f);
     m_counts.assign(points, 0);
@@ -189,7 +190,11 @@ std::shared_ptr<const CSong> CSong::Load(const std::string& songFolder, Problem*
     }
     if (total > INT32_MAX) return MemoryProblem(out);
     try {
-        return std::make_shared<const CSong>(std::move(times[0]), std::move(times[1]), records);
+        SongInfo info;
+        info.strTitle = std::filesystem::path(songFolder).filename().string();
+        info.strAudio = folder + "music.mp3";
+        return std::make_shared<const CSong>(std::move(times[0]), std::move(times[1]), records,
+                                             std::move(info));
     } catch (const std::bad_alloc&) {
         return MemoryProblem(out);
     }

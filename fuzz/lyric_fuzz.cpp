@@ -2,8 +2,8 @@
 // the input, run through a few hundred display frames on a clock that the input drives: forward
 // in steps of any size, back, to either end of the int range. The line records and times sit in
 // arrays of exactly their size, so a read past them is caught by AddressSanitizer; every lyric
-// unit shown must be a piece of the loaded lyric, every dot one of the song's values on the
-// picture, and the scroll within the width.
+// unit shown must be a piece of the loaded lyric (converted to UTF-8), every dot one of the song's
+// values on the picture, and the scroll within the width.
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -82,8 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         library.Path() / "歌曲" / (medley ? "串烧歌曲" : "单曲") / "song" / "Lyric", in.Rest());
 
     engine::CHistogramModel model(width, height);
-    model.SetLibraryFolder(library.Path().string());
-    const bool loaded = model.LoadLyrics("song", medley);
+    const engine::SongRef song{
+        "song", (library.Path() / "歌曲" / (medley ? "串烧歌曲" : "单曲") / "song").string()};
+    const bool loaded = model.LoadLyrics(song);
     const std::string& lyric = model.Lyric();
     if (lyric.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) __builtin_trap();
     std::string utf8;
@@ -126,7 +127,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 __builtin_trap();
         }
         for (const engine::HistogramLyric& unit : frame.lyrics)
-            if (unit.strText.empty() || lyric.find(unit.strText) == std::string::npos)
+            if (std::string bytes; unit.strText.empty() ||
+                                   !platform::Utf8ToCp936(unit.strText, bytes) ||
+                                   lyric.find(bytes) == std::string::npos)
                 __builtin_trap();
         const engine::MarkerPen pen = far    ? engine::MarkerPen::Far
                                       : hit  ? engine::MarkerPen::Hit

@@ -19,10 +19,12 @@
 #include <vector>
 
 #include "app/controlids.h"
+#include "app/librarysettings.h"
 #include "platform/manualcapture.h"
 #include "platform/messages.h"
 #include "platform/wavefilecapture.h"
 #include "res/resources.h"
+#include "tests/library/ultrastartext.h"
 #include "tests/support/brokencapture.h"
 #include "tests/support/clockplayer.h"
 #include "tests/support/performance.h"
@@ -89,13 +91,15 @@ protected:
             WriteSong(library.Path(), name, SongFilesOf(MakeMelody(lines, 3, seed++)), medley);
     }
 
-    // Home → type choice → the list of the given kind.
+    // Home → type choice → the list of the given kind, once the library's scan has shown in it.
     static void ToList(CQuorvelDlg& dialog, bool medley) {
         dialog.OnStartSinging();
         dialog.OnTypeChoiceClick(
             dialog.Control(medley ? ids::kMedleysPicture : ids::kSinglesPicture)
                 ->geometry()
                 .center());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.IsSongListCurrent(); }, 120000))
+            << "the library's scan did not end";
     }
 
     TemporaryFolder library;
@@ -294,6 +298,152 @@ TEST_F(DialogTest, BackFromTheMedleyListLeavesTheSingleBoxEmpty) {
     dialog->OnTypeChoiceClick(dialog->Control(ids::kSinglesPicture)->geometry().center());
     EXPECT_TRUE(Box(*dialog, ids::kSingleSongBox).isEmpty());
     EXPECT_EQ(VisibleIds(*dialog).count(ids::kSongBox1), 0u);
+}
+
+// The texts of the song list's rows, top to bottom.
+std::vector<QString> Rows(const CQuorvelDlg& dialog) {
+    auto* list = static_cast<QListWidget*>(dialog.Control(ids::kSongList));
+    std::vector<QString> rows;
+    for (int i = 0; i < list->count(); ++i) rows.push_back(list->item(i)->text());
+    return rows;
+}
+
+TEST_F(DialogTest, TypingInTheSearchBoxFiltersTheListByArtistAndTitle) {
+    Songs(false, {"Café del Mar", "稻香"});
+    WriteFile(library.Path() / "歌曲/单曲/aerzte/song.txt",
+              UltraStarText("Die Ärzte", "Schrei nach Liebe"));
+    WriteFile(library.Path() / "歌曲/单曲/broken/song.txt", "#TITLE:Kaputt\n#BPM:schnell\n");
+    auto dialog = MakeDialog();
+    ToList(*dialog, false);
+    auto* search = static_cast<QLineEdit*>(dialog->Control(ids::kSongSearch));
+    ASSERT_TRUE(search->isVisible());
+    // Sorted: Chinese names by pinyin, then the others; a song that cannot be read is marked.
+    const QString ärzte = QStringLiteral("Die Ärzte - Schrei nach Liebe");
+    EXPECT_EQ(Rows(*dialog),
+              (std::vector<QString>{QStringLiteral("稻香"), QStringLiteral("⚠ broken"),
+                                    QStringLiteral("Café del Mar"), ärzte}));
+    auto* list = static_cast<QListWidget*>(dialog->Control(ids::kSongList));
+    EXPECT_NE(list->item(1)->toolTip().indexOf(QStringLiteral("broken/song.txt: ")), -1)
+        << list->item(1)->toolTip().toStdString();
+    EXPECT_EQ(list->item(0)->toolTip(), QStringLiteral("稻香"));  // the whole name, however long
+
+    search->setFocus();
+    QTest::keyClicks(search, QStringLiteral("ARZTE"));
+    EXPECT_EQ(Rows(*dialog), std::vector<QString>{ärzte});
+    search->clear();
+    EXPECT_EQ(Rows(*dialog).size(), 4u);
+    // Words in any order, the space typed into the box.
+    QTest::keyClicks(search, QStringLiteral("liebe schrei"));
+    EXPECT_EQ(search->text(), QStringLiteral("liebe schrei"));
+    EXPECT_EQ(Rows(*dialog), std::vector<QString>{ärzte});
+    search->clear();
+    QTest::keyClicks(search, QStringLiteral("cafe"));
+    EXPECT_EQ(Rows(*dialog), std::vector<QString>{QStringLiteral("Café del Mar")});
+    search->setText(QStringLiteral("稻"));
+    EXPECT_EQ(Rows(*dialog), std::vector<QString>{QStringLiteral("稻香")});
+    search->setText(QStringLiteral("liebe cafe"));
+    EXPECT_TRUE(Rows(*dialog).empty());
+    for (int id : ids::kSongBoxes)
+        EXPECT_TRUE(Box(*dialog, id).isEmpty()) << "typing picks nothing";
+
+    // Back at the list, the search starts afresh.
+    dialog->OnListBack();
+    EXPECT_FALSE(search->isVisible());
+    ToList(*dialog, false);
+    EXPECT_TRUE(search->text().isEmpty());
+    EXPECT_EQ(Rows(*dialog).size(), 4u);
+}
+
+TEST_F(DialogTest, PickingAFilteredEntryFillsTheBoxWithItsSong) {
+    Songs(false, {"Café del Mar", "稻香"});
+    WriteFile(library.Path() / "歌曲/单曲/Pop/aerzte/song.txt",
+              UltraStarText("Die Ärzte", "Schrei nach Liebe"));
+    auto dialog = MakeDialog();
+    ToList(*dialog, false);
+    auto* search = static_cast<QLineEdit*>(dialog->Control(ids::kSongSearch));
+    search->setText(QStringLiteral("ärzte"));
+    ASSERT_EQ(Rows(*dialog).size(), 1u);
+    Pick(*dialog, 0);
+    EXPECT_EQ(Box(*dialog, ids::kSingleSongBox), QStringLiteral("Die Ärzte - Schrei nach Liebe"));
+    EXPECT_EQ(dialog->PickedSong(1),
+              (engine::SongRef{"Die Ärzte - Schrei nach Liebe", "歌曲/单曲/Pop/aerzte"}));
+
+    dialog->OnClearSong(1);
+    EXPECT_EQ(dialog->PickedSong(1), engine::SongRef{});
+    search->setText(QStringLiteral("CAFÉ"));
+    Pick(*dialog, 0);
+    EXPECT_EQ(dialog->PickedSong(1), (engine::SongRef{"Café del Mar", "歌曲/单曲/Café del Mar"}));
+
+    // A name typed into the box: the listed song of that name, else the bundled folder.
+    dialog->OnClearSong(1);
+    static_cast<QLineEdit*>(dialog->Control(ids::kSingleSongBox))->setText(QStringLiteral("稻香"));
+    EXPECT_EQ(dialog->PickedSong(1), (engine::SongRef{"稻香", "歌曲/单曲/稻香"}));
+    static_cast<QLineEdit*>(dialog->Control(ids::kSingleSongBox))->setText(QStringLiteral("手写"));
+    EXPECT_EQ(dialog->PickedSong(1), (engine::SongRef{"手写", "歌曲/单曲/手写"}));
+}
+
+TEST_F(DialogTest, TheListShowsSongsAddedWhileTheProgramRuns) {
+    Songs(false, {"a"});
+    auto dialog = MakeDialog();
+    ToList(*dialog, false);
+    EXPECT_EQ(Rows(*dialog), std::vector<QString>{"a"});
+    dialog->OnListBack();
+    Songs(false, {"b"});
+    std::filesystem::remove_all(library.Path() / "歌曲/单曲/a");
+    ToList(*dialog, false);
+    EXPECT_EQ(Rows(*dialog), std::vector<QString>{"b"});
+}
+
+TEST_F(DialogTest, SongFoldersAddedOnTheSettingsPageAreSearchedAndListed) {
+    CLibrarySettings{}.Save();
+    TemporaryFolder collection;
+    const std::filesystem::path queen = collection.Path() / "Rock/Queen/Bohemian";
+    WriteFile(queen / "song.txt", UltraStarText("Queen", "Bohemian Rhapsody",
+                                                "#MEDLEYSTARTBEAT:100\n#MEDLEYENDBEAT:400\n"));
+    WriteFile(collection.Path() / "Pop/x/song.txt", UltraStarText("ABBA", "Waterloo"));
+    Songs(true, {"串烧"});
+    auto dialog = MakeDialog();
+    dialog->OnSettingsPage();
+    CLibraryFolderPanel* panel = dialog->IntroDlg()->LibraryFolders();
+    ASSERT_TRUE(panel->isVisible());
+    int asked = 0;
+    panel->SetFolderChooser([&] {
+        ++asked;
+        return QString::fromStdString(collection.Path().string());
+    });
+    QTest::mouseClick(panel->AddButton(), Qt::LeftButton);
+    EXPECT_EQ(asked, 1);
+    ASSERT_EQ(panel->Folders()->count(), 1);
+    EXPECT_EQ(CLibrarySettings::Load().folders,
+              std::vector<std::string>{collection.Path().string()});
+    QTest::mouseClick(panel->AddButton(), Qt::LeftButton);  // the same again: kept once
+    EXPECT_EQ(panel->Folders()->count(), 1);
+    dialog->IntroDlg()->hide();
+
+    // The medley list: native medleys and UltraStar songs with medley bounds.
+    ToList(*dialog, true);
+    EXPECT_EQ(Rows(*dialog), (std::vector<QString>{QStringLiteral("串烧"),
+                                                   QStringLiteral("Queen - Bohemian Rhapsody")}));
+    Pick(*dialog, 1);
+    EXPECT_EQ(dialog->PickedSong(0),
+              (engine::SongRef{"Queen - Bohemian Rhapsody", queen.string()}));
+    dialog->OnListBack();
+    dialog->OnTypeChoiceClick(dialog->Control(ids::kSinglesPicture)->geometry().center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->IsSongListCurrent(); }, 120000));
+    EXPECT_EQ(Rows(*dialog), (std::vector<QString>{QStringLiteral("ABBA - Waterloo"),
+                                                   QStringLiteral("Queen - Bohemian Rhapsody")}));
+
+    // Removed again: its songs go.
+    dialog->OnListBack();
+    dialog->OnSettingsPage();
+    panel->Folders()->setCurrentRow(0);
+    QTest::mouseClick(panel->RemoveButton(), Qt::LeftButton);
+    EXPECT_EQ(panel->Folders()->count(), 0);
+    EXPECT_TRUE(CLibrarySettings::Load().folders.empty());
+    dialog->IntroDlg()->hide();
+    dialog->OnTypeChoiceClick(dialog->Control(ids::kSinglesPicture)->geometry().center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->IsSongListCurrent(); }, 120000));
+    EXPECT_TRUE(Rows(*dialog).empty());
 }
 
 TEST_F(DialogTest, TheProgressBarsAreSetUpOnTheFirstStartOnly) {

@@ -34,8 +34,9 @@ class HistogramCtrlTest : public ::testing::Test {
 protected:
     HistogramCtrlTest() {
         parent.resize(kWidth, 600);
-        display.SetLibraryFolder(library.Path().string());
-        display.SetSongSource([] { return CHistogramCtrl::SongChoice{"song", false}; });
+        display.SetSongSource([this] {
+            return engine::SongRef{"song", (library.Path() / "歌曲/单曲/song").string()};
+        });
         display.SetClock([this] { return now; });
     }
 

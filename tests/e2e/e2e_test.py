@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""A person sings a song and a medley with the real quorvel program, then measures the
-microphone's latency on the settings page and sings a song with it.
+"""A person sings a song, an UltraStar song and a medley with the real quorvel program, then
+measures the microphone's latency on the settings page and sings a song with it.
 
 The program runs on a private desktop in a copy of the demo library; its accompaniment plays into
 one null sink and the demo performances are sung into another, whose monitor is the program's
@@ -32,12 +32,14 @@ CONFIRM = (738, 539)          # start singing, bottom right of the list screen
 BACK = (64, 539)              # back, bottom left (the type choice's home button is there too)
 PAGE_BACK = BACK              # the settings page's back button lies there as well
 STOP = (28, 459)              # stop, left of the line bar while singing
-LIST = (22, 206, 206, 260)    # the song list: x, y, width, height
+LIST = (22, 236, 206, 230)    # the song list below its search box: x, y, width, height
 BOXES = [(316, y, 152, 28) for y in (226, 294, 354, 416)]  # the four song-name boxes
 STAGE = (0, 0, 800, 446)      # the stage picture, where the score dialog appears
 SINGLE_BOX = BOXES[1]
 
 SINGLE_SONG = "纸船与月光"
+ULTRASTAR_SONG = "Quorvel Demo - 海边的灯塔"  # an UltraStar song with OGG music, as listed
+ULTRASTAR_RECORDING = "海边的灯塔.wav"
 MEDLEY_SONGS = ["蓝色小邮筒", "雨后的操场", "晒太阳的猫", "萤火虫的信"]
 # Where each medley song starts in the medley's recording, seconds.
 MEDLEY_STARTS = [0.0, 31.68, 65.64, 101.88]
@@ -82,7 +84,7 @@ class Run:
         listed = self.shot(f"{label}-1-list")
         order = desk.listing_order(program.library, medley)
         rows = self.rows(listed)
-        self.check(len(rows) == len(order) == (4 if medley else 2),
+        self.check(len(rows) == len(order) == (6 if medley else 4),
                    f"the list shows the {len(order)} demo songs ({len(rows)} lines of text)")
         if len(rows) != len(order):
             raise desk.Failure("cannot tell where the songs are in the list")
@@ -223,6 +225,11 @@ def scenario(stage, args, recordings):
     single = run.sing("single", False, [SINGLE_SONG],
                       [os.path.join(recordings, SINGLE_SONG + ".wav")], timeout=300)
 
+    print(f"an UltraStar song with OGG music: {ULTRASTAR_SONG}")
+    program.click(*BACK)
+    ultrastar = run.sing("ultrastar", False, [ULTRASTAR_SONG],
+                         [os.path.join(recordings, ULTRASTAR_RECORDING)], timeout=300)
+
     medley = None
     if args.medley == "yes":
         print("a medley: " + ", ".join(MEDLEY_SONGS))
@@ -258,8 +265,8 @@ def scenario(stage, args, recordings):
                              ("single-3-singing", "singing"), ("single-4-score", "score")):
             shutil.copy(os.path.join(args.out, source + ".png"),
                         os.path.join(args.docs, name + ".png"))
-    print(f"final scores: single {single}, medley {medley}, with the measured latency "
-          f"{calibrated}")
+    print(f"final scores: single {single}, UltraStar {ultrastar}, medley {medley}, with the "
+          f"measured latency {calibrated}")
     if run.failures:
         print(f"{len(run.failures)} checks failed")
         return 1

@@ -427,10 +427,53 @@ def copy_library(demo, into):
     return library
 
 
+def _ultrastar_song(folder):
+    """(name, has medley bounds) of the UltraStar song in a folder, or None: "Artist - Title"."""
+    for name in sorted(os.listdir(folder)):
+        if not name.lower().endswith(".txt"):
+            continue
+        headers = {}
+        with open(os.path.join(folder, name), encoding="utf-8-sig", errors="replace") as text:
+            for line in text:
+                if not line.startswith("#"):
+                    break
+                key, _, value = line[1:].partition(":")
+                headers[key.strip().upper()] = value.strip()
+        if "BPM" in headers:
+            medley = ("MEDLEYSTARTBEAT" in headers and "MEDLEYENDBEAT" in headers) or (
+                "MEDLEYSTART" in headers and "MEDLEYEND" in headers)
+            return f"{headers.get('ARTIST', '')} - {headers.get('TITLE', '')}", medley
+    return None
+
+
 def listing_order(library, medley):
-    """The songs in the order the program lists them (the order the file system gives)."""
-    folder = os.path.join(library, "歌曲", "串烧歌曲" if medley else "单曲")
-    return [name for name in os.listdir(folder) if os.path.isdir(os.path.join(folder, name))]
+    """The songs in the order the program lists them: native songs by their folder names, and
+    UltraStar songs as "Artist - Title" (in the medley list those with medley bounds, from both
+    song folders); letter by letter, Chinese characters by pinyin (GB2312 orders its common
+    characters by pinyin) before the others, which go alphabetically, letter case aside."""
+    names = []
+    for kind in ("单曲", "串烧歌曲"):
+        root = os.path.join(library, "歌曲", kind)
+        for name in os.listdir(root):
+            folder = os.path.join(root, name)
+            if not os.path.isdir(folder):
+                continue
+            native = os.path.exists(os.path.join(folder, "断点"))
+            ultrastar = None if native else _ultrastar_song(folder)
+            if native and (kind == "串烧歌曲") == medley:
+                names.append(name)
+            elif ultrastar and (ultrastar[1] or not medley):
+                names.append(ultrastar[0])
+
+    def letter(c):
+        if ord(c) >= 0x2E80:
+            try:
+                return (1, c.encode("gb2312"))
+            except UnicodeEncodeError:
+                pass
+        return (2, c.casefold().encode())
+
+    return sorted(names, key=lambda name: [letter(c) for c in name])
 
 
 def split_wav(wav, starts, into):

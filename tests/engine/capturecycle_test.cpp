@@ -29,10 +29,10 @@ public:
     void SetPitchMarker(int, int, int, int) override { ++markers; }
     void SetLineBarPos(int) override {}
     void SetTimeBarPos(int seconds) override { timeBar = seconds; }
-    void SongLoaded(int index, const std::string& name,
-                    const std::shared_ptr<const CSong>&) override {
-        loaded.push_back(std::to_string(index) + " " + name);
+    void SongLoaded(int index, const SongRef& song, const std::shared_ptr<const CSong>&) override {
+        loaded.push_back(std::to_string(index) + " " + song.strName);
     }
+    void AccompanimentStarted(int lengthMs) override { lengths.push_back(lengthMs); }
     void ShowScore() override { ++scores; }
     void SetScore(float) override {}
     void SessionEnded(const Problem* problem) override {
@@ -43,6 +43,7 @@ public:
     int scores = 0;
     std::atomic<int> timeBar{-1};
     std::vector<std::string> loaded;
+    std::vector<int> lengths;        // of each song's accompaniment as it started
     std::vector<std::string> ended;  // "" for a session that finished
 };
 
@@ -258,6 +259,31 @@ TEST_F(SingingSessionTest, AStopCancelsTheNextSongThatWasDue) {
     EXPECT_EQ(view.loaded.size(), 1u);
     EXPECT_FALSE(session.IsRunning());
     EXPECT_TRUE(view.ended.empty());
+}
+
+// An UltraStar song from the single songs' folder with medley bounds takes a medley's place: only
+// the phrases within its bounds are sung, on a clock that starts at its section, whose music is
+// the section's length.
+TEST_F(SingingSessionTest, AnUltraStarSongInAMedleyPlaysOnlyItsSection) {
+    const auto folder = library.Path() / "歌曲/单曲/us";
+    testing_support::WriteFile(folder / "song.txt",
+                               "#TITLE:T\n#ARTIST:A\n#MP3:a.ogg\n#BPM:300\n#GAP:0\n"
+                               "#MEDLEYSTARTBEAT:20\n#MEDLEYENDBEAT:40\n"
+                               ": 0 10 0 a\n- 12\n: 20 20 2 b\nE\n");
+    testing_support::WriteFile(folder / "a.ogg", "music");
+    ASSERT_FALSE(session.OpenCapture());
+    ASSERT_FALSE(session.Start({"m0", "us", "m2", "m3"}, true));
+    SingSong();
+    RunPosted();
+    ASSERT_EQ(view.loaded, (std::vector<std::string>{"0 m0", "1 us"}));
+    ASSERT_EQ(view.lengths.size(), 2u);
+    EXPECT_EQ(view.lengths[1], 1000);  // beats 20 to 40 at 0.05 s
+    const std::shared_ptr<const CSong>& song = session.Engine().Song();
+    ASSERT_TRUE(song);
+    EXPECT_EQ(song->Points(), 2);  // the one phrase within the bounds
+    EXPECT_EQ(song->Start(0), 0.0f);
+    EXPECT_EQ(song->Info().nAudioStartMs, 1000);
+    EXPECT_EQ(song->Info().nFadeMs, 500);
 }
 
 TEST_F(SingingSessionTest, AFirstSongThatCannotLoadComesBackAsAProblem) {

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/songfolder.h"
+#include "platform/codepage.h"
 #include "platform/messages.h"
 #include "tests/support/songwriter.h"
 
@@ -32,6 +34,17 @@ constexpr int kTipX = 50;  // the marker tip
 const std::string kGe = "\xB8\xE8";
 const std::string kQu = "\xC7\xFA";
 const std::string kLe = "\xC0\xD6";
+
+// A unit as the lyric file holds it (code page 936): the display gives it in UTF-8.
+std::string Cp936(const std::string& utf8) {
+    std::string bytes;
+    EXPECT_TRUE(platform::Utf8ToCp936(utf8, bytes)) << utf8;
+    return bytes;
+}
+
+SongRef LibrarySong(const std::filesystem::path& library, const std::string& name, bool medley) {
+    return {name, SongFolderPath(library.string(), medley, name)};
+}
 
 // A song of the given lines: line k starts at starts[k] seconds; the last point closes the song.
 struct Song {
@@ -103,16 +116,13 @@ struct Picture {
 
 class HistogramModelTest : public ::testing::Test {
 protected:
-    HistogramModelTest() {
-        model.SetLibraryFolder(library.Path().string());
-        model.Restart();
-    }
+    HistogramModelTest() { model.Restart(); }
 
     void Use(const Song& song) { model.SetSong(song.Shared()); }
 
     void LoadLyric(const std::string& bytes) {
         WriteFile(library.Path() / "歌曲" / "单曲" / "song" / "Lyric", bytes);
-        ASSERT_TRUE(model.LoadLyrics("song", false));
+        ASSERT_TRUE(model.LoadLyrics(LibrarySong(library.Path(), "song", false)));
     }
 
     void Restart() {
@@ -133,7 +143,7 @@ protected:
     std::vector<std::string> UnitsUntil(int until) {
         std::vector<std::string> units;
         for (const HistogramFrame& frame : RunUntil(until))
-            for (const HistogramLyric& unit : frame.lyrics) units.push_back(unit.strText);
+            for (const HistogramLyric& unit : frame.lyrics) units.push_back(Cp936(unit.strText));
         return units;
     }
 
@@ -341,8 +351,7 @@ TEST_P(HistogramTimingTest, EveryDotReachesTheTipWhenTheMusicPlaysIt) {
     TemporaryFolder library;
     WriteFile(library.Path() / "歌曲" / "单曲" / "song" / "Lyric", lyric);
     CHistogramModel display(c.width, kHeight);
-    display.SetLibraryFolder(library.Path().string());
-    ASSERT_TRUE(display.LoadLyrics("song", false));
+    ASSERT_TRUE(display.LoadLyrics(LibrarySong(library.Path(), "song", false)));
     display.SetSong(song.Shared());
     display.Restart();
 
@@ -378,7 +387,8 @@ TEST_P(HistogramTimingTest, EveryDotReachesTheTipWhenTheMusicPlaysIt) {
                 fail(order[at], "lyric unit at no note's first value");
                 continue;
             }
-            if (unit.strText != Unit(order[at].note)) fail(order[at], "another note's lyric unit");
+            if (Cp936(unit.strText) != Unit(order[at].note))
+                fail(order[at], "another note's lyric unit");
             if (std::abs(unit.nX + 3 - ideal(order[at].timeMs)) > 3 || unit.nY != kLyricTop)
                 fail(order[at], "lyric unit not under its note");
         }
@@ -490,7 +500,7 @@ TEST_F(HistogramModelTest, EmptyLyricFileIsReportedAndDrawsNoText) {
     const Song song({{600, 0, 610, 0, 620, 0}}, 1.0f);
     Use(song);
     WriteFile(library.Path() / "歌曲" / "单曲" / "song" / "Lyric", "");
-    EXPECT_TRUE(model.LoadLyrics("song", false));
+    EXPECT_TRUE(model.LoadLyrics(LibrarySong(library.Path(), "song", false)));
     EXPECT_EQ(messages.Messages(), std::vector<std::string>{"文件为空!"});
     EXPECT_TRUE(UnitsUntil(3000).empty());
 }
@@ -502,7 +512,7 @@ TEST_F(HistogramModelTest, EmptySongNameChangesNothing) {
     LoadLyric(kGe + kQu + kLe);
     EXPECT_EQ(UnitsUntil(6525), std::vector<std::string>{kGe});
 
-    EXPECT_FALSE(model.LoadLyrics("", false));
+    EXPECT_FALSE(model.LoadLyrics(LibrarySong(library.Path(), "", false)));
     EXPECT_EQ(messages.Messages(), std::vector<std::string>{"请打开歌曲列表，选择要演唱的曲目"});
     EXPECT_EQ(UnitsUntil(6555), std::vector<std::string>{kQu});  // not back at the first one
 }
@@ -534,16 +544,53 @@ TEST_F(HistogramModelTest, AStallKeepsTheLyricInStepWithTheNotes) {
     ASSERT_EQ(frame.nScroll, kWidth);
     ASSERT_FALSE(frame.lyrics.empty());
     EXPECT_EQ(frame.lyrics.back().nIndex, 4 * 141);
-    EXPECT_EQ(frame.lyrics.back().strText, kGe);
-    EXPECT_EQ(frame.lyrics[frame.lyrics.size() - 2].strText, kQu);
+    EXPECT_EQ(Cp936(frame.lyrics.back().strText), kGe);
+    EXPECT_EQ(Cp936(frame.lyrics[frame.lyrics.size() - 2].strText), kQu);
+}
+
+// A song file that gives every note its syllable: each unit enters with the value it names, also
+// under a rest (a freestyle note has no pitch values), several at one value in their order, and
+// none is taken from a Lyric file; a new start shows them again from the first.
+TEST_F(HistogramModelTest, ASongsOwnSyllablesEnterWithTheirValues) {
+    SongInfo info;
+    info.bOwnLyrics = true;
+    info.lyrics = {{{0, "Ca"}, {2, "fé "}, {4, "¡ay!"}, {4, "~"}}, {{1, "Жу"}}};
+    const auto song = std::make_shared<const CSong>(
+        std::vector<float>{10.0f, 10.1f, 11.0f}, std::vector<float>{10.09f, 10.13f, 11.0f},
+        std::vector<std::vector<int32_t>>{{600, 600, 610, 0, 0, 0}, {0, 620}}, info);
+    WriteFile(library.Path() / "歌曲" / "单曲" / "song" / "Lyric", kGe + kQu + kLe);
+    ASSERT_TRUE(model.LoadLyrics(LibrarySong(library.Path(), "song", false)));
+    model.SetSong(song);
+
+    std::vector<std::pair<std::string, int>> seen;  // text, index
+    for (const HistogramFrame& frame : RunUntil(7000))
+        for (const HistogramLyric& unit : frame.lyrics) {
+            seen.emplace_back(unit.strText, unit.nIndex);
+            // Under the left edge of its value's dot, drawn in the same frame.
+            const auto dot = std::find_if(frame.dots.begin(), frame.dots.end(), [&](const auto& d) {
+                return d.nLine == unit.nLine && d.nIndex == unit.nIndex;
+            });
+            ASSERT_NE(dot, frame.dots.end()) << unit.strText;
+            EXPECT_EQ(unit.nX, dot->nX - 3) << unit.strText;
+        }
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, int>>{
+                        {"Ca", 0}, {"fé ", 2}, {"¡ay!", 4}, {"~", 4}, {"Жу", 1}}));
+
+    Restart();
+    seen.clear();
+    for (const HistogramFrame& frame : RunUntil(6600))
+        for (const HistogramLyric& unit : frame.lyrics)
+            seen.emplace_back(unit.strText, unit.nIndex);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), (std::pair<std::string, int>{"Ca", 0}));
 }
 
 TEST_F(HistogramModelTest, MedleySongsComeFromTheMedleyFolder) {
     WriteFile(library.Path() / "歌曲" / "单曲" / "song" / "Lyric", kGe);
     WriteFile(library.Path() / "歌曲" / "串烧歌曲" / "song" / "Lyric", kLe);
-    ASSERT_TRUE(model.LoadLyrics("song", true));
+    ASSERT_TRUE(model.LoadLyrics(LibrarySong(library.Path(), "song", true)));
     EXPECT_EQ(model.Lyric(), kLe);
-    ASSERT_TRUE(model.LoadLyrics("song", false));
+    ASSERT_TRUE(model.LoadLyrics(LibrarySong(library.Path(), "song", false)));
     EXPECT_EQ(model.Lyric(), kGe);
 }
 
@@ -566,7 +613,7 @@ TEST_P(HistogramLyricProblemTest, NamesTheFileAndLeavesNoLyric) {
     std::filesystem::remove(library.Path() / "歌曲" / "单曲" / "song" / "Lyric");
     GetParam().prepare(library.Path() / "歌曲" / "单曲" / "song");
 
-    EXPECT_FALSE(model.LoadLyrics("song", GetParam().medley));
+    EXPECT_FALSE(model.LoadLyrics(LibrarySong(library.Path(), "song", GetParam().medley)));
     const std::string file =
         library.Path().string() + "/歌曲/" + GetParam().shownFolder + "/song/Lyric";
     EXPECT_EQ(messages.Messages(),
@@ -597,7 +644,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(HistogramModelPathTest, WorkingDirectoryLibraryNamesTheRelativePath) {
     platform::MessageCapture messages;
     CHistogramModel model(kWidth, kHeight);
-    EXPECT_FALSE(model.LoadLyrics("no song by this name", false));
+    EXPECT_FALSE(model.LoadLyrics(LibrarySong("", "no song by this name", false)));
     EXPECT_EQ(messages.Messages(),
               std::vector<std::string>{"歌词文件“歌曲/单曲/no song by this name/Lyric”不存在。"});
 }

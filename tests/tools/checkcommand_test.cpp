@@ -139,5 +139,39 @@ TEST_F(CheckCommand, BadUsage) {
     EXPECT_NE(out.str().find("歌曲名不能含有"), std::string::npos);
 }
 
+// UltraStar songs are checked as a session loads them: the text with its line numbers, each part
+// a role sings, and the music the text names (1.5 s of OGG here).
+TEST_F(CheckCommand, UltraStarSongsAreCheckedAsTheyAreSung) {
+    const std::filesystem::path ogg = std::filesystem::path(QUORVEL_TEST_DATA) / "audio/tone.ogg";
+    auto write = [&](const std::string& song, const std::string& text) {
+        const auto folder = library.Path() / "歌曲" / "单曲" / song;
+        WriteFile(folder / "notes.txt", text);
+        std::filesystem::copy_file(ogg, folder / "tone.ogg");
+        return folder;
+    };
+    const std::string head = "#TITLE:T\n#ARTIST:A\n#MP3:tone.ogg\n#BPM:300\n#GAP:0\n";
+    write("sound", head + ": 0 4 0 la\n- 5\n: 6 4 2 li\nE\n");
+    EXPECT_EQ(Run({"sound"}), 0) << out.str();
+    EXPECT_TRUE(out.str().empty()) << out.str();
+
+    // A third part is said, and is no problem; the second part is loaded for role 2.
+    const auto trio = write("trio", head + "P1\n: 0 4 0 a\nP2\n: 0 4 3 b\nP3\n: 0 4 7 c\nE\n");
+    EXPECT_EQ(Run({"trio"}), 0) << out.str();
+    EXPECT_EQ(Lines(), std::vector<std::string>{(trio / "notes.txt").string() +
+                                                ": 第 3 声部（P3）不会被演唱：只唱第 1、2 声部"});
+
+    const auto late = write("late", head + ": 0 40 0 la\nE\n");  // ends at 2 s
+    const auto broken = write("broken", head + ": 0 4 0 la\n: 2 4 0 li\nE\n");
+    const auto noMusic = library.Path() / "歌曲" / "单曲" / "nomusic";
+    WriteFile(noMusic / "a.txt", head + ": 0 4 0 la\nE\n");
+    EXPECT_EQ(Run({"late", "broken", "nomusic"}), 1);
+    const std::vector<std::string> lines = Lines();
+    ASSERT_EQ(lines.size(), 3u) << out.str();
+    EXPECT_EQ(lines[0], (late / "tone.ogg").string() + ": 伴奏长 1.5 秒，最后一句在 2 秒才结束");
+    EXPECT_TRUE(lines[1].starts_with((broken / "notes.txt").string() + ": 第 7 行")) << lines[1];
+    EXPECT_TRUE(lines[2].starts_with((noMusic / "a.txt").string() + ": 所写的伴奏文件"))
+        << lines[2];
+}
+
 }  // namespace
 }  // namespace tools

@@ -3,14 +3,17 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <system_error>
 
 #include "engine/song.h"
 #include "engine/songfolder.h"
+#include "engine/songloader.h"
 #include "platform/audiodecoder.h"
 #include "platform/codepage.h"
 #include "platform/inputfile.h"
 #include "platform/messages.h"
+#include "platform/player.h"
 #include "tools/quorvel-score/printable.h"
 #include "tools/quorvel-score/songname.h"
 
@@ -43,10 +46,72 @@ std::string FolderProblem(const std::filesystem::path& folder) {
     return {};
 }
 
+using Report = std::function<void(const std::string& file, const std::string& problem)>;
+
 std::string Seconds(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", seconds);
     return text;
+}
+
+// The accompaniment, scanned as the player scans it. A last line that ends after the music is
+// sung without it (the session's clock runs on), which is worth a word.
+void CheckMusic(const std::filesystem::path& music, int startMs, int endMs, float lastLineEnd,
+                const Report& report) {
+    std::string musicProblem;
+    if (const std::string problem = FileProblem(music); !problem.empty()) {
+        report(music.string(), problem);
+    } else if (const int length = platform::AudioLengthMs(music.string(), musicProblem);
+               length < 0) {
+        report(music.string(), musicProblem);
+    } else if (const int played = platform::SpanLengthMs({startMs, endMs, 0}, length);
+               lastLineEnd >= 0 && std::lround(double(lastLineEnd) * 1000) > played) {
+        report(music.string(), "伴奏长 " + Seconds(played / 1000.0) + " 秒，最后一句在 " +
+                                   Seconds(lastLineEnd) + " 秒才结束");
+    }
+}
+
+// A native song folder: the reference data as a session loads it, the accompaniment
+// "music.mp3" as the player opens it, and the lyric file "Lyric".
+void CheckNativeSong(const std::filesystem::path& folder, const Report& report) {
+    float lastLineEnd = -1;  // seconds; -1 when the reference data did not load
+    engine::Problem loadProblem;
+    if (const auto loaded = engine::CSong::Load(folder.string(), &loadProblem); !loaded)
+        report(loadProblem.strFile.empty() ? folder.string() : loadProblem.strFile,
+               loadProblem.strProblem);
+    else
+        lastLineEnd = loaded->End(loaded->Points() - 2);
+    CheckMusic(folder / "music.mp3", 0, -1, lastLineEnd, report);
+    const std::filesystem::path lyric = folder / "Lyric";
+    std::string text, converted;
+    if (const std::string problem = FileProblem(lyric, &text); !problem.empty())
+        report(lyric.string(), problem);
+    else if (!platform::TextToCp936(text, converted))
+        report(lyric.string(), "既不是 GBK（代码页 936）文本，也不是 UTF-8 文本");
+}
+
+// An UltraStar song: the text read and turned into reference data for each part a role sings
+// (P1, and P2 of a duet), and the music it names. What is left unsung of a song of more parts is
+// said without counting as a problem.
+void CheckUltraStarSong(const std::string& folder, bool medley, const Report& report,
+                        std::ostream& out) {
+    engine::SongLoadOptions options;
+    options.bMedley = medley;
+    engine::Problem problem;
+    const auto first = engine::LoadSong(folder, options, &problem);
+    if (!first) {
+        report(problem.strFile.empty() ? folder : problem.strFile, problem.strProblem);
+        return;
+    }
+    const engine::SongInfo& info = first->Info();
+    for (const std::string& remark : info.remarks)
+        out << Printable(info.strFile) << ": " << remark << '\n';
+    CheckMusic(info.strAudio, info.nAudioStartMs, info.nAudioEndMs, first->End(first->Points() - 2),
+               report);
+    if (info.nParts < 2) return;
+    options.nRole = 2;
+    if (!engine::LoadSong(folder, options, &problem))
+        report(problem.strFile.empty() ? folder : problem.strFile, problem.strProblem);
 }
 
 }  // namespace
@@ -77,47 +142,25 @@ int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std
     }
 
     int problems = 0;
-    auto report = [&](const std::string& file, const std::string& problem) {
+    const Report report = [&](const std::string& file, const std::string& problem) {
         out << Printable(file) << ": " << problem << '\n';
         ++problems;
     };
 
     for (const std::string& song : songs) {
-        const std::filesystem::path folder = engine::SongFolderPath(library, medley, song);
         if (!IsSongName(song)) {
-            report(folder.string(), kBadSongName);
+            report(engine::SongFolderPath(library, medley, song), kBadSongName);
             continue;
         }
+        const std::filesystem::path folder = engine::LibrarySongFolder(library, medley, song);
         if (const std::string problem = FolderProblem(folder); !problem.empty()) {
             report(folder.string(), problem);
             continue;
         }
-        float lastLineEnd = -1;  // seconds; -1 when the reference data did not load
-        engine::Problem loadProblem;
-        if (const auto loaded = engine::CSong::Load(folder.string(), &loadProblem); !loaded)
-            report(loadProblem.strFile.empty() ? folder.string() : loadProblem.strFile,
-                   loadProblem.strProblem);
+        if (engine::SongKindOf(folder.string()) == engine::SongKind::UltraStar)
+            CheckUltraStarSong(folder.string(), medley, report, out);
         else
-            lastLineEnd = loaded->End(loaded->Points() - 2);
-        // The accompaniment is scanned as the player scans it. A last line that ends after the
-        // music is sung without it (the session's clock runs on), which is worth a word.
-        const std::filesystem::path music = folder / "music.mp3";
-        std::string musicProblem;
-        if (const std::string problem = FileProblem(music); !problem.empty()) {
-            report(music.string(), problem);
-        } else if (const int length = platform::AudioLengthMs(music.string(), musicProblem);
-                   length < 0) {
-            report(music.string(), musicProblem);
-        } else if (lastLineEnd >= 0 && std::lround(double(lastLineEnd) * 1000) > length) {
-            report(music.string(), "伴奏长 " + Seconds(length / 1000.0) + " 秒，最后一句在 " +
-                                       Seconds(lastLineEnd) + " 秒才结束");
-        }
-        const std::filesystem::path lyric = folder / "Lyric";
-        std::string text, converted;
-        if (const std::string problem = FileProblem(lyric, &text); !problem.empty())
-            report(lyric.string(), problem);
-        else if (!platform::TextToCp936(text, converted))
-            report(lyric.string(), "既不是 GBK（代码页 936）文本，也不是 UTF-8 文本");
+            CheckNativeSong(folder, report);
     }
     out.flush();
     if (!out) {

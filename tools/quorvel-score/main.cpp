@@ -5,6 +5,7 @@
 
 #include "tools/quorvel-score/checkcommand.h"
 #include "tools/quorvel-score/pitchcommand.h"
+#include "tools/quorvel-score/showcommand.h"
 #include "tools/quorvel-score/singcommand.h"
 
 int main(int argc, char** argv) {
@@ -17,9 +18,13 @@ int main(int argc, char** argv) {
         return tools::RunCheckCommand(rest, std::cout, std::cerr);
     if (!words.empty() && words[0] == "sing")
         return tools::RunSingCommand(rest, std::cout, std::cerr);
+    if (!words.empty() && words[0] == "show")
+        return tools::RunShowCommand(rest, std::cout, std::cerr);
     std::cerr << "usage: quorvel-score pitch [--raw] [--] FILE.wav\n"
                  "       quorvel-score check [--library DIR] [--medley] [--] SONG...\n"
                  "       quorvel-score sing [--library DIR] [--role 1|2] [--latency-ms N] [--json] "
-                 "--wav FILE.wav [--] SONG [SONG SONG SONG]\n";
+                 "--wav FILE.wav [--] SONG [SONG SONG SONG]\n"
+                 "       quorvel-score show [--library DIR] [--medley] [--role 1|2] [--json] "
+                 "[--] SONG\n";
     return 2;
 }

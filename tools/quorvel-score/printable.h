@@ -11,4 +11,7 @@ namespace tools {
 // Everything else, UTF-8 included, is kept as it is.
 std::string Printable(std::string_view text);
 
+// The text as a JSON string, quotes included: '"' and '\\' escaped, control bytes as \u00NN.
+std::string JsonString(std::string_view text);
+
 }  // namespace tools

@@ -80,24 +80,6 @@ std::string Float(float value) {
     return text;
 }
 
-std::string JsonString(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            quoted += escaped;
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + '"';
-}
-
 void PrintJson(std::ostream& out, int role, const engine::SessionResult& result) {
     out << "{\"role\":" << role << ",\"songs\":[";
     for (std::size_t s = 0; s < result.songs.size(); ++s) {
