@@ -4,36 +4,13 @@
 #include <cmath>
 #include <system_error>
 
+#include "platform/codepage.h"
+
 namespace engine {
 namespace {
 
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// Length of the UTF-8 sequence that starts at s[i], or 0 when it is not a valid one.
-std::size_t Utf8Length(std::string_view s, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char lead = byte(i);
-    if (lead < 0x80) return 1;
-    std::size_t length;
-    unsigned minimum;
-    if ((lead & 0xE0) == 0xC0)
-        length = 2, minimum = 0x80;
-    else if ((lead & 0xF0) == 0xE0)
-        length = 3, minimum = 0x800;
-    else if ((lead & 0xF8) == 0xF0)
-        length = 4, minimum = 0x10000;
-    else
-        return 0;
-    if (i + length > s.size()) return 0;
-    unsigned code = lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(i + k) & 0x3F);
-    }
-    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
 }
 
 }  // namespace
@@ -91,7 +68,7 @@ std::string PrintableToken(std::string_view token) {
     constexpr std::size_t kLimit = 24;
     std::size_t i = 0;
     while (i < token.size()) {
-        const std::size_t length = Utf8Length(token, i);
+        const std::size_t length = platform::Utf8SequenceLength(token, i);
         if (length == 0) return {};
         if (length == 1 && (static_cast<unsigned char>(token[i]) < 0x20 || token[i] == 0x7F))
             return {};

@@ -1,16 +1,14 @@
 #include "engine/ultrastarfile.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <system_error>
 #include <tuple>
 
 #include "engine/numberscanner.h"
+#include "platform/codepage.h"
 
 namespace engine {
 namespace {
@@ -64,65 +62,6 @@ int LineAt(std::string_view text, std::size_t offset) {
         if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')))
             ++line;
     return line;
-}
-
-// The offset of the first byte that does not start a valid UTF-8 sequence, or npos when all do.
-std::size_t InvalidUtf8At(std::string_view s) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const unsigned char lead = byte(i);
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length;
-        unsigned minimum;
-        if ((lead & 0xE0) == 0xC0)
-            length = 2, minimum = 0x80;
-        else if ((lead & 0xF0) == 0xE0)
-            length = 3, minimum = 0x800;
-        else if ((lead & 0xF8) == 0xF0)
-            length = 4, minimum = 0x10000;
-        else
-            return i;
-        if (length > s.size() - i) return i;
-        unsigned code = lead & (0x7Fu >> length);
-        for (std::size_t k = 1; k < length; ++k) {
-            if ((byte(i + k) & 0xC0) != 0x80) return i;
-            code = (code << 6) | (byte(i + k) & 0x3Fu);
-        }
-        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return i;
-        i += length;
-    }
-    return std::string_view::npos;
-}
-
-enum class Conversion { Ok, Invalid, Unsupported };
-
-// Converts in from encoding `from` to UTF-8 with glibc's iconv. On invalid or cut-off input, out
-// holds what came before the fault.
-Conversion ToUtf8(const char* from, std::string_view in, std::string& out) {
-    out.clear();
-    iconv_t converter = iconv_open("UTF-8", from);
-    // iconv_open says it failed with (iconv_t) −1.
-    // NOLINTNEXTLINE(performance-no-int-to-ptr)
-    if (converter == reinterpret_cast<iconv_t>(-1)) return Conversion::Unsupported;
-    out.reserve(in.size() + in.size() / 2);
-    char* source = const_cast<char*>(in.data());
-    std::size_t sourceLeft = in.size();
-    char buffer[4096];
-    bool ok = true;
-    while (ok && sourceLeft > 0) {
-        char* target = buffer;
-        std::size_t targetLeft = sizeof buffer;
-        const std::size_t result = iconv(converter, &source, &sourceLeft, &target, &targetLeft);
-        out.append(buffer, static_cast<std::size_t>(target - buffer));
-        // E2BIG only means the buffer is full; EILSEQ and EINVAL are invalid or cut-off input.
-        ok = result != static_cast<std::size_t>(-1) || errno == E2BIG;
-    }
-    iconv_close(converter);
-    return ok ? Conversion::Ok : Conversion::Invalid;
 }
 
 // The iconv name of the 8-bit code page an #ENCODING value names ("CP1250", "cp1250",
@@ -397,30 +336,32 @@ bool CReader::Decode(std::string_view bytes) {
                         : startsWith("\xFE\xFF") ? "UTF-16BE"
                                                  : nullptr;
     if (utf16) {
-        if (ToUtf8(utf16, bytes.substr(2), m_text) == Conversion::Ok) return true;
+        if (platform::ConvertText("UTF-8", utf16, bytes.substr(2), m_text) ==
+            platform::Conversion::Ok)
+            return true;
         return Fail(LineAt(m_text, m_text.size()), "UTF-16 文本不完整或含有无效的字符");
     }
     if (startsWith("\xEF\xBB\xBF")) {
         // A byte-order mark says UTF-8: invalid bytes after it are damage, not another code page.
         const std::string_view body = bytes.substr(3);
-        const std::size_t bad = InvalidUtf8At(body);
+        const std::size_t bad = platform::InvalidUtf8At(body);
         if (bad != std::string_view::npos) return Fail(LineAt(body, bad), "含有无效的 UTF-8 字节");
         m_text.assign(body);
         return true;
     }
-    if (InvalidUtf8At(bytes) == std::string_view::npos) {
+    if (platform::InvalidUtf8At(bytes) == std::string_view::npos) {
         m_text.assign(bytes);
         return true;
     }
     const HeaderValue encoding = RawEncodingHeader(bytes);
     std::string codePage = CodePageName(encoding.value);
     if (codePage.empty()) codePage = "CP1252";
-    switch (ToUtf8(codePage.c_str(), bytes, m_text)) {
-        case Conversion::Ok:
+    switch (platform::ConvertText("UTF-8", codePage.c_str(), bytes, m_text)) {
+        case platform::Conversion::Ok:
             return true;
-        case Conversion::Invalid:
+        case platform::Conversion::Invalid:
             return Fail(LineAt(m_text, m_text.size()), "含有 " + codePage + " 编码中不存在的字节");
-        case Conversion::Unsupported:
+        case platform::Conversion::Unsupported:
             break;
     }
     return Fail(encoding.nLine, "不支持的编码" + Quoted(encoding.value));

@@ -2,12 +2,25 @@
 // on disk, and its conversion to and from UTF-8, which the windows draw with.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace platform {
 
 bool IsValidUtf8(std::string_view bytes);
+// The length of the UTF-8 sequence that starts at s[i], or 0 when it is not a valid one (overlong
+// forms, surrogates and code points beyond U+10FFFF are not valid).
+std::size_t Utf8SequenceLength(std::string_view s, std::size_t i);
+// The offset of the first byte that does not start a valid UTF-8 sequence (overlong forms,
+// surrogates and code points beyond U+10FFFF are not valid), or npos when every byte does.
+std::size_t InvalidUtf8At(std::string_view bytes);
+
+enum class Conversion { Ok, Invalid, Unsupported };
+// Converts text from one encoding to another that glibc's iconv knows by name. Invalid:
+// the input is not valid in `from` or holds a character `to` lacks (out then holds what came
+// before the fault); Unsupported: iconv knows no such conversion.
+Conversion ConvertText(const char* to, const char* from, std::string_view in, std::string& out);
 
 // Converts between code page 936 and UTF-8. Returns false, leaving out empty, when the input is
 // not valid in its encoding or holds a character the other one lacks.

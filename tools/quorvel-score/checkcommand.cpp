@@ -162,12 +162,7 @@ int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std
         else
             CheckNativeSong(folder, report);
     }
-    out.flush();
-    if (!out) {
-        err << "quorvel-score: the output could not be written\n";
-        return 2;
-    }
-    return problems == 0 ? 0 : 1;
+    return OutputStatus(out, err, problems == 0 ? 0 : 1);
 }
 
 }  // namespace tools

@@ -5,6 +5,7 @@
 
 #include "engine/bandpass.h"
 #include "engine/pitchtracker.h"
+#include "tools/quorvel-score/printable.h"
 #include "tools/quorvel-score/recording.h"
 
 namespace tools {
@@ -79,12 +80,7 @@ int RunPitchCommand(const std::vector<std::string>& args, std::ostream& out, std
         PrintBlock(out, index++, block, options->raw);
         if (!out) break;  // the output is gone: no use going on
     }
-    out.flush();
-    if (!out) {
-        err << "quorvel-score: the output could not be written\n";
-        return 2;
-    }
-    return 0;
+    return OutputStatus(out, err, 0);
 }
 
 }  // namespace tools

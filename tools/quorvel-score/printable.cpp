@@ -26,6 +26,13 @@ std::string Printable(std::string_view text) {
     return shown;
 }
 
+int OutputStatus(std::ostream& out, std::ostream& err, int status) {
+    out.flush();
+    if (out) return status;
+    err << "quorvel-score: the output could not be written\n";
+    return 2;
+}
+
 std::string JsonString(std::string_view text) {
     std::string quoted = "\"";
     for (const char c : text) {

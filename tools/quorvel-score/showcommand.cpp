@@ -134,12 +134,7 @@ int RunShowCommand(const std::vector<std::string>& args, std::ostream& out, std:
         cells += count;
     }
     if (json) out << "]}\n";
-    out.flush();
-    if (!out) {
-        err << "quorvel-score: the output could not be written\n";
-        return 2;
-    }
-    return 0;
+    return OutputStatus(out, err, 0);
 }
 
 }  // namespace tools

@@ -157,12 +157,7 @@ int RunSingCommand(const std::vector<std::string>& args, std::ostream& out, std:
         PrintJson(out, options->role, result);
     else
         PrintText(out, result);
-    out.flush();
-    if (!out) {
-        err << "quorvel-score: the output could not be written\n";
-        return 2;
-    }
-    return 0;
+    return OutputStatus(out, err, 0);
 }
 
 }  // namespace tools
