@@ -601,6 +601,14 @@ void CQuorvelDlg::OnLibraryFoldersChanged() {
     m_library.SetRoots(std::move(roots));
 }
 
+void CQuorvelDlg::ListAnew() {
+    m_editSearch->blockSignals(true);
+    m_editSearch->clear();
+    m_editSearch->blockSignals(false);
+    FillSongList(m_bMedleyList);
+    m_library.Rescan();  // songs added, removed or changed meanwhile show when it ends
+}
+
 void CQuorvelDlg::ShowMedleyList() {
     m_nScreen = 1;
     Show({ids::kHomeButton}, false);
@@ -610,14 +618,7 @@ void CQuorvelDlg::ShowMedleyList() {
          true);
     m_bMedleyList = true;
     m_bSingleList = false;
-    m_editSearch->blockSignals(true);
-    m_editSearch->clear();
-    m_editSearch->blockSignals(false);
-    m_listSongs->blockSignals(true);
-    m_listSongs->clear();
-    m_listSongs->blockSignals(false);
-    FillSongList(true);
-    m_library.Rescan();  // songs added, removed or changed meanwhile show when it ends
+    ListAnew();
     update();
 }
 
@@ -629,14 +630,7 @@ void CQuorvelDlg::ShowSingleList() {
          true);
     m_bMedleyList = false;
     m_bSingleList = true;
-    m_editSearch->blockSignals(true);
-    m_editSearch->clear();
-    m_editSearch->blockSignals(false);
-    m_listSongs->blockSignals(true);
-    m_listSongs->clear();
-    m_listSongs->blockSignals(false);
-    FillSongList(false);
-    m_library.Rescan();
+    ListAnew();
     update();
 }
 

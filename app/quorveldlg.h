@@ -161,6 +161,9 @@ private:
     void ApplyControlColours(int id);
     // After a song that could not be sung: back to the song list, the names kept.
     void ReturnToList();
+    // The list screen of the current kind from the start: no search, the library's songs,
+    // and a scan for what changed meanwhile.
+    void ListAnew();
     // The library published new entries (on this window's thread).
     void OnLibraryChanged();
 

@@ -16,22 +16,11 @@ constexpr int kBufferMs = 120;
 constexpr std::size_t kBufferFrames = 960;
 constexpr double kLastLineGraceSeconds = 60.0;
 
-std::vector<SongRef> LibrarySongs(const std::vector<std::string>& names,
-                                  const std::string& library) {
-    std::vector<SongRef> songs;
-    songs.reserve(names.size());
-    for (const std::string& name : names)
-        songs.push_back({name, LibrarySongFolder(library, names.size() > 1, name)});
-    return songs;
-}
-
 }  // namespace
 
 CHeadlessSession::CHeadlessSession(const std::vector<std::string>& songs, int role,
                                    const std::string& library)
-    : CHeadlessSession(LibrarySongs(songs, library), role) {
-    m_session.SetLibraryFolder(library);
-}
+    : CHeadlessSession(LibrarySongs(library, songs.size() > 1, songs), role) {}
 
 CHeadlessSession::CHeadlessSession(std::vector<SongRef> songs, int role)
     : m_songs(std::move(songs)),

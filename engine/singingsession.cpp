@@ -113,11 +113,7 @@ void CSingingSession::OnCaptureNotice(const CaptureNotice& notice) {
 // Sessions
 
 std::optional<Problem> CSingingSession::Start(const std::vector<std::string>& names, bool medley) {
-    std::vector<SongRef> songs;
-    songs.reserve(names.size());
-    for (const std::string& name : names)
-        songs.push_back({name, LibrarySongFolder(m_strLibrary, medley, name)});
-    return Start(std::move(songs), medley);
+    return Start(LibrarySongs(m_strLibrary, medley, names), medley);
 }
 
 std::optional<Problem> CSingingSession::Start(std::vector<SongRef> songs, bool medley) {

@@ -53,6 +53,15 @@ std::string LibrarySongFolder(const std::string& library, bool medley, const std
     return Exists(single) && SongKindOf(single) == SongKind::UltraStar ? single : folder;
 }
 
+std::vector<SongRef> LibrarySongs(const std::string& library, bool medley,
+                                  const std::vector<std::string>& names) {
+    std::vector<SongRef> songs;
+    songs.reserve(names.size());
+    for (const std::string& name : names)
+        songs.push_back({name, LibrarySongFolder(library, medley, name)});
+    return songs;
+}
+
 SongKind SongKindOf(const std::string& path) {
     if (IsTextFile(path)) return SongKind::UltraStar;
     if (Exists(path + "/断点")) return SongKind::Native;

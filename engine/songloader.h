@@ -10,6 +10,7 @@
 
 #include "engine/problem.h"
 #include "engine/song.h"
+#include "engine/songref.h"
 
 namespace engine {
 
@@ -32,6 +33,10 @@ std::vector<std::string> UltraStarFilesIn(const std::string& folder);
 // medley "歌曲/串烧歌曲/<name>"; an UltraStar song with medley bounds may also be sung in a medley
 // from "歌曲/单曲/<name>" when the medley folder holds no song of that name.
 std::string LibrarySongFolder(const std::string& library, bool medley, const std::string& name);
+
+// The songs of the library named by their folders, as LibrarySongFolder finds them.
+std::vector<SongRef> LibrarySongs(const std::string& library, bool medley,
+                                  const std::vector<std::string>& names);
 
 // Loads the song at path (a song folder, or an UltraStar ".txt" file). On failure *problem says
 // why (naming the file and, for an UltraStar file, the line) and the result is null.
