@@ -1,8 +1,9 @@
 // CPU cost of the per-buffer signal path (band-pass filter and pitch tracker on a 0.12 s capture
-// buffer at 8000 Hz), with aubio's yin and yinfft detectors over the same audio (frames of 256,
-// hop 128) run side by side. Every benchmark reports "cpu/audio": CPU seconds per second of audio.
-// At the end the medians are compared: ours / aubio, and the AVX2 difference table against the
-// plain one. Run with --benchmark_repetitions=9 for medians on a noisy machine.
+// buffer at 8000 Hz, with the AMDF tracker and with the precise one of the stricter judging
+// levels), with aubio's yin and yinfft detectors over the same audio (frames of 256, hop 128) run
+// side by side. Every benchmark reports "cpu/audio": CPU seconds per second of audio. At the end
+// the medians are compared: ours / aubio, and the AVX2 difference table against the plain one.
+// Run with --benchmark_repetitions=9 for medians on a noisy machine.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -14,6 +15,7 @@
 #include "engine/amdf.h"
 #include "engine/bandpass.h"
 #include "engine/pitchtracker.h"
+#include "engine/precisepitchtracker.h"
 
 #ifdef QUORVEL_HAVE_AUBIO
 #include <aubio/aubio.h>
@@ -84,6 +86,21 @@ void BM_PerBuffer(benchmark::State& state) {
 }
 BENCHMARK(BM_PerBuffer);
 
+// The same buffer through the precise tracker of the stricter judging levels.
+void BM_PerBufferPrecise(benchmark::State& state) {
+    const auto voice = Voice(kBuffer);
+    std::vector<int16_t> block(kBuffer);
+    int32_t out[3840];
+    for (auto _ : state) {
+        block = voice;
+        Filter(block.data());
+        benchmark::DoNotOptimize(
+            engine::TrackPitchPrecise(block.data(), kBuffer, kRate, 256, 128, out));
+    }
+    SetAudioSeconds(state, double(kBuffer) / kRate);
+}
+BENCHMARK(BM_PerBufferPrecise);
+
 // The difference tables of one buffer's 8 frames alone, with each kernel.
 void AmdfPerBuffer(benchmark::State& state, engine::AmdfKernel kernel) {
     if (!engine::IsAmdfKernelAvailable(kernel)) {
@@ -151,6 +168,8 @@ public:
         for (const auto& [name, cost] : m_cost) std::printf("  %-28s %.3g\n", name.c_str(), cost);
         Ratio("BM_PerBuffer", "AubioPitch/yin");
         Ratio("BM_PerBuffer", "AubioPitch/yinfft");
+        Ratio("BM_PerBufferPrecise", "AubioPitch/yin");
+        Ratio("BM_PerBufferPrecise", "AubioPitch/yinfft");
         Ratio("AmdfPerBuffer/Plain", "AmdfPerBuffer/Avx2");
     }
 

@@ -1,6 +1,6 @@
 // Cost of scoring a whole performance: a 4-minute song sung into a WAV file and scored by
 // `quorvel-score sing` (reading, pitch tracking, comparison, alignment and the display's
-// bookkeeping), and the cost of one capture buffer on the line path.
+// bookkeeping) at each judging level, and the cost of one capture buffer on the line path.
 #include <benchmark/benchmark.h>
 
 #include <sstream>
@@ -44,10 +44,11 @@ struct FourMinuteSong {
     int lines = 0;
 };
 
-void BM_SingFourMinuteSong(benchmark::State& state) {
+void BM_SingFourMinuteSong(benchmark::State& state, const char* level) {
     static const FourMinuteSong song;
     const std::vector<std::string> args = {
-        "--library", song.library.Path().string(), "--json", "--wav", song.wav, "song"};
+        "--library", song.library.Path().string(), "--level", level, "--json", "--wav", song.wav,
+        "song"};
     std::string json;
     for (auto _ : state) {
         std::ostringstream out, err;
@@ -63,7 +64,9 @@ void BM_SingFourMinuteSong(benchmark::State& state) {
     state.counters["lines"] = song.lines;
     state.SetLabel(json.substr(json.rfind("\"final\":")));
 }
-BENCHMARK(BM_SingFourMinuteSong)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SingFourMinuteSong, easy, "easy")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SingFourMinuteSong, standard, "standard")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SingFourMinuteSong, strict, "strict")->Unit(benchmark::kMillisecond);
 
 // One voiced capture buffer in the middle of a long line: first channel, filter, tracker,
 // comparison. The line lasts hours, so that every iteration stays inside it.

@@ -60,6 +60,8 @@ public:
 
     // The microphone latency the buffers are judged with.
     void SetLatencyMs(int milliseconds) { m_session.SetLatencyMs(milliseconds); }
+    // How strictly the lines are judged (Easy unless set).
+    void SetJudgingLevel(JudgingLevel level) { m_session.SetJudgingLevel(level); }
     // Sings the recording, read piece by piece as the clock reaches it.
     SessionResult Sing(Recording& recording);
     // Sings a recording held in memory: 16-bit stereo frames at 8000 per second, interleaved.

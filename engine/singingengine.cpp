@@ -19,8 +19,12 @@ namespace engine {
 CSingingEngine::CSingingEngine(CEngineView& view)
     : m_view(view),
       m_pitch(kPitchCapacity, 0),
-      m_sung(kSungCapacity, 0),
-      m_work(kCaptureSamples, 0) {}
+      m_work(kCaptureSamples, 0),
+      m_judge(MakeJudge(JudgingLevel::Easy)) {}
+
+void CSingingEngine::SetJudgingLevel(JudgingLevel level) {
+    if (level != m_judge->Level()) m_judge = MakeJudge(level);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Evaluation
@@ -38,7 +42,7 @@ void CSingingEngine::BeginSong(std::shared_ptr<const CSong> song) {
     m_pRefRecord = m_song ? m_song->Records() : nullptr;
     m_lineSamples.assign(m_song ? static_cast<std::size_t>(m_song->Points()) : 0, 0);
     std::fill(m_pitch.begin(), m_pitch.end(), 0);
-    std::fill(m_sung.begin(), m_sung.end(), 0);
+    std::fill(m_tally.sung.begin(), m_tally.sung.end(), 0);
     m_nLine = 0;
     m_fTime = 0.0f;
     m_nTake = 0;
@@ -46,12 +50,14 @@ void CSingingEngine::BeginSong(std::shared_ptr<const CSong> song) {
     m_nFrames = 0;
     m_nVoicedBuffers = 0;
     m_nRefIndex = 0;
-    m_nHits = 0;
-    m_nNears = 0;
-    m_nSung = 0;
-    m_nKeyEstimates = 0;
+    m_tally.nHits = 0;
+    m_tally.nNears = 0;
+    m_tally.nExpected = 0;
+    m_tally.nSung = 0;
+    m_tally.nKeyEstimates = 0;
     m_bHit = m_bNear = m_bFar = false;
     m_fLineScore = 0.0f;
+    m_judge->BeginSong();
 }
 
 void CSingingEngine::EndSong() {
@@ -134,7 +140,7 @@ void CSingingEngine::LinePath(const int16_t* samples, int line, float time, int3
 
     if (taken > 256) {
         BandPassFilter(work, taken, kBandPass, 2, 70.0, 1000.0, 8000.0, kHammingWindow);
-        m_nFrames = TrackPitch(work, taken, 8000, 256, 128, pitch);
+        m_nFrames = m_judge->TrackLine(work, taken, pitch);
         const int32_t offset = m_bHighOffset ? 120 : 80;
         int64_t sum = 0;
         for (int i = 0; i < m_nFrames; ++i) {
@@ -179,31 +185,32 @@ void CSingingEngine::ScoreLine(int line) {
     report.nLine = line;
     report.fStart = m_song->Start(line);
     report.fEnd = m_song->End(line);
-    report.nHits = m_nHits;
-    report.nNears = m_nNears;
-    report.nSung = m_nSung;
+    report.nHits = m_tally.nHits;
+    report.nNears = m_tally.nNears;
+    report.nSung = m_tally.nSung;
 
-    const LineJudgement judgement = JudgeLine(m_pRefRecord, m_sung.data(), m_nSung, m_nHits,
-                                              m_nNears, line == m_song->Points() - 2, m_refScratch);
+    const LineJudgement judgement =
+        m_judge->ScoreLine(m_pRefRecord, m_tally, line == m_song->Points() - 2, m_refScratch);
     const float score = judgement.fScore;
     report.nCut = judgement.nCut;
     report.bAligned = judgement.bAligned;
     report.fCost = judgement.fCost;
     report.fAlign = judgement.fAlign;
 
-    m_aKeyEstimates[0] = m_aKeyEstimates[1] = m_aKeyEstimates[2] = 0;
+    m_tally.aKeyEstimates[0] = m_tally.aKeyEstimates[1] = m_tally.aKeyEstimates[2] = 0;
     m_view.SetGradeText(GradeWord(score));
     m_fLineScore = score;
     m_bGradeShown = true;
-    m_nKeyEstimates = 0;
+    m_tally.nKeyEstimates = 0;
     m_nLineRemainder = 0;
     m_fTotal += m_fLineScore;
-    m_nHits = 0;
-    m_nNears = 0;
+    m_tally.nHits = 0;
+    m_tally.nNears = 0;
+    m_tally.nExpected = 0;
     m_view.SetLineBarPos(0);
     m_nBuffersUsed = 0;
     m_nVoicedBuffers = 0;
-    m_nSung = 0;
+    m_tally.nSung = 0;
     m_pRefRecord += count + 1;
     ++m_nLine;
 
@@ -231,105 +238,21 @@ CSingingEngine::Step CSingingEngine::EndOfSong() {
     return Step::Finished;
 }
 
-void CSingingEngine::AppendSung(int32_t value, int times) {
-    for (int i = 0; i < times && m_nSung < kSungCapacity; ++i)
-        m_sung[static_cast<std::size_t>(m_nSung++)] = value;
-}
-
-void CSingingEngine::AppendSung(const int32_t* values, int count) {
-    for (int i = 0; i < count && m_nSung < kSungCapacity; ++i)
-        m_sung[static_cast<std::size_t>(m_nSung++)] = values[i];
-}
-
 void CSingingEngine::MoveLineBar(int frames, int count) {
-    const int h = m_nNears / 2 + m_nHits;
+    const int h = m_tally.nNears / 2 + m_tally.nHits;
     m_view.SetLineBarPos(TruncToInt(static_cast<double>(int64_t{h} * frames) / count * 100.0));
 }
 
 void CSingingEngine::CompareBuffer(const int32_t* ref, int count, const int32_t* pitch, int frames,
                                    int voiced, int refIndex) {
-    const int height = m_view.DisplayHeight();
-    const int p = refIndex;
     m_nRefIndex = refIndex;
-    int y = height / 2;
-    int hit = 0, nearMiss = 0, far = 0;
-
-    if (p <= 0 || p >= count || voiced == 0) {
-        far = 1;  // outside the record, or nothing sung yet in this line: a neutral point
-    } else if (voiced == 1) {
-        m_nFirstVoiced = FirstVoicedFrame(pitch, frames);
-        const int32_t d = MeanVoicedPitch(pitch, frames);
-        if (d != 0 && ref[p] != 0) m_nKeyOffset = EstimateKeyOffset(d, p, ref, frames);
-        const int64_t diff = std::llabs(int64_t{d} - ref[p]);
-        if (diff < 25) {
-            AppendSung(ref[p], frames - m_nFirstVoiced);
-            ++m_nHits;
-            MoveLineBar(frames, count);
-            y = DisplayY(ref[p], height);
-            hit = 1;
-        } else {
-            AppendSung(d, frames - m_nFirstVoiced);
-            if (diff <= 50) {
-                ++m_nNears;
-                nearMiss = 1;
-            } else {
-                far = 1;
-            }
-            y = DisplayY(d, height);
-        }
-    } else if (const int32_t d = MeanVoicedPitch(pitch, frames); d != 0) {
-        m_bPrevVoiced = true;
-        if (ref[p] != 0 && p > count / 12 && m_nKeyEstimates <= 3) {
-            if (m_nKeyEstimates < 3) {
-                m_aKeyEstimates[m_nKeyEstimates++] = EstimateKeyOffset(d, p, ref, frames);
-            } else if (std::abs(m_aKeyEstimates[1]) < 100 && std::abs(m_aKeyEstimates[2]) < 100) {
-                m_nKeyOffset = (m_aKeyEstimates[1] + m_aKeyEstimates[2]) / 2;
-            }
-        }
-        y = DisplayY(d - m_nKeyOffset, height);
-        if (ref[p] == 0) {
-            AppendSung(pitch, frames);  // the reference rests but the singer sings
-            ++m_nHits;
-            hit = 1;
-        } else {
-            const int64_t diff = std::llabs(int64_t{ref[p]} + m_nKeyOffset - d);
-            if (diff < 25) {
-                AppendSung(ref[p], frames);
-                ++m_nHits;
-                hit = 1;
-            } else {
-                AppendSung(pitch, frames);
-                if (diff <= 50) {
-                    ++m_nNears;
-                    nearMiss = 1;
-                } else {
-                    far = 1;
-                }
-            }
-        }
-        MoveLineBar(frames, count);
-    } else {
-        // A silent buffer: right after singing it is shown at the reference height.
-        if (m_bPrevVoiced) {
-            if (ref[p] != 0) {
-                y = DisplayY(ref[p], height);
-                hit = 1;
-            } else if (p + 2 < count && ref[p + 2] != 0) {
-                y = DisplayY(ref[p + 2], height);
-                hit = 1;
-            } else {
-                far = 1;
-            }
-        } else {
-            far = 1;
-        }
-        m_bPrevVoiced = false;
-    }
-
-    m_bHit = hit != 0;
-    m_bNear = nearMiss != 0;
-    m_bFar = far != 0;
-    m_view.SetPitchMarker(y, m_bNear, m_bHit, m_bFar);
+    const BufferInput in{ref, count, pitch, frames, voiced, refIndex, m_view.DisplayHeight()};
+    const BufferVerdict verdict = m_judge->Compare(in, m_tally);
+    if (verdict.bMoveLineBar) MoveLineBar(frames, count);
+    m_bHit = verdict.bHit;
+    m_bNear = verdict.bNear;
+    m_bFar = verdict.bFar;
+    m_view.SetPitchMarker(verdict.y, m_bNear, m_bHit, m_bFar);
 }
 
 void CSingingEngine::ShowIdlePitch(const int32_t* pitch, int frames) {

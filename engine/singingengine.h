@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "engine/engineview.h"
+#include "engine/judge.h"
+#include "engine/judginglevel.h"
 #include "engine/linescore.h"
 #include "engine/song.h"
 #include "platform/capturedevice.h"
@@ -57,6 +59,9 @@ public:
     // microphone this long before the device handed the buffer back.
     void SetLatencyMs(int milliseconds);
     int LatencyMs() const { return m_nLatencyMs; }
+    // How strictly the lines are judged (Easy unless set); set it between songs.
+    void SetJudgingLevel(JudgingLevel level);
+    JudgingLevel Level() const { return m_judge->Level(); }
 
     // --- a run of songs: one single song, or a medley of four ---
     // Nothing counts yet: the total, the medley's song and its lines start at 0.
@@ -95,12 +100,13 @@ public:
     int Line() const { return m_nLine; }          // the line being sung
     float Total() const { return m_fTotal; }      // sum of line scores; once finished their mean
     int RefIndex() const { return m_nRefIndex; }  // reference index judged last
-    int Hits() const { return m_nHits; }          // hit buffers of the line
-    int Nears() const { return m_nNears; }        // near-miss buffers of the line
-    int KeyOffset() const { return m_nKeyOffset; }
-    int KeyEstimates() const { return m_nKeyEstimates; }
-    int FirstVoiced() const { return m_nFirstVoiced; }
-    bool PrevVoiced() const { return m_bPrevVoiced; }
+    int Hits() const { return m_tally.nHits; }    // hit buffers of the line
+    int Nears() const { return m_tally.nNears; }  // near-miss buffers of the line
+    int Expected() const { return m_tally.nExpected; }  // buffers asked for a voice (stricter)
+    int KeyOffset() const { return m_tally.nKeyOffset; }
+    int KeyEstimates() const { return m_tally.nKeyEstimates; }
+    int FirstVoiced() const { return m_tally.nFirstVoiced; }
+    bool PrevVoiced() const { return m_tally.bPrevVoiced; }
     int VoicedBuffers() const { return m_nVoicedBuffers; }
     int Take() const { return m_nTake; }                    // samples taken from the last buffer
     int BuffersUsed() const { return m_nBuffersUsed; }      // full buffers consumed in the line
@@ -109,7 +115,9 @@ public:
     // Samples taken in a line (at 16000 per second), filled while singing.
     int LineSamples(int line) const;
     // The line's sung sequence so far.
-    std::vector<int32_t> Sung() const { return {m_sung.begin(), m_sung.begin() + m_nSung}; }
+    std::vector<int32_t> Sung() const {
+        return {m_tally.sung.begin(), m_tally.sung.begin() + m_tally.nSung};
+    }
 
 private:
     // The line path of one buffer: the line's samples filtered, tracked and compared, the grade
@@ -117,8 +125,6 @@ private:
     void LinePath(const int16_t* samples, int line, float time, int32_t clockMs);
     void ScoreLine(int line);
     Step EndOfSong();
-    void AppendSung(int32_t value, int times);
-    void AppendSung(const int32_t* values, int count);
     void MoveLineBar(int frames, int count);
 
     CEngineView& m_view;
@@ -126,9 +132,10 @@ private:
     const int32_t* m_pRefRecord = nullptr;  // the record of the line being sung, in m_song
     std::vector<int> m_lineSamples;         // [N]
     std::vector<int32_t> m_pitch;           // [kPitchCapacity] pitch values of one buffer
-    std::vector<int32_t> m_sung;            // [kSungCapacity] the line's sung sequence
     std::vector<int16_t> m_work;            // [kCaptureSamples] the first channel of a buffer
     std::vector<int32_t> m_refScratch;      // a copy of the line's record, for the alignment
+    std::unique_ptr<CJudge> m_judge;        // the judging level
+    LineTally m_tally;                      // what the line being sung has gathered
 
     bool m_bMedley = false;              // songs come from the medley folder
     int m_nLine = 0;                     // current line
@@ -143,14 +150,6 @@ private:
     int m_nVoicedBuffers = 0;            // buffers of the line with a voiced value
     int m_nRefIndex = 0;                 // reference index played at the buffer's centre
     int m_nLatencyMs = 0;                // microphone latency L, ms
-    int m_nHits = 0;                     // hit buffers of the line
-    int m_nNears = 0;                    // near-miss buffers of the line
-    int m_nSung = 0;                     // values in m_sung
-    int32_t m_nKeyOffset = 0;            // how far the singer sings above the reference
-    int32_t m_aKeyEstimates[3] = {};     // key-offset estimates of the line
-    int m_nKeyEstimates = 0;
-    bool m_bPrevVoiced = false;  // the previous compared buffer had a voiced mean
-    int m_nFirstVoiced = 0;      // first voiced frame of the line's first voiced buffer
     bool m_bHit = false, m_bNear = false, m_bFar = false;  // marker flags of the last buffer
     float m_fLineScore = 0.0f;                             // score of the last finished line
     float m_fTotal = 0.0f;       // sum of line scores; at the end their mean

@@ -73,6 +73,9 @@ public:
     // --- settings, kept from one session to the next ---
     void SetHighOffset(bool high) { m_engine.SetHighOffset(high); }
     void SetLatencyMs(int milliseconds) { m_engine.SetLatencyMs(milliseconds); }
+    // How strictly the lines are judged; taken by the next session that starts.
+    void SetJudgingLevel(JudgingLevel level) { m_engine.SetJudgingLevel(level); }
+    JudgingLevel Level() const { return m_engine.Level(); }
 
     // --- sessions ---
     // Loads the first song and starts it: the device records, the accompaniment plays, the

@@ -127,8 +127,22 @@ TEST_F(PitchCommand, BadUsage) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {}, {"--raw"}, {"a.wav", "b.wav"}, {"--loud", "a.wav"}, {"--raw", "--raw", "a.wav"}}) {
         EXPECT_EQ(Run(args), 2);
-        EXPECT_EQ(m_err.str(), "usage: quorvel-score pitch [--raw] FILE.wav\n");
+        EXPECT_EQ(m_err.str(),
+                  "usage: quorvel-score pitch [--raw] [--tracker amdf|precise] FILE.wav\n");
     }
+    EXPECT_EQ(Run({"--tracker", "yin", "a.wav"}), 2);
+    EXPECT_EQ(m_err.str().rfind("quorvel-score: --tracker: \"yin\" is not a pitch tracker", 0), 0u)
+        << m_err.str();
+}
+
+TEST_F(PitchCommand, TheTrackerCanBeThePreciseOne) {
+    // 225 Hz is note 57.39: the precise tracker gives it to the tenth.
+    const auto path = Write("tone.wav", 960 * 2, 225.0);
+    EXPECT_EQ(Run({"--tracker", "precise", path}), 0);
+    const std::string values = " 574 574 574 574 574 574 574 574\n";
+    EXPECT_EQ(m_out.str(), "0" + values + "1" + values);
+    EXPECT_EQ(Run({"--tracker", "amdf", path}), 0);
+    EXPECT_NE(m_out.str(), "0" + values + "1" + values);
 }
 
 }  // namespace

@@ -104,6 +104,18 @@ TEST_F(SingCommand, TheRoleChangesTheOffset) {
     EXPECT_LT(Final(), asSecond);  // four semitones off for the first role's offset
 }
 
+TEST_F(SingCommand, TheLevelIsChosenAndReported) {
+    const std::string wav = WriteWav("mono.wav", Performance(), 1);
+    ASSERT_EQ(Run({"--json", "--wav", wav, "song"}), 0) << err.str();
+    EXPECT_NE(out.str().find("],\"level\":\"easy\",\"lines\":4,"), std::string::npos) << out.str();
+    ASSERT_EQ(Run({"--json", "--level", "strict", "--wav", wav, "song"}), 0) << err.str();
+    EXPECT_NE(out.str().find("],\"level\":\"strict\",\"lines\":4,"), std::string::npos)
+        << out.str();
+    EXPECT_EQ(Run({"--level", "hard", "--wav", wav, "song"}), 2);
+    EXPECT_EQ(err.str().rfind("quorvel-score: --level: \"hard\" is not a judging level", 0), 0u)
+        << err.str();
+}
+
 TEST_F(SingCommand, TextListsTheLines) {
     const std::string wav = WriteWav("mono.wav", Performance(), 1);
     ASSERT_EQ(Run({"--wav", wav, "song"}), 0) << err.str();

@@ -20,10 +20,11 @@ int main(int argc, char** argv) {
         return tools::RunSingCommand(rest, std::cout, std::cerr);
     if (!words.empty() && words[0] == "show")
         return tools::RunShowCommand(rest, std::cout, std::cerr);
-    std::cerr << "usage: quorvel-score pitch [--raw] [--] FILE.wav\n"
+    std::cerr << "usage: quorvel-score pitch [--raw] [--tracker amdf|precise] [--] FILE.wav\n"
                  "       quorvel-score check [--library DIR] [--medley] [--] SONG...\n"
-                 "       quorvel-score sing [--library DIR] [--role 1|2] [--latency-ms N] [--json] "
-                 "--wav FILE.wav [--] SONG [SONG SONG SONG]\n"
+                 "       quorvel-score sing [--library DIR] [--role 1|2] [--latency-ms N] "
+                 "[--level easy|standard|strict] [--json] --wav FILE.wav [--] SONG [SONG SONG "
+                 "SONG]\n"
                  "       quorvel-score show [--library DIR] [--medley] [--role 1|2] [--json] "
                  "[--] SONG\n";
     return 2;

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "engine/headlesssession.h"
+#include "engine/judginglevel.h"
 #include "engine/songfolder.h"
 #include "platform/messages.h"
 #include "tools/quorvel-score/printable.h"
@@ -15,13 +16,14 @@ namespace tools {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: quorvel-score sing [--library DIR] [--role 1|2] [--latency-ms N] [--json] "
-    "--wav FILE.wav [--] SONG [SONG SONG SONG]\n";
+    "usage: quorvel-score sing [--library DIR] [--role 1|2] [--latency-ms N] "
+    "[--level easy|standard|strict] [--json] --wav FILE.wav [--] SONG [SONG SONG SONG]\n";
 
 struct Options {
     std::string library;
     int role = 1;
     int latencyMs = 0;
+    engine::JudgingLevel level = engine::JudgingLevel::Easy;
     bool json = false;
     std::string wav;
     std::vector<std::string> songs;
@@ -61,6 +63,15 @@ std::optional<Options> ParseArgs(const std::vector<std::string>& args, std::stri
                           std::to_string(engine::kMaxLatencyMs);
                 return std::nullopt;
             }
+        } else if (arg == "--level" && hasValue) {
+            const std::string& value = args[++i];
+            const auto level = engine::ParseJudgingLevel(value);
+            if (!level) {
+                problem =
+                    "--level: \"" + value + "\" is not a judging level (easy, standard or strict)";
+                return std::nullopt;
+            }
+            options.level = *level;
         } else if (arg == "--json") {
             options.json = true;
         } else if (arg == "--wav" && hasValue && options.wav.empty()) {
@@ -80,8 +91,8 @@ std::string Float(float value) {
     return text;
 }
 
-void PrintJson(std::ostream& out, int role, const engine::SessionResult& result) {
-    out << "{\"role\":" << role << ",\"songs\":[";
+void PrintJson(std::ostream& out, const Options& options, const engine::SessionResult& result) {
+    out << "{\"role\":" << options.role << ",\"songs\":[";
     for (std::size_t s = 0; s < result.songs.size(); ++s) {
         const auto& song = result.songs[s];
         out << (s ? "," : "") << "{\"name\":" << JsonString(song.strName) << ",\"lines\":[";
@@ -97,17 +108,19 @@ void PrintJson(std::ostream& out, int role, const engine::SessionResult& result)
         }
         out << "]}";
     }
-    out << "],\"lines\":" << result.nLines << ",\"final\":" << Float(result.fFinal) << "}\n";
+    out << "],\"level\":\"" << engine::JudgingLevelName(options.level)
+        << "\",\"lines\":" << result.nLines << ",\"final\":" << Float(result.fFinal) << "}\n";
 }
 
-void PrintText(std::ostream& out, const engine::SessionResult& result) {
+void PrintText(std::ostream& out, const Options& options, const engine::SessionResult& result) {
     out << "song\tline\tstart\tend\thits\tnears\tsung\tscore\tgrade\n";
     for (const auto& song : result.songs)
         for (const engine::LineReport& line : song.lines)
             out << Printable(song.strName) << '\t' << line.nLine + 1 << '\t' << line.fStart << '\t'
                 << line.fEnd << '\t' << line.nHits << '\t' << line.nNears << '\t' << line.nSung
                 << '\t' << line.fScore << '\t' << line.strGrade << '\n';
-    out << "final score " << result.fFinal << " over " << result.nLines << " lines\n";
+    out << "final score " << result.fFinal << " over " << result.nLines << " lines ("
+        << engine::JudgingLevelName(options.level) << ")\n";
 }
 
 }  // namespace
@@ -146,6 +159,7 @@ int RunSingCommand(const std::vector<std::string>& args, std::ostream& out, std:
     platform::MessageCapture messages;  // message boxes and traces of the session
     engine::CHeadlessSession session(options->songs, options->role, options->library);
     session.SetLatencyMs(options->latencyMs);
+    session.SetJudgingLevel(options->level);
     const engine::SessionResult result = session.Sing(recording);
     if (!result.bCompleted) {
         err << "quorvel-score: " << Printable(result.strError) << '\n';
@@ -154,9 +168,9 @@ int RunSingCommand(const std::vector<std::string>& args, std::ostream& out, std:
     for (const std::string& message : messages.Messages())
         err << "quorvel-score: warning: " << Printable(message) << '\n';
     if (options->json)
-        PrintJson(out, options->role, result);
+        PrintJson(out, *options, result);
     else
-        PrintText(out, result);
+        PrintText(out, *options, result);
     return OutputStatus(out, err, 0);
 }
 

@@ -1,0 +1,56 @@
+// A judging level behind one small interface: the pitch tracker of the line path, the comparison
+// of each buffer of a line with the reference, and the score of a finished line. The engine runs
+// the loop, the clock and the screen; the level only decides. CEasyJudge is the judging the
+// program has always had; CStrictJudge, with its limits, the levels Standard and Strict.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/judginglevel.h"
+#include "engine/linescore.h"
+#include "engine/linetally.h"
+
+namespace engine {
+
+// One in-line buffer to compare: its pitch values (with the singer offset, 0 for no pitch) and
+// the line's reference values ref[0..count), the one the music plays at the buffer's centre
+// being ref[refIndex] (which may lie outside them).
+struct BufferInput {
+    const int32_t* ref = nullptr;
+    int count = 0;
+    const int32_t* pitch = nullptr;
+    int frames = 0;
+    int voiced = 0;  // buffers of the line with a voiced value so far, this one included
+    int refIndex = 0;
+    int height = 0;  // of the pitch display, for the marker's y
+};
+
+// What the marker shows for a buffer.
+struct BufferVerdict {
+    int y = 0;
+    bool bHit = false, bNear = false, bFar = false;
+    bool bMoveLineBar = false;  // the line bar follows the line's counts
+};
+
+class CJudge {
+public:
+    virtual ~CJudge() = default;
+    virtual JudgingLevel Level() const = 0;
+    // The line path's pitch tracker: TrackPitch's frames and values for 0.12 s of samples at
+    // 8000 Hz (frames of 256, hop 128 at 11025 Hz).
+    virtual int TrackLine(const int16_t* samples, int count, int32_t* pitch) const = 0;
+    // A song starts: what the level learns over a song starts afresh.
+    virtual void BeginSong() {}
+    // Compares one buffer and gathers it into the line's tally.
+    virtual BufferVerdict Compare(const BufferInput& in, LineTally& tally) = 0;
+    // Scores a finished line from its reference record (M, then M values) and its tally (the
+    // sung sequence is cleaned in place). scratch is working memory.
+    virtual LineJudgement ScoreLine(const int32_t* record, LineTally& tally, bool lastLine,
+                                    std::vector<int32_t>& scratch) = 0;
+};
+
+std::unique_ptr<CJudge> MakeJudge(JudgingLevel level);
+
+}  // namespace engine
