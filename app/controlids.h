@@ -40,6 +40,7 @@ inline constexpr int kSinglesPicture = 1102;   // type choice: animated picture 
 inline constexpr int kMedleysPicture = 1103;   // type choice: animated picture for medleys
 inline constexpr int kStageAnimation = 1105;   // the stage animation behind the singing screen
 inline constexpr int kSongSearch = 1111;       // song list: the search box above the list
+inline constexpr int kLevelChoice = 1116;  // song list: 评分 轻松 / 标准 / 严格, the judging level
 
 // The four song-name boxes and their clear buttons, in order; the single-song list uses the second.
 inline constexpr std::array<int, 4> kSongBoxes = {kSongBox1, kSongBox2, kSongBox3, kSongBox4};

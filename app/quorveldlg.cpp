@@ -15,12 +15,15 @@
 #include <QWindow>
 
 #include <cstdio>
+#include <iterator>
 
 #include "app/aboutdlg.h"
 #include "app/audiosettings.h"
+#include "app/judgingsettings.h"
 #include "app/librarysettings.h"
 #include "display/fonts.h"
 #include "engine/inputmonitor.h"
+#include "engine/judginglevel.h"
 #include "engine/songfolder.h"
 #include "library/libraryroot.h"
 #include "library/searchfold.h"
@@ -240,6 +243,13 @@ void CQuorvelDlg::CreateControls() {
     name(m_radioGirl, ids::kRoleGirl)->setGeometry(Units(315, 173, 66, 43));
     connect(m_radioBoy, &QRadioButton::clicked, this, [this] { OnRoleBoy(); });
     connect(m_radioGirl, &QRadioButton::clicked, this, [this] { OnRoleGirl(); });
+
+    QStringList levels;
+    for (const engine::JudgingLevel level : engine::kJudgingLevels)
+        levels.append(QString::fromUtf8(engine::JudgingLevelCaption(level)));
+    m_levelChoice = new CPillChoice(this, QStringLiteral("评分"), levels);
+    name(m_levelChoice, ids::kLevelChoice)->setGeometry(Units(283, 220, 106, 14));
+    m_levelChoice->onChosen = [this](int index) { OnLevelChosen(index); };
 }
 
 bool CQuorvelDlg::OnInitDialog() {
@@ -285,6 +295,9 @@ bool CQuorvelDlg::OnInitDialog() {
     if (m_picSingles->Load(res::kGifSingles, "GIF")) m_picSingles->Draw();
     if (m_picMedleys->Load(res::kGifMedleys, "GIF")) m_picMedleys->Draw();
     m_radioBoy->setChecked(true);
+    const engine::JudgingLevel level = CJudgingSettings::Load().level;
+    m_session.SetJudgingLevel(level);
+    m_levelChoice->Choose(static_cast<int>(level));
     Show({ids::kStageAnimation, ids::kMedleysPicture, ids::kSinglesPicture}, false);
 
     auto skin = [](CButtonST* button, int icon) {
@@ -348,9 +361,11 @@ void CQuorvelDlg::CloseMicrophone() {
 void CQuorvelDlg::Show(std::initializer_list<int> ids, bool visible) {
     for (int id : ids)
         if (QWidget* control = Control(id)) control->setVisible(visible);
-    // The search box comes and goes with the song list.
-    for (int id : ids)
+    // The search box comes and goes with the song list, the judging level with the roles.
+    for (int id : ids) {
         if (id == ids::kSongList && m_editSearch) m_editSearch->setVisible(visible);
+        if (id == ids::kRoleBoy && m_levelChoice) m_levelChoice->setVisible(visible);
+    }
 }
 
 QString CQuorvelDlg::BoxText(int id) const {
@@ -698,6 +713,14 @@ void CQuorvelDlg::OnListBack() {
 
 void CQuorvelDlg::OnRoleBoy() { m_session.SetHighOffset(true); }
 
+void CQuorvelDlg::OnLevelChosen(int index) {
+    if (index < 0 || index >= static_cast<int>(std::size(engine::kJudgingLevels))) return;
+    CJudgingSettings settings;
+    settings.level = engine::kJudgingLevels[index];
+    m_session.SetJudgingLevel(settings.level);
+    if (!settings.Save()) platform::Trace("the judging level could not be saved\n");
+}
+
 void CQuorvelDlg::OnRoleGirl() { m_session.SetHighOffset(false); }
 
 void CQuorvelDlg::ShowPage(bool help) {
@@ -890,6 +913,7 @@ void CQuorvelDlg::ShowScore() {
 void CQuorvelDlg::SetScore(float score) {
     if (!m_pScoreDlg) return;
     m_pScoreDlg->SetScore(score);
+    m_pScoreDlg->SetLevelCaption(QString::fromUtf8(engine::JudgingLevelCaption(m_session.Level())));
     m_pScoreDlg->update();
 }
 

@@ -25,6 +25,7 @@
 #include "controls/btnst.h"
 #include "controls/hyperlink.h"
 #include "controls/pictureex.h"
+#include "controls/pillchoice.h"
 #include "display/histogramctrl.h"
 #include "display/iconprogress.h"
 #include "display/scoredlg.h"
@@ -95,6 +96,8 @@ public:
     void OnStopSinging();
     void OnRoleBoy();
     void OnRoleGirl();
+    // The judging level chosen on the song list (0 轻松, 1 标准, 2 严格): kept in the settings.
+    void OnLevelChosen(int index);
     void OnTypeChoiceClick(const QPoint& point);
     void OnAbout();
 
@@ -218,6 +221,7 @@ private:
     CPictureEx* m_picStage = nullptr;
     QRadioButton* m_radioBoy = nullptr;
     QRadioButton* m_radioGirl = nullptr;
+    CPillChoice* m_levelChoice = nullptr;
     CScoreDlg* m_pScoreDlg = nullptr;
     CIntroduceDlg* m_pIntroDlg = nullptr;
 };

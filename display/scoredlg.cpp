@@ -63,6 +63,18 @@ void CScoreDlg::paintEvent(QPaintEvent*) {
     else
         painter.fillRect(rect(), Qt::black);
     DrawScore(painter, m_fScore);
+    if (!m_strLevel.isEmpty()) {
+        // The level under the score, white on a soft shadow.
+        const QString text = QStringLiteral("评分：") + m_strLevel;
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        painter.setFont(display::MakeFont(QStringLiteral("Arial"), 26, 0, 700));
+        const int flags = Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine;
+        const QRect band(kScoreRect.left(), kScoreRect.bottom() - 10, kScoreRect.width(), 40);
+        painter.setPen(kButtonShadow);
+        painter.drawText(band.translated(2, 2), flags, text);
+        painter.setPen(kMagenta);
+        painter.drawText(band, flags, text);
+    }
 }
 
 void CScoreDlg::DrawScore(QPainter& painter, float score) {

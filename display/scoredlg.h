@@ -1,6 +1,7 @@
 // The score of a finished song: a frameless 800 × 446 window over the stage, the score picture
 // stretched over it and the mean line score written across it with one decimal, three times
-// with a two-step shadow. Enter and Escape hide it, as its OK does.
+// with a two-step shadow, and under it the judging level it was judged at ("评分：标准").
+// Enter and Escape hide it, as its OK does.
 #pragma once
 
 #include <QDialog>
@@ -15,6 +16,9 @@ public:
     void CreateModeless();
     void SetScore(float score) { m_fScore = score; }
     float Score() const { return m_fScore; }
+    // The judging level's caption ("轻松", "标准", "严格"); empty shows none.
+    void SetLevelCaption(const QString& caption) { m_strLevel = caption; }
+    const QString& LevelCaption() const { return m_strLevel; }
     // Hides the dialog; harmless when it is not shown.
     void OnOK();
 
@@ -33,5 +37,6 @@ private:
     void DrawScore(QPainter& painter, float score);
 
     float m_fScore = 0.0f;
+    QString m_strLevel;
     QPixmap m_picture;
 };

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/controlids.h"
+#include "app/judgingsettings.h"
 #include "app/librarysettings.h"
 #include "platform/manualcapture.h"
 #include "platform/messages.h"
@@ -444,6 +445,32 @@ TEST_F(DialogTest, SongFoldersAddedOnTheSettingsPageAreSearchedAndListed) {
     dialog->OnTypeChoiceClick(dialog->Control(ids::kSinglesPicture)->geometry().center());
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->IsSongListCurrent(); }, 120000));
     EXPECT_TRUE(Rows(*dialog).empty());
+}
+
+TEST_F(DialogTest, TheJudgingLevelIsChosenOnTheListKeptAndShownWithTheScore) {
+    ASSERT_TRUE(CJudgingSettings{}.Save());  // Easy, whatever an earlier test chose
+    Songs(false, {"a"});
+    {
+        auto dialog = MakeDialog();
+        EXPECT_FALSE(dialog->Control(ids::kLevelChoice)->isVisible());
+        ToList(*dialog, false);
+        auto* choice = static_cast<CPillChoice*>(dialog->Control(ids::kLevelChoice));
+        ASSERT_TRUE(choice->isVisible());  // beside the roles
+        EXPECT_EQ(dialog->Session().Level(), engine::JudgingLevel::Easy);
+        EXPECT_EQ(choice->Pill(1)->text(), QStringLiteral("标准"));
+        QTest::mouseClick(choice->Pill(2), Qt::LeftButton);
+        EXPECT_EQ(dialog->Session().Level(), engine::JudgingLevel::Strict);
+        EXPECT_EQ(CJudgingSettings::Load().level, engine::JudgingLevel::Strict);
+        dialog->SetScore(61.5f);
+        EXPECT_EQ(dialog->ScoreDlg()->LevelCaption(), QStringLiteral("严格"));
+        dialog->OnListBack();
+        EXPECT_FALSE(choice->isVisible());
+    }
+    // The next start judges at the level chosen, and shows it chosen.
+    auto dialog = MakeDialog();
+    EXPECT_EQ(dialog->Session().Level(), engine::JudgingLevel::Strict);
+    EXPECT_EQ(static_cast<CPillChoice*>(dialog->Control(ids::kLevelChoice))->Chosen(), 2);
+    ASSERT_TRUE(CJudgingSettings{}.Save());
 }
 
 TEST_F(DialogTest, TheProgressBarsAreSetUpOnTheFirstStartOnly) {
