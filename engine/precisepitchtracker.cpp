@@ -26,28 +26,29 @@ int IntegrationLength(int rate) { return rate / 50; }  // 20 ms
 
 }  // namespace
 
-double PrecisePitch(const float* x, int length, int rate) {
+double PrecisePitch(const int16_t* x, int length, int rate) {
     const int maxLag = LongestLag(rate), minLag = ShortestLag(rate);
     const int window = std::min(IntegrationLength(rate), length - maxLag - 1);
     if (window < minLag * 2) return 0.0;
     const int used = window + maxLag + 1;
 
-    float peak = 0.0f;
-    double energy = 0.0;
+    int64_t energy = 0;
+    int peak = 0;
     for (int j = 0; j < used; ++j) {
-        energy += double{x[j]} * x[j];
-        peak = std::max(peak, std::abs(x[j]));
+        energy += int64_t{x[j]} * x[j];
+        peak = std::max(peak, std::abs(int{x[j]}));
     }
-    if (std::sqrt(energy / used) < kQuietRms) return 0.0;
+    if (std::sqrt(static_cast<double>(energy) / used) < kQuietRms) return 0.0;
 
-    // The window scaled to 12 bits, so that a lag's products add up in 32 bits, and the running
-    // sums of its squares.
+    // The window brought within 12 bits, so that a lag's products add up in 32 bits, and the
+    // running sums of its squares.
+    int shift = 0;
+    while ((peak >> shift) > 2047) ++shift;
     ScratchArray<int16_t, 512> w(static_cast<std::size_t>(used));
     ScratchArray<int64_t, 512> squares(static_cast<std::size_t>(used) + 1);
-    const float scale = 2047.0f / peak;
     squares[0] = 0;
     for (int j = 0; j < used; ++j) {
-        w[j] = static_cast<int16_t>(std::lround(x[j] * scale));
+        w[j] = static_cast<int16_t>(x[j] >> shift);
         squares[j + 1] = squares[j] + int64_t{w[j]} * w[j];
     }
     const int16_t* wave = w.data();
@@ -98,15 +99,13 @@ int TrackPitchPrecise(const int16_t* samples, int count, int sampleRate, int fra
 
     const int span = LongestLag(sampleRate) + IntegrationLength(sampleRate) + 2;
     const int length = std::min(span, count);
-    ScratchArray<float, 1024> window(length);
     for (int k = 0; k < frames; ++k) {
         // The frame's centre on the grid at 11025 Hz, at the samples' own rate.
         const double centre = (static_cast<double>(k) * hop + frameLength / 2.0) * sampleRate /
                               static_cast<double>(kTrackerRate);
         const int first =
             std::clamp(static_cast<int>(std::lround(centre - length / 2.0)), 0, count - length);
-        for (int j = 0; j < length; ++j) window[j] = samples[first + j];
-        const double hz = PrecisePitch(window.data(), length, sampleRate);
+        const double hz = PrecisePitch(samples + first, length, sampleRate);
         const double note = hz > 0.0 ? 69.0 + 12.0 * std::log2(hz / 440.0) : 0.0;
         out[k] = note >= kLowestNote && note <= kHighestNote
                      ? static_cast<int32_t>(std::lround(note * 10.0))

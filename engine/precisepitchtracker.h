@@ -20,6 +20,6 @@ int TrackPitchPrecise(const int16_t* samples, int count, int sampleRate, int fra
 // The pitch of one window: the frequency in Hz of x[0..length) at rate Hz between the lowest and
 // the highest note the trackers hear, or 0 when it is quiet or has no clear period. length must
 // cover the longest period and an integration window (rate / 80 + rate / 50 samples suffice).
-double PrecisePitch(const float* x, int length, int rate);
+double PrecisePitch(const int16_t* x, int length, int rate);
 
 }  // namespace engine
