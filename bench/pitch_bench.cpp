@@ -73,32 +73,23 @@ void BM_TrackPitch(benchmark::State& state) {
 }
 BENCHMARK(BM_TrackPitch);
 
-void BM_PerBuffer(benchmark::State& state) {
+// A buffer filtered and tracked, as the line path does it.
+template <int (*Track)(const int16_t*, int, int, int, int, int32_t*)>
+void PerBuffer(benchmark::State& state) {
     const auto voice = Voice(kBuffer);
     std::vector<int16_t> block(kBuffer);
     int32_t out[3840];
     for (auto _ : state) {
         block = voice;
         Filter(block.data());
-        benchmark::DoNotOptimize(engine::TrackPitch(block.data(), kBuffer, kRate, 256, 128, out));
+        benchmark::DoNotOptimize(Track(block.data(), kBuffer, kRate, 256, 128, out));
     }
     SetAudioSeconds(state, double(kBuffer) / kRate);
 }
+void BM_PerBuffer(benchmark::State& state) { PerBuffer<engine::TrackPitch>(state); }
 BENCHMARK(BM_PerBuffer);
-
-// The same buffer through the precise tracker of the stricter judging levels.
-void BM_PerBufferPrecise(benchmark::State& state) {
-    const auto voice = Voice(kBuffer);
-    std::vector<int16_t> block(kBuffer);
-    int32_t out[3840];
-    for (auto _ : state) {
-        block = voice;
-        Filter(block.data());
-        benchmark::DoNotOptimize(
-            engine::TrackPitchPrecise(block.data(), kBuffer, kRate, 256, 128, out));
-    }
-    SetAudioSeconds(state, double(kBuffer) / kRate);
-}
+// The same through the precise tracker of the stricter judging levels.
+void BM_PerBufferPrecise(benchmark::State& state) { PerBuffer<engine::TrackPitchPrecise>(state); }
 BENCHMARK(BM_PerBufferPrecise);
 
 // The difference tables of one buffer's 8 frames alone, with each kernel.
