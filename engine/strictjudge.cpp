@@ -100,6 +100,9 @@ BufferVerdict CStrictJudge::Compare(const BufferInput& in, LineTally& tally) {
     BufferVerdict verdict;
     verdict.y = in.height / 2;
     verdict.bFar = true;
+    // Far outside the line (no delay or slack reaches it): a neutral point, nothing gathered.
+    constexpr int kReach = kMaxDelay + kTolerance + 8;
+    if (in.refIndex < -kReach || in.refIndex > in.count + kReach) return verdict;
 
     int voiced = 0;
     int32_t sorted[64];

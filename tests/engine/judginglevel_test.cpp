@@ -5,6 +5,7 @@
 // as lenient as it was; Standard and Strict must tell the wrong performances from the right ones.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -128,6 +129,22 @@ TEST_F(JudgingLevels, StandardAndStrictTellWrongNotesFromRightOnesInBothRoles) {
         EXPECT_GT(easy["drone"], standard["drone"] + 30.0f);
         EXPECT_EQ(easy["silence"], 0.0f);
     }
+}
+
+TEST(StrictJudge, ABufferFarOutsideItsLineIsNeutral) {
+    CNullEngineView view;
+    CSingingEngine engine(view);
+    engine.SetJudgingLevel(JudgingLevel::Strict);
+    const std::vector<int32_t> ref(100, 600);
+    const std::vector<int32_t> pitch(8, 600);
+    for (const int index : {INT_MIN, -1000, 1200, INT_MAX}) {
+        engine.CompareBuffer(ref.data(), 100, pitch.data(), 8, 1, index);
+        EXPECT_EQ(engine.Hits() + engine.Nears() + engine.Expected(), 0) << index;
+        EXPECT_TRUE(engine.Sung().empty()) << index;
+    }
+    engine.CompareBuffer(ref.data(), 100, pitch.data(), 8, 1, 50);
+    EXPECT_EQ(engine.Hits(), 1);
+    EXPECT_EQ(engine.Sung(), pitch);
 }
 
 }  // namespace
