@@ -146,8 +146,8 @@ class SoundServer:
         }
         log = os.path.join(runtime, "pulseaudio.log")
         started = subprocess.run(
-            ["pulseaudio", "-n", "--daemonize=yes", "--exit-idle-time=-1", "--realtime=no",
-             "--high-priority=no", "--use-pid-file=yes", f"--log-target=file:{log}",
+            ["pulseaudio", "-n", "--daemonize=yes", "--exit-idle-time=-1", "--realtime=yes",
+             "--high-priority=yes", "--use-pid-file=yes", f"--log-target=file:{log}",
              f"--load=module-native-protocol-unix auth-anonymous=1 socket={runtime}/native",
              "--load=module-null-sink sink_name=accompaniment rate=48000",
              "--load=module-null-sink sink_name=singer rate=48000"],
@@ -421,6 +421,7 @@ class Singer:
     LEVEL = 300          # louder than this is sound
     SILENCE_MS = 8       # silence before a song's music, at least
     EARLY_S = 1.0        # how much sooner than its recording's end the next song may begin
+    BUFFER_MS = 500      # the singing is written this far ahead: a busy machine does not stop it
 
     def __init__(self, sound, recordings, leads=None):
         """leads: the seconds of silence each song's music begins with (none by default)."""
@@ -439,10 +440,11 @@ class Singer:
         self.rate = rate
         env = {**os.environ, **sound.env()}
         # A stream for each recording, so that one running over into the next song's music
-        # sings along with it as a person would, and none waits behind another's queue.
+        # sings along with it as a person would, and none waits behind another's queue. The
+        # whole recording is written at once, so a deep buffer fills at once and costs no delay.
         self.players = [subprocess.Popen(
             ["pacat", "--playback", "--raw", "--format=s16le", f"--rate={rate}",
-             f"--channels={channels}", "--latency-msec=20", "-d", "singer"],
+             f"--channels={channels}", f"--latency-msec={self.BUFFER_MS}", "-d", "singer"],
             env=env, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL) for _ in self.recordings]
         self.listener = subprocess.Popen(
