@@ -2,12 +2,17 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <utility>
 
 namespace platform {
 namespace {
 
 uint16_t GetLE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+
+// A block delivered later than this after it was due is stamped as if only this late.
+constexpr int64_t kMaxStampDelayMs = 60'000;
 
 }  // namespace
 
@@ -121,7 +126,17 @@ void CWaveFileCapture::Run() {
             if (m_wake.wait_until(lock, due, [this] { return m_bStop; })) return;
         }
         FillBlock(block);
-        Deliver(reinterpret_cast<const char*>(block.data()), block.size() * sizeof(int16_t));
+        // The block was recorded when it was due: a thread that wakes late (a busy machine)
+        // must not make its sound look sung late, so the stamp goes back by the delay.
+        int32_t stamp = ReadStampClock();
+        if (stamp != kNoClockStamp) {
+            const int64_t lateMs = std::clamp<int64_t>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - due).count(),
+                0, kMaxStampDelayMs);
+            stamp = int32_t(std::max<int64_t>(int64_t(stamp) - lateMs, int64_t(INT32_MIN) + 1));
+        }
+        DeliverStamped(reinterpret_cast<const char*>(block.data()), block.size() * sizeof(int16_t),
+                       stamp);
     }
 }
 

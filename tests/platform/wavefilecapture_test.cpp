@@ -195,6 +195,36 @@ TEST_F(WaveFileCaptureTest, UnfinishedSizesReadToTheEndOfTheFile) {
     }
 }
 
+// A capture thread held up (here by a notice that takes a second) delivers the blocks it owes
+// late, but they were recorded when they were due: their stamps go on 120 ms apart.
+TEST_F(WaveFileCaptureTest, ALateDeliveryIsStampedWhenItsSoundWasRecorded) {
+    ASSERT_TRUE(Open(DataFile("mono-8000.wav"))) << m_device->LastError();
+    const auto start = std::chrono::steady_clock::now();
+    m_device->SetStampClock([start] {
+        return int32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count());
+    });
+    std::vector<int32_t> stamps;
+    {
+        std::lock_guard lock(m_mutex);
+        m_onReturn = [&stamps](WaveHeader* header) {
+            stamps.push_back(header->nClockMs);  // only the capture thread touches it
+            if (stamps.size() == 1) std::this_thread::sleep_for(std::chrono::seconds(1));
+        };
+    }
+    Queue(4);
+    ASSERT_TRUE(m_device->Start());
+    ASSERT_TRUE(WaitFor(4));
+    m_device->Reset();
+    ASSERT_GE(stamps.size(), 4u);
+    // The second block was due 120 ms after the first and came a second later; a thread
+    // delayed far beyond that between reading the clock twice would still stay within 400 ms.
+    for (std::size_t i = 1; i < 4; ++i)
+        EXPECT_LT(stamps[i] - stamps[i - 1], 120 + 400) << "block " << i << " stamped late";
+    EXPECT_GE(stamps[3] - stamps[0], 3 * 120 - 10);
+}
+
 TEST_F(WaveFileCaptureTest, RefusesFilesItCannotPlayAndNamesThem) {
     struct Case {
         std::string path;
