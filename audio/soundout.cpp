@@ -70,9 +70,11 @@ bool CSoundOut::Start(const platform::WaveFormat* pFormat) {
 void CSoundOut::Stop() {
     // The owner and the worker (at the end of the stream) may both stop; one of them does.
     if (!m_bPlaying.exchange(false)) return;
+    // Traced before the call: the worker may handle the buffers it returns, and close the
+    // device, before the call comes back, and the trace must not say the close came first.
+    platform::Trace("waveOutReset()\n");
     const int nResult = m_hWaveOut->Reset();
     if (nResult != paNoError) WaveOutErrorMsg(nResult, "in stop()");
-    platform::Trace("waveOutReset()\n");
     // Once the buffers the reset returned are handled: closes the device even when none was
     // out (all of them refused).
     PostThreadMessage(kCloseWhenDrained, nullptr);
