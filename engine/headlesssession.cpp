@@ -149,7 +149,7 @@ void CHeadlessSession::SongLoaded(int index, const SongRef& ref,
         m_display.Restart();
         m_display.LoadLyrics(ref);
     }
-    m_result.songs.push_back(SongResult{ref.strName, {}});
+    m_result.songs.push_back(SongResult{ref.strName, {}, {}, song});
     m_nLineBar = 0;
     m_nTimeBar = 0;
     m_bSongStarted = true;
@@ -162,6 +162,10 @@ void CHeadlessSession::SessionEnded(const Problem* problem) {
         problem->Show();
         m_result.strError = problem->Describe();
     }
+}
+
+void CHeadlessSession::OnBufferJudged(const BufferReport& report) {
+    if (!m_result.songs.empty()) m_result.songs.back().buffers.push_back(report);
 }
 
 void CHeadlessSession::OnLineScored(const LineReport& report) {

@@ -30,6 +30,8 @@ namespace engine {
 struct SongResult {
     std::string strName;
     std::vector<LineReport> lines;
+    std::vector<BufferReport> buffers;   // every buffer of a line judged, in order
+    std::shared_ptr<const CSong> song;  // what was sung: the reference and the lyrics
 };
 
 struct SessionResult {
@@ -85,6 +87,7 @@ public:
     void SetScore(float score) override { m_result.fFinal = score; }
     void SessionEnded(const Problem* problem) override;
     void OnLineScored(const LineReport& report) override;
+    void OnBufferJudged(const BufferReport& report) override;
 
 private:
     void RunPosted();

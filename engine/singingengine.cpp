@@ -157,15 +157,26 @@ void CSingingEngine::LinePath(const int16_t* samples, int line, float time, int3
         const int refIndex = ReferenceIndex(clock, m_nLatencyMs, start);
         m_nRefIndex = refIndex;
         if (m_nFrames != 0) {
+            const int hitsBefore = m_tally.nHits, nearsBefore = m_tally.nNears;
+            const int sungBefore = m_tally.nSung;
             CompareBuffer(m_pRefRecord + 1, m_pRefRecord[0], pitch, m_nFrames, m_nVoicedBuffers,
                           refIndex);
             BufferReport report;
             report.nLine = line;
             report.nRefIndex = m_nRefIndex;
+            const int count = m_pRefRecord[0];
+            report.nRefValue = refIndex >= 0 && refIndex < count ? m_pRefRecord[1 + refIndex] : 0;
             report.nClockMs = static_cast<int>(std::clamp<int64_t>(clock, INT_MIN, INT_MAX));
             report.bHit = m_bHit;
             report.bNear = m_bNear;
             report.bFar = m_bFar;
+            report.bCountedHit = m_tally.nHits > hitsBefore;
+            report.bCountedNear = m_tally.nNears > nearsBefore;
+            report.nAppended = m_tally.nSung - sungBefore;
+            report.nKeyOffset = m_tally.nKeyOffset;
+            report.nFrames = std::min(m_nFrames, BufferReport::kMostFrames);
+            for (int k = 0; k < report.nFrames; ++k)
+                report.aHeard[k] = pitch[k] != 0 ? pitch[k] - m_tally.nKeyOffset : 0;
             m_view.OnBufferJudged(report);
         }
     }
@@ -215,6 +226,7 @@ void CSingingEngine::ScoreLine(int line) {
     ++m_nLine;
 
     report.fScore = m_fLineScore;
+    report.nKeyOffset = m_tally.nKeyOffset;
     report.strGrade = GradeWord(m_fLineScore);
     m_view.OnLineScored(report);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/headlesssession.h"
+#include "engine/judginglevel.h"
 #include "platform/messages.h"
 #include "tests/support/performance.h"
 
@@ -149,6 +150,49 @@ TEST_F(Performance, AMedleyEndsWhenItsNextSongFailsToLoad) {
     EXPECT_EQ(result.nLines, 4);
     EXPECT_NE(result.strError.find("m2/断点"), std::string::npos) << result.strError;
     EXPECT_EQ(session.Engine().Song(), nullptr);
+}
+
+// The record of every judged buffer, kept for the review, agrees with what the engine counted:
+// at every level, for a faithful, a transposed and a late singer.
+TEST_F(Performance, TheBufferRecordAgreesWithTheLineCounts) {
+    Singer higher, late;
+    higher.semitones = 2.0;
+    late.early = -0.3;
+    for (const JudgingLevel level : kJudgingLevels) {
+        for (const Singer& singer : {Singer{}, higher, late}) {
+            CHeadlessSession session({"song"}, 1, library.Path().string());
+            session.SetJudgingLevel(level);
+            const SessionResult result =
+                session.Sing(Stereo(Sing(melody, melody.back().End() + 3.0, singer)));
+            ASSERT_TRUE(result.bCompleted) << result.strError;
+            const SongResult& song = result.songs.at(0);
+            ASSERT_TRUE(song.song);
+            const int32_t* record = song.song->Records();
+            int hits = 0, nears = 0, sung = 0, line = 0, judged = 0;
+            auto close = [&](const LineReport& report) {
+                EXPECT_EQ(hits, report.nHits) << JudgingLevelName(level) << " line " << line;
+                EXPECT_EQ(nears, report.nNears) << JudgingLevelName(level) << " line " << line;
+                EXPECT_EQ(sung, report.nSung) << JudgingLevelName(level) << " line " << line;
+                EXPECT_GT(judged, 10);
+                hits = nears = sung = judged = 0;
+                record += record[0] + 1;
+                ++line;
+            };
+            for (const BufferReport& buffer : song.buffers) {
+                while (buffer.nLine > line) close(song.lines.at(static_cast<std::size_t>(line)));
+                ++judged;
+                hits += buffer.bCountedHit;
+                nears += buffer.bCountedNear;
+                sung += buffer.nAppended;
+                EXPECT_FALSE(buffer.bCountedHit && !buffer.bHit);
+                EXPECT_FALSE(buffer.bCountedNear && !buffer.bNear);
+                const bool inside = buffer.nRefIndex >= 0 && buffer.nRefIndex < record[0];
+                EXPECT_EQ(buffer.nRefValue, inside ? record[1 + buffer.nRefIndex] : 0);
+            }
+            close(song.lines.back());
+            EXPECT_EQ(line, static_cast<int>(song.lines.size()));
+        }
+    }
 }
 
 }  // namespace
