@@ -16,6 +16,7 @@ namespace {
 constexpr int kOctave = 120;           // tenths of a semitone
 constexpr int kMinVoiced = 3;          // voiced frames that make a buffer sung
 constexpr float kPrior = 4.0f;         // votes the song starts with for no key and no delay
+constexpr double kFlatFloor = 0.35;    // semitones
 constexpr float kSwitchRatio = 1.2f;   // a better key and delay must have this many times the votes
 constexpr float kSwitchMargin = 8.0f;  // and this many more
 
@@ -38,6 +39,26 @@ CStrictJudge::CStrictJudge(const StrictLimits& limits) : m_limits(limits) { Begi
 
 int CStrictJudge::TrackLine(const int16_t* samples, int count, int32_t* pitch) const {
     return TrackPitchPrecise(samples, count, 8000, 256, 128, pitch);
+}
+
+void CStrictJudge::SmoothVibrato(int32_t* values, int count) {
+    // Each voiced value becomes the mean of the voiced values of its run within half a vibrato
+    // cycle either side (±kVibratoHalf frames of 11.6 ms): the note's centre, not its wobble.
+    m_smooth.assign(values, values + count);
+    for (int i = 0; i < count; ++i) {
+        if (m_smooth[static_cast<std::size_t>(i)] == 0) continue;
+        int64_t sum = 0;
+        int n = 0;
+        for (int j = i;
+             j >= 0 && j >= i - kVibratoHalf && m_smooth[static_cast<std::size_t>(j)] != 0;
+             --j, ++n)
+            sum += m_smooth[static_cast<std::size_t>(j)];
+        for (int j = i + 1;
+             j < count && j <= i + kVibratoHalf && m_smooth[static_cast<std::size_t>(j)] != 0;
+             ++j, ++n)
+            sum += m_smooth[static_cast<std::size_t>(j)];
+        values[i] = static_cast<int32_t>(sum / n);
+    }
 }
 
 void CStrictJudge::BeginSong() {
@@ -173,6 +194,7 @@ LineJudgement CStrictJudge::ScoreLine(const int32_t* record, LineTally& tally, b
     // The cleaning looks at the first M positions: nothing of an earlier line may lie there.
     std::fill(tally.sung.begin() + tally.nSung,
               tally.sung.begin() + std::max(tally.nSung, std::min(count, kSungCapacity)), 0);
+    SmoothVibrato(tally.sung.data(), tally.nSung);
     const int cut = CleanSungSequence(record, tally.sung.data());
     const int q = tally.nSung - cut;
     judgement.nCut = cut;
@@ -191,7 +213,9 @@ LineJudgement CStrictJudge::ScoreLine(const int32_t* record, LineTally& tally, b
     judgement.bAligned = true;
     judgement.fCost = cost;
     if (cost < kAlignFailed && flatCost < kAlignFailed && flatCost > 0.0f) {
-        const double follows = 1.0 - cost / flatCost;
+        // A line whose melody hardly moves is not held against a singer who follows it closely:
+        // the held note's cost counts as at least kFlatFloor semitones per sung value.
+        const double follows = 1.0 - cost / std::max<double>(flatCost, kFlatFloor * 10.0 * q);
         const double share =
             (follows - m_limits.fFollowsNone) / (m_limits.fFollowsFull - m_limits.fFollowsNone);
         judgement.fAlign = static_cast<float>(std::trunc(100.0 * std::clamp(share, 0.0, 1.0)));

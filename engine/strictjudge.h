@@ -9,9 +9,11 @@
 //   limit; a buffer the reference asks a voice for and that is silent counts as a miss.
 // - The sung sequence holds what was sung (after the key, in the reference's octave).
 // - A line's score: half from the share of the buffers the reference asked a voice for that were
-//   hits (a near miss counts half), half from how closely the sung sequence follows the melody
-//   (the alignment's mean cost, full below one limit, nothing from another); the last line is
-//   judged like every other.
+//   hits (a near miss counts half), half from how much of the melody's movement the sung
+//   sequence follows (vibrato smoothed out): 1 − its alignment cost / that of one held note (at
+//   least 0.35 semitone per value, so a line whose melody hardly moves is not held against a
+//   singer who follows it), full from one limit, nothing below another; the last line is judged
+//   like every other.
 #pragma once
 
 #include <array>
@@ -52,6 +54,7 @@ private:
     // The votes for a delay (−kMaxDelay..kMaxDelay) and a key (semitones, any, modulo 12).
     float& Votes(int delay, int key);
     void Vote(const BufferInput& in);
+    void SmoothVibrato(int32_t* values, int count);
     void Decide();
     int32_t LineMean(const int32_t* ref, int count);
 
@@ -60,9 +63,11 @@ private:
     // above the reference, modulo 12).
     std::array<std::array<float, 12>, 2 * kMaxDelay + 1> m_votes{};
     int m_nDelay = 0;
-    int m_nKey = 0;                      // semitones, −5..6
-    std::vector<int32_t> m_flat;         // the sung sequence as one held note, for the alignment
-    const int32_t* m_pMeanOf = nullptr;  // the record whose mean m_nMean is
+    int m_nKey = 0;                         // semitones, −5..6
+    static constexpr int kVibratoHalf = 7;  // frames: half a cycle of a 5.5 Hz vibrato
+    std::vector<int32_t> m_smooth;          // the sung sequence before it is smoothed
+    std::vector<int32_t> m_flat;            // the sung sequence as one held note, for the alignment
+    const int32_t* m_pMeanOf = nullptr;     // the record whose mean m_nMean is
     int32_t m_nMean = 0;
 };
 
