@@ -1,0 +1,100 @@
+#include "engine/linereview.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/pitchtracker.h"
+
+namespace engine {
+namespace {
+
+constexpr double kValueSeconds = 0.015;
+
+Verdict VerdictOf(const BufferReport& buffer) {
+    if (buffer.bCountedHit) return Verdict::Hit;
+    if (buffer.bCountedNear) return Verdict::Near;
+    if (buffer.bFar && buffer.nAppended > 0) return Verdict::Miss;
+    return buffer.bHit ? Verdict::Hit : buffer.bNear ? Verdict::Near : Verdict::Neutral;
+}
+
+// Seconds from a buffer's centre to frame k's centre (frames of 256, hop 128 at 11025 Hz; a
+// buffer lasts 0.12 s).
+double FrameOffset(int k) { return (128.0 * k + 128.0) / kTrackerRate - 0.06; }
+
+}  // namespace
+
+std::vector<LineReview> BuildLineReviews(const CSong& song, const std::vector<LineReport>& lines,
+                                         const std::vector<BufferReport>& buffers) {
+    std::vector<LineReview> reviews;
+    const int32_t* record = song.Records();
+    std::size_t next = 0;  // the first buffer not yet placed
+    for (int line = 0; line < song.Points() - 1; ++line) {
+        const int count = record[0];
+        LineReview review;
+        review.nLine = line;
+        review.duration = count * kValueSeconds;
+        const bool scored = static_cast<std::size_t>(line) < lines.size();
+        if (scored) review.report = lines[static_cast<std::size_t>(line)];
+        const std::vector<SongLyric>* lyrics =
+            static_cast<std::size_t>(line) < song.Info().lyrics.size()
+                ? &song.Info().lyrics[static_cast<std::size_t>(line)]
+                : nullptr;
+        for (int i = 0; i < count;) {
+            int j = i;
+            while (j < count && record[1 + j] == record[1 + i]) ++j;
+            if (record[1 + i] != 0) {
+                ReviewNote note{i * kValueSeconds, j * kValueSeconds, record[1 + i], {}};
+                if (lyrics)
+                    for (const SongLyric& lyric : *lyrics)
+                        if (lyric.nIndex >= i && lyric.nIndex < j) note.strLyric += lyric.strText;
+                review.notes.push_back(std::move(note));
+            }
+            i = j;
+        }
+        int sung = 0, inTune = 0;
+        for (; next < buffers.size() && buffers[next].nLine <= line; ++next) {
+            const BufferReport& buffer = buffers[next];
+            if (buffer.nLine != line) continue;
+            const Verdict verdict = VerdictOf(buffer);
+            const double centre = buffer.nRefIndex * kValueSeconds;
+            bool voiced = false;
+            for (int k = 0; k < buffer.nFrames; ++k) {
+                if (buffer.aHeard[k] == 0) continue;
+                review.heard.push_back({centre + FrameOffset(k), buffer.aHeard[k], verdict});
+                voiced = true;
+            }
+            if (voiced) {
+                ++sung;
+                inTune += verdict == Verdict::Hit;
+            }
+        }
+        review.inTune = sung > 0 ? static_cast<double>(inTune) / sung : 0.0;
+        reviews.push_back(std::move(review));
+        record += count + 1;
+        if (!scored) break;
+    }
+    return reviews;
+}
+
+std::string KeyOffsetWords(int keyOffset) {
+    const int halves = static_cast<int>(std::lround(std::abs(keyOffset) / 5.0));  // half semitones
+    if (halves == 0) return "你唱的是原调";
+    char amount[32];
+    if (halves % 2 == 0)
+        std::snprintf(amount, sizeof amount, "%d", halves / 2);
+    else
+        std::snprintf(amount, sizeof amount, "%.1f", halves / 2.0);
+    return std::string(keyOffset > 0 ? "你比原调高了 " : "你比原调低了 ") + amount + " 个半音";
+}
+
+std::string NoteName(int32_t value, int roleOffset) {
+    static const char* const kNames[12] = {"C",  "C♯", "D",  "D♯", "E",  "F",
+                                           "F♯", "G",  "G♯", "A",  "A♯", "B"};
+    const long midi = std::lround((static_cast<double>(value) - roleOffset) / 10.0);
+    const long pitchClass = ((midi % 12) + 12) % 12;
+    const long octave = (midi - pitchClass) / 12 - 1;
+    return kNames[pitchClass] + std::to_string(octave);
+}
+
+}  // namespace engine
