@@ -161,6 +161,9 @@ TEST_F(SingCommand, TextListsTheLines) {
     while (std::getline(text, row) && row.rfind("song\t", 0) == 0) ++rows;
     EXPECT_EQ(rows, 4);
     EXPECT_EQ(row.rfind("final score ", 0), 0u) << row;
+    EXPECT_EQ(row.find('('), std::string::npos) << row;  // the default level is not named
+    ASSERT_EQ(Run({"--level", "standard", "--wav", wav, "song"}), 0) << err.str();
+    EXPECT_NE(out.str().find(" lines (standard)\n"), std::string::npos) << out.str();
 }
 
 TEST_F(SingCommand, BadInputNamesTheFile) {

@@ -130,8 +130,12 @@ void PrintText(std::ostream& out, const Options& options, const engine::SessionR
             out << Printable(song.strName) << '\t' << line.nLine + 1 << '\t' << line.fStart << '\t'
                 << line.fEnd << '\t' << line.nHits << '\t' << line.nNears << '\t' << line.nSung
                 << '\t' << line.fScore << '\t' << line.strGrade << '\n';
-    out << "final score " << result.fFinal << " over " << result.nLines << " lines ("
-        << engine::JudgingLevelName(options.level) << ")\n";
+    // The last line stays "final score X over N lines" at the default level, as scripts read it;
+    // another level is named after it.
+    out << "final score " << result.fFinal << " over " << result.nLines << " lines";
+    if (options.level != engine::JudgingLevel::Easy)
+        out << " (" << engine::JudgingLevelName(options.level) << ")";
+    out << '\n';
 }
 
 }  // namespace
