@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/bandpass.h"
 #include "engine/pitchtracker.h"
 #include "engine/precisepitchtracker.h"
 #include "tests/support/pitchaccuracy.h"
@@ -20,28 +19,6 @@
 namespace {
 
 using namespace testing_support;
-using Tracker = int (*)(const int16_t*, int, int, int, int, int32_t*);
-
-constexpr int kBuffer = 960;
-
-std::vector<PitchEstimate> LinePath(const std::vector<int16_t>& samples, Tracker track) {
-    std::vector<PitchEstimate> estimates;
-    std::vector<int16_t> block(kBuffer);
-    int32_t values[64];
-    for (std::size_t first = 0; first + kBuffer <= samples.size(); first += kBuffer) {
-        block.assign(samples.begin() + static_cast<std::ptrdiff_t>(first),
-                     samples.begin() + static_cast<std::ptrdiff_t>(first + kBuffer));
-        engine::BandPassFilter(block.data(), kBuffer, engine::kBandPass, 2, 70.0, 1000.0, 8000.0,
-                               engine::kHammingWindow);
-        const int frames = track(block.data(), kBuffer, 8000, 256, 128, values);
-        for (int k = 0; k < frames; ++k) {
-            const double centre = (k * 128.0 + 128.0) / engine::kTrackerRate;
-            estimates.push_back({static_cast<double>(first) / 8000.0 + centre, values[k]});
-        }
-    }
-    return estimates;
-}
-
 #ifdef QUORVEL_HAVE_AUBIO
 std::vector<PitchEstimate> Aubio(const std::vector<int16_t>& samples, const char* method) {
     constexpr uint_t kFrame = 256, kHop = 128;
@@ -80,9 +57,10 @@ int main() {
         const std::string base = std::string("tracker-") + name;
         const auto samples = DecodeVoice(VoiceData(base + ".flac"));
         const auto truth = ReadTruth(VoiceData(base + ".notes"));
-        Report("amdf", name, MeasurePitch(LinePath(samples, engine::TrackPitch), truth, samples));
+        Report("amdf", name,
+               MeasurePitch(LinePathEstimates(samples, engine::TrackPitch), truth, samples));
         Report("precise", name,
-               MeasurePitch(LinePath(samples, engine::TrackPitchPrecise), truth, samples));
+               MeasurePitch(LinePathEstimates(samples, engine::TrackPitchPrecise), truth, samples));
 #ifdef QUORVEL_HAVE_AUBIO
         Report("aubio yin", name, MeasurePitch(Aubio(samples, "yin"), truth, samples));
         Report("yinfft", name, MeasurePitch(Aubio(samples, "yinfft"), truth, samples));

@@ -1,30 +1,27 @@
 #include "engine/judginglevel.h"
 
+#include <cstddef>
+
 namespace engine {
+namespace {
 
-const char* JudgingLevelName(JudgingLevel level) {
-    switch (level) {
-        case JudgingLevel::Standard:
-            return "standard";
-        case JudgingLevel::Strict:
-            return "strict";
-        case JudgingLevel::Easy:
-            break;
-    }
-    return "easy";
+struct Names {
+    const char* name;
+    const char* caption;
+};
+// In the order of JudgingLevel.
+constexpr Names kNames[] = {{"easy", "轻松"}, {"standard", "标准"}, {"strict", "严格"}};
+
+const Names& NamesOf(JudgingLevel level) {
+    const auto index = static_cast<std::size_t>(level);
+    return index < std::size(kNames) ? kNames[index] : kNames[0];
 }
 
-const char* JudgingLevelCaption(JudgingLevel level) {
-    switch (level) {
-        case JudgingLevel::Standard:
-            return "标准";
-        case JudgingLevel::Strict:
-            return "严格";
-        case JudgingLevel::Easy:
-            break;
-    }
-    return "轻松";
-}
+}  // namespace
+
+const char* JudgingLevelName(JudgingLevel level) { return NamesOf(level).name; }
+
+const char* JudgingLevelCaption(JudgingLevel level) { return NamesOf(level).caption; }
 
 std::optional<JudgingLevel> ParseJudgingLevel(std::string_view name) {
     for (const JudgingLevel level : kJudgingLevels)

@@ -90,12 +90,11 @@ void CStrictJudge::Decide() {
     // The most voted pair; among equals, the smaller delay and key (0, 1, −1, 2, −2, …). The pair
     // in use gives way only to a clearly better one, so the key does not wander with each note.
     auto nth = [](int n) { return n % 2 == 1 ? (n + 1) / 2 : -(n / 2); };
-    auto votes = [this](int delay, int key) { return Votes(delay, key); };
     float best = -1.0f;
     int bestDelay = 0, bestKey = 0;
     for (int d = 0; d <= 2 * kMaxDelay; ++d) {
         for (int c = 0; c < 12; ++c) {
-            const float v = votes(nth(d), nth(c));
+            const float v = Votes(nth(d), nth(c));
             if (v > best) {
                 best = v;
                 bestDelay = nth(d);
@@ -103,7 +102,7 @@ void CStrictJudge::Decide() {
             }
         }
     }
-    if (best > votes(m_nDelay, m_nKey) * kSwitchRatio + kSwitchMargin) {
+    if (best > Votes(m_nDelay, m_nKey) * kSwitchRatio + kSwitchMargin) {
         m_nDelay = bestDelay;
         m_nKey = bestKey;
     }

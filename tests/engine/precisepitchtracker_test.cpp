@@ -50,20 +50,7 @@ PitchAccuracy Measure(const char* name) {
     const std::string base = std::string("tracker-") + name;
     const auto samples = DecodeVoice(VoiceData(base + ".flac"));
     const auto truth = ReadTruth(VoiceData(base + ".notes"));
-    std::vector<PitchEstimate> estimates;
-    std::vector<int16_t> block;
-    int32_t values[64];
-    for (std::size_t first = 0; first + 960 <= samples.size(); first += 960) {
-        block.assign(samples.begin() + static_cast<std::ptrdiff_t>(first),
-                     samples.begin() + static_cast<std::ptrdiff_t>(first + 960));
-        BandPassFilter(block.data(), 960, kBandPass, 2, 70.0, 1000.0, 8000.0, kHammingWindow);
-        const int frames = TrackPitchPrecise(block.data(), 960, 8000, 256, 128, values);
-        for (int k = 0; k < frames; ++k)
-            estimates.push_back(
-                {static_cast<double>(first) / 8000.0 + (k * 128.0 + 128.0) / kTrackerRate,
-                 values[k]});
-    }
-    return MeasurePitch(estimates, truth, samples);
+    return MeasurePitch(LinePathEstimates(samples, TrackPitchPrecise), truth, samples);
 }
 
 TEST(PrecisePitchTracker, IsRightOnSampledVoicesWithAndWithoutVibrato) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/bandpass.h"
+#include "engine/pitchtracker.h"
 #include "platform/audiodecoder.h"
 
 namespace testing_support {
@@ -66,6 +68,29 @@ inline std::vector<TruthNote> ReadTruth(const std::string& path) {
     TruthNote note;
     while (in >> note.on >> note.off >> note.midi >> note.hz >> note.cents) notes.push_back(note);
     return notes;
+}
+
+// A tracker's values over a recording as the line path gets them: 0.12 s buffers, each band-passed
+// and tracked on its own; each value at its frame's centre.
+using LineTracker = int (*)(const int16_t*, int, int, int, int, int32_t*);
+inline std::vector<PitchEstimate> LinePathEstimates(const std::vector<int16_t>& samples,
+                                                    LineTracker track) {
+    constexpr std::size_t kBuffer = 960;
+    std::vector<PitchEstimate> estimates;
+    std::vector<int16_t> block;
+    int32_t values[64];
+    for (std::size_t first = 0; first + kBuffer <= samples.size(); first += kBuffer) {
+        block.assign(samples.begin() + static_cast<std::ptrdiff_t>(first),
+                     samples.begin() + static_cast<std::ptrdiff_t>(first + kBuffer));
+        engine::BandPassFilter(block.data(), kBuffer, engine::kBandPass, 2, 70.0, 1000.0, 8000.0,
+                               engine::kHammingWindow);
+        const int frames = track(block.data(), kBuffer, 8000, 256, 128, values);
+        for (int k = 0; k < frames; ++k)
+            estimates.push_back(
+                {static_cast<double>(first) / 8000.0 + (k * 128.0 + 128.0) / engine::kTrackerRate,
+                 values[k]});
+    }
+    return estimates;
 }
 
 inline PitchAccuracy MeasurePitch(const std::vector<PitchEstimate>& estimates,
