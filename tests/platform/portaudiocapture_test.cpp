@@ -36,6 +36,7 @@
 #include "platform/soundplayer.h"
 #include "tests/support/alsaleaks.h"
 #include "tests/support/pulseserver.h"
+#include "tests/support/tonewav.h"
 
 extern char** environ;
 
@@ -67,25 +68,7 @@ int ThreadCount() {
     return n;
 }
 
-std::string LE(uint32_t n, int bytes) {
-    std::string s;
-    for (int i = 0; i < bytes; ++i) s += char(n >> (8 * i));
-    return s;
-}
-
-// Writes a 16-bit mono WAVE file of a sine tone.
-void WriteTone(const std::string& path, double hz, double seconds, uint32_t rate) {
-    std::string data;
-    const auto count = uint32_t(seconds * rate);
-    for (uint32_t i = 0; i < count; ++i)
-        data += LE(
-            uint16_t(int16_t(std::lround(12000 * std::sin(2 * std::numbers::pi * hz * i / rate)))),
-            2);
-    std::ofstream(path, std::ios::binary)
-        << "RIFF" << LE(36 + count * 2, 4) << "WAVEfmt " << LE(16, 4) << LE(1, 2) << LE(1, 2)
-        << LE(rate, 4) << LE(rate * 2, 4) << LE(2, 2) << LE(16, 2) << "data" << LE(count * 2, 4)
-        << data;
-}
+using testing_support::WriteTone;
 
 class PortAudioCaptureTest : public ::testing::Test {
 protected:
@@ -344,6 +327,98 @@ TEST_F(PortAudioCaptureTest, TheAccompanimentPlaysASpanOfAnOggFile) {
     };
     EXPECT_GT(power(880), 100 * power(440)) << "the span did not start at 1000 ms";
     player.Stop();
+    m_device.Close();
+}
+
+// A seek plays from the frame asked for, and the clock counts on from there with the sound: of
+// music that is 440 Hz until 63.5 s and 880 Hz after, a play from 63.25 s sounds 440 Hz for a
+// quarter of a second, and the clock reads 63.5 s when the change is heard.
+TEST_F(PortAudioCaptureTest, TheAccompanimentPlaysFromASeekOnItsClock) {
+    m_tone = (std::filesystem::temp_directory_path() /
+              ("quorvel-seek-" + std::to_string(getpid()) + ".wav"))
+                 .string();
+    testing_support::WriteTones(m_tone, {{440, 63.5}, {880, 1.0}}, 8000);
+    platform::CAccompanimentPlayer player;
+    struct CloseFirst {
+        platform::CCaptureDevice& device;
+        ~CloseFirst() { device.Close(); }
+    } closeFirst{m_device};
+    ASSERT_TRUE(player.Open(m_tone));
+    ASSERT_EQ(player.Length(), 64500);
+    ASSERT_TRUE(Open(&player)) << m_device.LastError();
+    QueueAll();
+    ASSERT_TRUE(m_device.Start()) << m_device.LastError();
+    player.PlayFrom(63250);
+    ASSERT_TRUE(player.HasSound()) << "the player found no output device";
+
+    constexpr int kLoud = 3000;
+    auto loud = [](int16_t x) { return std::abs(x) > kLoud; };
+    ASSERT_TRUE(WaitUntil([&](const std::vector<std::string>& buffers) {
+        bool heard = false;
+        std::size_t quiet = 0;
+        for (const std::string& buffer : buffers) {
+            if (buffer.size() != kBufferBytes) continue;
+            const std::vector<int16_t> left = FirstChannel(buffer);
+            const bool any = std::any_of(left.begin(), left.end(), loud);
+            quiet = any ? 0 : quiet + 1;
+            heard = heard || any;
+            if (heard && quiet >= 8000 / kBufferFrames + 1) return true;
+        }
+        return false;
+    })) << "the music did not come back whole";
+    player.Stop();
+    std::vector<int16_t> recorded;
+    std::vector<int> positions;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const std::string& buffer : m_buffers) {
+            ASSERT_EQ(buffer.size(), kBufferBytes) << "a buffer came back short while recording";
+            const std::vector<int16_t> left = FirstChannel(buffer);
+            recorded.insert(recorded.end(), left.begin(), left.end());
+        }
+        positions = m_positions;
+    }
+    const auto first = std::find_if(recorded.begin(), recorded.end(), loud) - recorded.begin();
+    // Where 880 Hz takes over: the first 10 ms window after the onset where it is the stronger.
+    auto power = [&](std::ptrdiff_t from, std::ptrdiff_t to, double hz) {  // Goertzel
+        const double coefficient = 2 * std::cos(2 * std::numbers::pi * hz / 8000);
+        double previous = 0, beforePrevious = 0;
+        for (auto i = from; i < to; ++i) {
+            const double current =
+                recorded[std::size_t(i)] + coefficient * previous - beforePrevious;
+            beforePrevious = previous;
+            previous = current;
+        }
+        return previous * previous + beforePrevious * beforePrevious -
+               coefficient * previous * beforePrevious;
+    };
+    std::ptrdiff_t change = -1;
+    for (auto at = first; at + 80 <= std::ptrdiff_t(recorded.size()); at += 80) {
+        if (power(at, at + 80, 880) > power(at, at + 80, 440)) {
+            change = at;
+            break;
+        }
+    }
+    ASSERT_GT(change, first) << "no 880 Hz after the onset";
+    const int highAfterMs = int((change - first) * 1000 / 8000);
+    // 250 ms of 440 Hz, less the first ms of the rise (below the loudness looked for) and a
+    // window; a stall of a loaded server may stretch it.
+    EXPECT_GE(highAfterMs, 230) << "the music started after 63.25 s";
+    EXPECT_LE(highAfterMs, 500) << "the music started before 63.25 s";
+    // The clock against the sound: position minus 63500 minus the recorded time since the change,
+    // for each buffer that ended after it.
+    std::vector<int> lead;
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        const auto end = std::ptrdiff_t((i + 1) * kBufferFrames);
+        if (end > change && end <= change + 8000)
+            lead.push_back(positions[i] - 63500 - int((end - change) / 8));
+    }
+    ASSERT_GE(lead.size(), 5u);
+    std::sort(lead.begin(), lead.end());
+    const int median = lead[lead.size() / 2];
+    EXPECT_GE(median, -250) << "the clock runs behind the sound";
+    EXPECT_LE(median, 250) << "the clock runs ahead of the sound";
+    std::cout << "after the seek, position ahead of the recording by " << median << " ms\n";
     m_device.Close();
 }
 
