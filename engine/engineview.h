@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/judge.h"
+
 namespace engine {
 
 // What the evaluation loop decided about a line it has just scored.
@@ -68,6 +70,8 @@ public:
     virtual void OnLineScored(const LineReport&) {}
     // A buffer of a line has been compared with the reference (after the marker is set).
     virtual void OnBufferJudged(const BufferReport&) {}
+    // A line begins (before its first buffer): what it takes over from the song so far.
+    virtual void OnLineBegun(const LineCarry&) {}
 };
 
 }  // namespace engine

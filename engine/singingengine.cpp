@@ -30,6 +30,7 @@ void CSingingEngine::SetJudgingLevel(JudgingLevel level) {
 // Evaluation
 
 void CSingingEngine::StartRun(bool medley) {
+    m_nPracticeLine = -1;
     m_bMedley = medley;
     m_nMedleySong = 0;
     m_nMedleyLines = 0;
@@ -37,6 +38,20 @@ void CSingingEngine::StartRun(bool medley) {
 }
 
 void CSingingEngine::BeginSong(std::shared_ptr<const CSong> song) {
+    ResetForSong(std::move(song));
+    LineBegins();
+}
+
+void CSingingEngine::LineBegins() {
+    if (!m_song || m_nLine > m_song->Points() - 2 || IsPractice()) return;
+    LineCarry carry;
+    carry.nLine = m_nLine;
+    carry.tally = m_tally;
+    carry.judge = m_judge->Clone();
+    m_view.OnLineBegun(carry);
+}
+
+void CSingingEngine::ResetForSong(std::shared_ptr<const CSong> song) {
     m_song = std::move(song);
     m_bSongOver = false;
     m_pRefRecord = m_song ? m_song->Records() : nullptr;
@@ -58,6 +73,31 @@ void CSingingEngine::BeginSong(std::shared_ptr<const CSong> song) {
     m_bHit = m_bNear = m_bFar = false;
     m_fLineScore = 0.0f;
     m_judge->BeginSong();
+}
+
+void CSingingEngine::BeginPractice(std::shared_ptr<const CSong> song, int line,
+                                   const LineCarry* carry) {
+    StartRun(false);
+    ResetForSong(std::move(song));
+    if (!m_song) return;
+    line = std::clamp(line, 0, std::max(0, m_song->Points() - 2));
+    for (int skipped = 0; skipped < line; ++skipped) m_pRefRecord += m_pRefRecord[0] + 1;
+    m_nLine = line;
+    m_nPracticeLine = line;
+    if (carry && carry->nLine == line && carry->judge && carry->judge->Level() == Level()) {
+        // The line takes up what the song had when it reached it; its own counts start at 0.
+        m_judge = carry->judge->Clone();
+        m_tally = carry->tally;
+        m_tally.nHits = m_tally.nNears = m_tally.nExpected = m_tally.nSung = 0;
+        m_tally.nKeyEstimates = 0;
+    }
+}
+
+int PracticeStartMs(const CSong& song, int line) {
+    constexpr int64_t kLeadMs = 2000;
+    constexpr int64_t kGridMs = 600;
+    const int64_t lead = LineStartMs(song.Start(line)) - kLeadMs;
+    return static_cast<int>(std::clamp<int64_t>(FloorDiv(lead, kGridMs) * kGridMs, 0, INT_MAX));
 }
 
 void CSingingEngine::EndSong() {
@@ -92,6 +132,11 @@ CSingingEngine::Step CSingingEngine::HandleBuffer(const int16_t* samples, uint32
         ShowIdlePitch(m_pitch.data(), m_nFrames);
     } else {
         LinePath(samples, line, time, clockMs);
+    }
+    if (IsPractice() && m_nLine > m_nPracticeLine) {
+        m_bSongOver = true;
+        m_fTotal = m_fLineScore;
+        return Step::Finished;
     }
     return m_nLine > m_song->Points() - 2 ? EndOfSong() : Step::Singing;
 }
@@ -229,6 +274,7 @@ void CSingingEngine::ScoreLine(int line) {
     report.nKeyOffset = m_tally.nKeyOffset;
     report.strGrade = GradeWord(m_fLineScore);
     m_view.OnLineScored(report);
+    LineBegins();
 }
 
 CSingingEngine::Step CSingingEngine::EndOfSong() {
