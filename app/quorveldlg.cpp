@@ -22,8 +22,10 @@
 #include "app/judgingsettings.h"
 #include "app/librarysettings.h"
 #include "display/fonts.h"
+#include "display/lineplot.h"
 #include "engine/inputmonitor.h"
 #include "engine/judginglevel.h"
+#include "engine/referencemelody.h"
 #include "engine/songfolder.h"
 #include "library/libraryroot.h"
 #include "library/searchfold.h"
@@ -312,6 +314,31 @@ bool CQuorvelDlg::OnInitDialog() {
 
     m_pScoreDlg = new CScoreDlg(this);
     m_pScoreDlg->CreateModeless();
+    m_pScoreDlg->SetReview([this] { OnReview(); });
+    m_pReviewPage = new CReviewPage(this);
+    m_pReviewPage->hide();
+    m_pReviewPage->SetHearTake([this](std::size_t song, int line) { OnHearTake(song, line); });
+    m_pReviewPage->SetHearReference(
+        [this](std::size_t song, int line) { OnHearReference(song, line); });
+    m_pReviewPage->SetPractise([this](std::size_t song, int line) { OnPractiseLine(song, line); });
+    m_pReviewPage->SetClose([this] {
+        if (m_pLinePlayer) m_pLinePlayer->Stop();
+        m_pReviewPage->hide();
+    });
+    m_practiceWords = new QLabel(this);
+    m_practiceWords->setObjectName(QStringLiteral("practiceWords"));
+    m_practiceWords->setGeometry(16, 12, 200, 220);
+    m_practiceWords->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_practiceWords->setFont(display::MakeFont(QStringLiteral("黑体"), 16));
+    m_practiceWords->setStyleSheet(
+        QStringLiteral("background: rgba(250, 246, 255, 220); color: rgb(64, 32, 96); padding: 6px;"
+                       " border-radius: 8px;"));
+    m_practiceWords->hide();
+    m_practicePicture = new QLabel(this);
+    m_practicePicture->setObjectName(QStringLiteral("practicePicture"));
+    m_practicePicture->setGeometry(228, 12, CReviewPage::kPictureWidth,
+                                   CReviewPage::kPictureHeight);
+    m_practicePicture->hide();
     m_pIntroDlg = new CIntroduceDlg(this);
     m_pIntroDlg->CreateModeless(
         {m_devices.makeCapture, m_devices.listInputs, m_devices.makeClicks});
@@ -822,9 +849,21 @@ void CQuorvelDlg::ReturnToList() {
     update();
 }
 
-void CQuorvelDlg::SongLoaded(int index, const engine::SongRef&,
+void CQuorvelDlg::SongLoaded(int index, const engine::SongRef& ref,
                              const std::shared_ptr<const engine::CSong>& song) {
-    if (index == 0) {
+    if (m_session.IsPractising()) {
+        m_attempt.Clear();
+        m_attempt.SongLoaded(ref, song);
+    } else {
+        if (index == 0) m_record.Clear();
+        m_record.SongLoaded(ref, song);
+    }
+    if (index == 0 && m_session.IsPractising() && m_bDisplayUp) {
+        // The next attempt of a practice: the display starts again where the music does.
+        m_display.SetSong(song);
+        m_display.Restart();
+        m_display.LoadLyrics();
+    } else if (index == 0) {
         // A session gets a new display; a medley keeps the one made for its first song.
         m_display.Create(this, m_rcDisplay, ids::kPitchDisplay);
         m_display.raise();
@@ -865,6 +904,21 @@ void CQuorvelDlg::SessionEnded(const engine::Problem* problem) {
 }
 
 void CQuorvelDlg::OnStopSinging() {
+    if (m_bPractising) {
+        // A practice goes back to the review it came from.
+        EndSession();
+        m_bPractising = false;
+        ShowPracticePanel(false);
+        ShowSingingScreen(false);
+        SetCaption(true);
+        if (m_pReviewPage) {
+            m_pReviewPage->show();
+            m_pReviewPage->raise();
+            m_pReviewPage->ShowRow(static_cast<int>(m_nPractiseLine));
+        }
+        update();
+        return;
+    }
     SetCaption(true);
     m_nScreen = 1;
     m_bScoreShown = false;
@@ -911,6 +965,7 @@ void CQuorvelDlg::ShowScore() {
 }
 
 void CQuorvelDlg::SetScore(float score) {
+    m_fFinalScore = score;
     if (!m_pScoreDlg) return;
     m_pScoreDlg->SetScore(score);
     m_pScoreDlg->SetLevelCaption(QString::fromUtf8(engine::JudgingLevelCaption(m_session.Level())));
@@ -930,6 +985,7 @@ void CQuorvelDlg::SetGradeText(const std::string& text) {
 }
 
 void CQuorvelDlg::OnLineScored(const engine::LineReport& report) {
+    Recording().LineScored(report);
     // Each line's result goes to the trace output, for whoever runs the program from a terminal.
     char line[160];
     std::snprintf(line, sizeof line, "line %d (%.2f-%.2f s): %.1f %s, %d hits, %d near\n",
@@ -937,6 +993,138 @@ void CQuorvelDlg::OnLineScored(const engine::LineReport& report) {
                   static_cast<double>(report.fEnd), static_cast<double>(report.fScore),
                   report.strGrade.c_str(), report.nHits, report.nNears);
     platform::Trace(line);
+}
+
+engine::CSessionRecord& CQuorvelDlg::Recording() {
+    return m_session.IsPractising() ? m_attempt : m_record;
+}
+
+void CQuorvelDlg::OnBufferJudged(const engine::BufferReport& report) {
+    Recording().BufferJudged(report);
+}
+
+void CQuorvelDlg::OnLineBegun(const engine::LineCarry& carry) { Recording().LineBegun(carry); }
+
+void CQuorvelDlg::OnLineAudio(int line, const int16_t* samples, int count) {
+    Recording().LineAudio(line, samples, count);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The review and the practice of a line
+
+void CQuorvelDlg::OnReview() {
+    if (!m_pReviewPage || m_record.Songs().empty()) return;
+    QWidget* stage = Control(ids::kStageAnimation);
+    const QPoint at = stage ? stage->pos() : QPoint(0, 0);
+    m_pReviewPage->setGeometry(QRect(at, QSize(800, 446)));
+    m_pReviewPage->Show(m_record, m_fFinalScore, RoleOffset());
+}
+
+void CQuorvelDlg::OnHearTake(std::size_t song, int line) {
+    const std::vector<int16_t>& take = m_record.Take(song, line);
+    if (take.empty()) return;
+    if (!m_pLinePlayer && m_devices.makeClicks) m_pLinePlayer = m_devices.makeClicks();
+    if (!m_pLinePlayer) return;
+    std::string error;
+    if (!m_pLinePlayer->Play(take, 8000, error))
+        platform::ShowMessage("无法播放：" + error, platform::MessageIcon::Exclamation);
+}
+
+void CQuorvelDlg::OnHearReference(std::size_t song, int line) {
+    const std::vector<engine::LineReview> reviews = m_record.Reviews(song);
+    if (line < 0 || static_cast<std::size_t>(line) >= reviews.size()) return;
+    constexpr int kRate = 16000;
+    std::vector<int16_t> melody =
+        engine::ReferenceMelody(reviews[static_cast<std::size_t>(line)], RoleOffset(), kRate);
+    if (melody.empty()) return;
+    if (!m_pLinePlayer && m_devices.makeClicks) m_pLinePlayer = m_devices.makeClicks();
+    if (!m_pLinePlayer) return;
+    std::string error;
+    if (!m_pLinePlayer->Play(std::move(melody), kRate, error))
+        platform::ShowMessage("无法播放：" + error, platform::MessageIcon::Exclamation);
+}
+
+void CQuorvelDlg::OnPractiseLine(std::size_t song, int line) {
+    if (song >= m_record.Songs().size() || !m_bInitialised || !m_bMicrophone) return;
+    if (m_pLinePlayer) m_pLinePlayer->Stop();
+    const engine::SongRecord& record = m_record.Songs()[song];
+    std::optional<engine::LineCarry> carry;
+    if (const engine::LineCarry* kept = m_record.Carry(song, line)) carry = *kept;
+    m_nPractiseSong = song;
+    m_nPractiseLine = line;
+    m_practiceScores.clear();
+    m_bPractising = true;
+    if (m_pReviewPage) m_pReviewPage->hide();
+    if (m_pScoreDlg) m_pScoreDlg->OnOK();
+    SetCaption(false);
+    ShowSingingScreen(true);
+    m_practicePicture->clear();
+    ShowPracticePanel(true);
+    ShowPracticeScores();
+    m_session.SetLatencyMs(
+        CAudioSettings::Load().LatencyMs(m_session.CaptureDevice()->InputLatencyMs()));
+    if (const std::optional<engine::Problem> problem =
+            m_session.StartPractice(record.ref, line, std::move(carry))) {
+        OnStopSinging();  // back to the review, then the reason
+        problem->Show();
+    }
+}
+
+void CQuorvelDlg::PracticeAttemptStarted(int attempt, int /*fromMs*/) {
+    platform::Trace("practice: attempt " + std::to_string(attempt) + "\n");
+}
+
+void CQuorvelDlg::PracticeAttemptScored(int /*attempt*/, float score) {
+    m_practiceScores.push_back(score);
+    if (!m_attempt.Songs().empty() && m_attempt.Songs()[0].song) {
+        const engine::SongRecord& attempt = m_attempt.Songs()[0];
+        const engine::LineReview review = engine::BuildLineReview(
+            *attempt.song, m_nPractiseLine, attempt.lines.empty() ? nullptr : &attempt.lines[0],
+            attempt.buffers);
+        m_practicePicture->setPixmap(QPixmap::fromImage(
+            CLinePlot(review, RoleOffset(),
+                      QSize(CReviewPage::kPictureWidth, CReviewPage::kPictureHeight))
+                .Draw()));
+    }
+    ShowPracticeScores();
+}
+
+void CQuorvelDlg::ShowPracticeScores() {
+    QString words = QStringLiteral("练习第 %1 句\n").arg(m_nPractiseLine + 1);
+    for (std::size_t i = 0; i < m_practiceScores.size(); ++i)
+        words += QStringLiteral("第 %1 次　%2\n")
+                     .arg(i + 1)
+                     .arg(QString::number(static_cast<double>(m_practiceScores[i]), 'f', 1));
+    m_practiceWords->setText(words);
+}
+
+void CQuorvelDlg::ShowPracticePanel(bool visible) {
+    m_practiceWords->setVisible(visible);
+    m_practicePicture->setVisible(visible);
+    if (visible) {
+        m_practiceWords->raise();
+        m_practicePicture->raise();
+    }
+}
+
+void CQuorvelDlg::ShowSingingScreen(bool visible) {
+    if (visible) {
+        Show({ids::kDownloadLink, ids::kStageAnimation}, true);
+        if (m_picStage->Load(m_radioBoy->isChecked() ? res::kGifStageBoy : res::kGifStageGirl,
+                             "GIF"))
+            m_picStage->Draw();
+        Show({ids::kLineBar, ids::kDisplayArea}, true);
+        Show({ids::kHiddenArea}, false);
+        Show({ids::kGradeLabel, ids::kStopButton, ids::kTimeBar}, true);
+        m_btnStop->LoadIcons(res::kIconStop, 0);
+        m_btnStop->ShowBorder(false, true);
+        m_btnStop->SetTransparent(true);
+    } else {
+        Show({ids::kLineBar, ids::kDisplayArea, ids::kHiddenArea, ids::kGradeLabel,
+              ids::kStopButton, ids::kTimeBar},
+             false);
+    }
+    update();
 }
 
 void CQuorvelDlg::SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) {

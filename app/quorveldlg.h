@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QFont>
 #include <QIcon>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRadioButton>
@@ -28,7 +29,9 @@
 #include "controls/pillchoice.h"
 #include "display/histogramctrl.h"
 #include "display/iconprogress.h"
+#include "display/reviewpage.h"
 #include "display/scoredlg.h"
+#include "engine/sessionrecord.h"
 #include "engine/sessionview.h"
 #include "engine/singingsession.h"
 #include "engine/songref.h"
@@ -121,6 +124,22 @@ public:
     // The user's song folders changed: the library searches the new set.
     void OnLibraryFoldersChanged();
 
+    // The review of the song just sung ("回顾" on the score dialog), over the stage; its buttons
+    // play a line's take or its reference melody and practise a line.
+    void OnReview();
+    void OnHearTake(std::size_t song, int line);
+    void OnHearReference(std::size_t song, int line);
+    // Practises a line of the song reviewed: attempt after attempt on the singing screen, each
+    // attempt's score added to a small list and its picture shown, until the stop button, which
+    // goes back to the review.
+    void OnPractiseLine(std::size_t song, int line);
+    CReviewPage* ReviewPage() const { return m_pReviewPage; }
+    // What the last song or medley recorded for its review, and the scores of the practice.
+    const engine::CSessionRecord& Record() const { return m_record; }
+    const std::vector<float>& PracticeScores() const { return m_practiceScores; }
+    QLabel* PracticePanel() const { return m_practiceWords; }
+    QLabel* PracticePicture() const { return m_practicePicture; }
+
     // Session routines: the session stops, and the screen of a session is cleared.
     void EndSession();
     void ClearGrade();
@@ -133,6 +152,11 @@ public:
     void SetTimeBarPos(int seconds) override { m_timeBar.SetPos(seconds); }
     void UpdateControls() override {}
     void OnLineScored(const engine::LineReport& report) override;
+    void OnBufferJudged(const engine::BufferReport& report) override;
+    void OnLineBegun(const engine::LineCarry& carry) override;
+    void OnLineAudio(int line, const int16_t* samples, int count) override;
+    void PracticeAttemptStarted(int attempt, int fromMs) override;
+    void PracticeAttemptScored(int attempt, float score) override;
     void SongLoaded(int index, const engine::SongRef& ref,
                     const std::shared_ptr<const engine::CSong>& song) override;
     void AccompanimentStarted(int lengthMs) override;
@@ -164,6 +188,14 @@ private:
     void ApplyControlColours(int id);
     // After a song that could not be sung: back to the song list, the names kept.
     void ReturnToList();
+    // The singing screen's controls (display, bars, grade, stop), shown or hidden.
+    void ShowSingingScreen(bool visible);
+    void ShowPracticePanel(bool visible);
+    // The practice's line and the score of each attempt so far.
+    void ShowPracticeScores();
+    int RoleOffset() const { return m_session.Engine().HighOffset() ? 120 : 80; }
+    // Where the engine's reports go now: the song's record, or a practice attempt's.
+    engine::CSessionRecord& Recording();
     // The list screen of the current kind from the start: no search, the library's songs,
     // and a scan for what changed meanwhile.
     void ListAnew();
@@ -223,5 +255,20 @@ private:
     QRadioButton* m_radioGirl = nullptr;
     CPillChoice* m_levelChoice = nullptr;
     CScoreDlg* m_pScoreDlg = nullptr;
+    CReviewPage* m_pReviewPage = nullptr;
+    QLabel* m_practiceWords = nullptr;    // the practice's attempts and their scores
+    QLabel* m_practicePicture = nullptr;  // the last attempt's picture
+
+    // The review: what the last song or medley recorded, its final score, and what plays a
+    // line's take or reference melody.
+    engine::CSessionRecord m_record;
+    float m_fFinalScore = 0.0f;
+    std::unique_ptr<platform::CClickPlayer> m_pLinePlayer;
+    // A practice: the record of the attempt being sung, and the scores so far.
+    engine::CSessionRecord m_attempt;
+    std::vector<float> m_practiceScores;
+    std::size_t m_nPractiseSong = 0;
+    int m_nPractiseLine = 0;
+    bool m_bPractising = false;  // from a practice's start until its stop
     CIntroduceDlg* m_pIntroDlg = nullptr;
 };

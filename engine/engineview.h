@@ -72,6 +72,9 @@ public:
     virtual void OnBufferJudged(const BufferReport&) {}
     // A line begins (before its first buffer): what it takes over from the song so far.
     virtual void OnLineBegun(const LineCarry&) {}
+    // The samples of a buffer that a line takes (its first channel, 8000 per second, before they
+    // are filtered): the singer's take of the line, piece by piece.
+    virtual void OnLineAudio(int /*line*/, const int16_t* /*samples*/, int /*count*/) {}
 };
 
 }  // namespace engine

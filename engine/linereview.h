@@ -37,13 +37,20 @@ struct LineReview {
     std::vector<ReviewNote> notes;
     std::vector<ReviewPoint> heard;  // voiced points only, in time order
     LineReport report;
-    double inTune = 0;  // share of the sung points whose buffer was a hit (0 to 1)
+    double inTune = 0;       // share of the sung points whose buffer was a hit (0 to 1)
+    int nSungBuffers = 0;    // judged buffers with a voice in them
+    int nInTuneBuffers = 0;  // those of them that were hits
 };
 
 // The reviews of a song's lines, up to the last one scored and the one after it (when the song
 // was stopped in it), from its line reports and its judged buffers, in order.
 std::vector<LineReview> BuildLineReviews(const CSong& song, const std::vector<LineReport>& lines,
                                          const std::vector<BufferReport>& buffers);
+
+// The review of one line (0 to N − 2) from its report (null when it was not scored) and the
+// judged buffers (those of other lines are passed over): a practice attempt's.
+LineReview BuildLineReview(const CSong& song, int line, const LineReport* report,
+                           const std::vector<BufferReport>& buffers);
 
 // The key offset in words: "你唱的是原调" for less than half a semitone, else "你比原调高了 2 个
 // 半音" or "你比原调低了 1.5 个半音" (halves are said when the offset is not whole).

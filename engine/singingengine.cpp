@@ -182,6 +182,7 @@ void CSingingEngine::LinePath(const int16_t* samples, int line, float time, int3
     int32_t* pitch = m_pitch.data();
     int taken = 0;
     for (int i = 0; i < m_nTake && i < kCaptureSamples; i += 2) work[taken++] = samples[i];
+    m_view.OnLineAudio(line, work, taken);
 
     if (taken > 256) {
         BandPassFilter(work, taken, kBandPass, 2, 70.0, 1000.0, 8000.0, kHammingWindow);
