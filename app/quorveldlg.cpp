@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -21,12 +22,14 @@
 #include "app/audiosettings.h"
 #include "app/judgingsettings.h"
 #include "app/librarysettings.h"
+#include "app/songlistdelegate.h"
 #include "display/fonts.h"
 #include "display/lineplot.h"
 #include "engine/inputmonitor.h"
 #include "engine/judginglevel.h"
 #include "engine/referencemelody.h"
 #include "engine/songfolder.h"
+#include "history/songhash.h"
 #include "library/libraryroot.h"
 #include "library/searchfold.h"
 #include "platform/accompanimentplayer.h"
@@ -118,7 +121,8 @@ void CQuorvelDlg::ApplyControlColours(int id) {
 }
 
 CQuorvelDlg::~CQuorvelDlg() {
-    m_library.Stop();  // no change of the library is posted to this window any more
+    m_pHistory.reset();  // what was posted to it is kept; nothing comes back from it any more
+    m_library.Stop();    // no change of the library is posted to this window any more
     qApp->removeEventFilter(this);
     EndSession();
     m_session.CloseCapture();
@@ -187,6 +191,7 @@ void CQuorvelDlg::CreateControls() {
     m_editSearch->hide();
     connect(m_editSearch, &QLineEdit::textChanged, this, [this] { OnSearchChanged(); });
     m_listSongs = new QListWidget(this);
+    m_listSongs->setItemDelegate(new CSongListDelegate(m_listSongs));
     name(m_listSongs, ids::kSongList)->setGeometry(Units(11, 118, 103, 115));
     m_listSongs->setUniformItemSizes(true);
     // A name longer than the list is cut short with "…"; its tooltip gives it whole.
@@ -260,6 +265,18 @@ bool CQuorvelDlg::OnInitDialog() {
     m_fontGrade = display::MakeFont(QStringLiteral("Arial"), 23, 0, 900);
     m_fontLink = display::MakeFont(QStringLiteral("楷体_GB2312"), 18, 0, 900);
     setWindowIcon(m_hIcon);
+
+    // The history opens on its own thread; what it has to say reaches this window's thread.
+    m_pHistory = std::make_unique<history::CHistoryService>(
+        m_strHistoryPath.empty() ? history::CHistoryStore::DefaultPath() : m_strHistoryPath,
+        [this](bool, const std::string& notice) {
+            if (notice.empty()) return;
+            QMetaObject::invokeMethod(
+                this,
+                [notice] { platform::ShowMessage(notice, platform::MessageIcon::Exclamation); },
+                Qt::QueuedConnection);
+        });
+    RefreshSongScores();
 
     if (!OpenMicrophone(true))
         platform::ShowMessage("打开录音设备出错！", platform::MessageIcon::None, "警告");
@@ -610,6 +627,11 @@ void CQuorvelDlg::OnSearchChanged() {
         auto* item =
             new QListWidgetItem(entry.strProblem.empty() ? name : QStringLiteral("⚠ ") + name);
         item->setData(Qt::UserRole, index);
+        if (const auto scores = m_songScores.find(entry.strFolder); scores != m_songScores.end())
+            item->setData(CSongListDelegate::kScoresRole,
+                          QStringLiteral("最好 %1 · 上次 %2")
+                              .arg(QString::number(double(scores->second.fBest), 'f', 1),
+                                   QString::number(double(scores->second.fLast), 'f', 1)));
         item->setToolTip(entry.strProblem.empty() ? name
                                                   : name + QStringLiteral("\n") +
                                                         QString::fromStdString(entry.strProblem));
@@ -966,6 +988,7 @@ void CQuorvelDlg::ShowScore() {
 
 void CQuorvelDlg::SetScore(float score) {
     m_fFinalScore = score;
+    KeepRun(score);
     if (!m_pScoreDlg) return;
     m_pScoreDlg->SetScore(score);
     m_pScoreDlg->SetLevelCaption(QString::fromUtf8(engine::JudgingLevelCaption(m_session.Level())));
@@ -1076,6 +1099,7 @@ void CQuorvelDlg::PracticeAttemptStarted(int attempt, int /*fromMs*/) {
 
 void CQuorvelDlg::PracticeAttemptScored(int /*attempt*/, float score) {
     m_practiceScores.push_back(score);
+    KeepAttempt(score);
     if (!m_attempt.Songs().empty() && m_attempt.Songs()[0].song) {
         const engine::SongRecord& attempt = m_attempt.Songs()[0];
         const engine::LineReview review = engine::BuildLineReview(
@@ -1096,6 +1120,85 @@ void CQuorvelDlg::ShowPracticeScores() {
                      .arg(i + 1)
                      .arg(QString::number(static_cast<double>(m_practiceScores[i]), 'f', 1));
     m_practiceWords->setText(words);
+}
+
+void CQuorvelDlg::RefreshSongScores() {
+    if (!m_pHistory) return;
+    m_pHistory->Post([this](history::CHistoryStore& store) {
+        std::map<std::string, history::SongScores> scores = store.ScoresByFolder();
+        QMetaObject::invokeMethod(
+            this,
+            [this, scores = std::move(scores)] {
+                m_songScores = scores;
+                OnSearchChanged();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+namespace {
+
+int64_t NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
+
+}  // namespace
+
+void CQuorvelDlg::KeepRun(float finalScore) {
+    if (!m_pHistory || m_record.Songs().empty()) return;
+    std::vector<history::Attempt> attempts;
+    for (const engine::SongRecord& song : m_record.Songs()) {
+        if (!song.song) continue;
+        history::Attempt attempt;
+        attempt.strSongHash = history::SongHash(*song.song);
+        attempt.strFolder = song.ref.strFolder;
+        attempt.strTitle = song.ref.strName;
+        attempt.nWhenMs = NowMs();
+        attempt.nRole = m_session.Engine().HighOffset() ? 1 : 2;
+        attempt.strLevel = engine::JudgingLevelName(m_session.Level());
+        float sum = 0.0f;
+        for (const engine::LineReport& line : song.lines) {
+            attempt.lineScores.push_back(line.fScore);
+            sum += line.fScore;
+        }
+        attempt.fScore = song.lines.empty() ? 0.0f : sum / static_cast<float>(song.lines.size());
+        attempt.fRunScore = finalScore;
+        attempts.push_back(std::move(attempt));
+    }
+    m_pHistory->Post([attempts = std::move(attempts)](history::CHistoryStore& store) mutable {
+        // The songs of a medley are one run: the first one's id names it.
+        int64_t run = 0;
+        for (history::Attempt& attempt : attempts) {
+            attempt.nRun = run;
+            std::string error;
+            const std::optional<int64_t> id = store.Add(attempt, error);
+            if (!id) {
+                platform::Trace("history: the song was not kept: " + error + "\n");
+                return;
+            }
+            if (run == 0) run = *id;
+        }
+    });
+    RefreshSongScores();
+}
+
+void CQuorvelDlg::KeepAttempt(float score) {
+    if (!m_pHistory || m_attempt.Songs().empty() || !m_attempt.Songs()[0].song) return;
+    const engine::SongRecord& song = m_attempt.Songs()[0];
+    history::Attempt attempt;
+    attempt.strSongHash = history::SongHash(*song.song);
+    attempt.strFolder = song.ref.strFolder;
+    attempt.strTitle = song.ref.strName;
+    attempt.nWhenMs = NowMs();
+    attempt.nRole = m_session.Engine().HighOffset() ? 1 : 2;
+    attempt.strLevel = engine::JudgingLevelName(m_session.Level());
+    attempt.nPracticeLine = m_nPractiseLine;
+    attempt.fScore = score;
+    attempt.fRunScore = score;
+    attempt.lineScores = {score};
+    m_pHistory->Post([attempt = std::move(attempt)](history::CHistoryStore& store) {
+        std::string error;
+        if (!store.Add(attempt, error))
+            platform::Trace("history: the attempt was not kept: " + error + "\n");
+    });
 }
 
 void CQuorvelDlg::ShowPracticePanel(bool visible) {

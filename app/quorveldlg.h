@@ -16,6 +16,7 @@
 
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +36,7 @@
 #include "engine/sessionview.h"
 #include "engine/singingsession.h"
 #include "engine/songref.h"
+#include "history/historyservice.h"
 #include "library/songentry.h"
 #include "library/songlibrary.h"
 #include "platform/capturedevice.h"
@@ -140,6 +142,14 @@ public:
     QLabel* PracticePanel() const { return m_practiceWords; }
     QLabel* PracticePicture() const { return m_practicePicture; }
 
+    // The singer's history: where it is kept (the user's data folder unless set before
+    // OnInitDialog), the scores the song list shows, and a wait for what was posted to it.
+    void SetHistoryPath(const std::string& path) { m_strHistoryPath = path; }
+    history::CHistoryService* History() const { return m_pHistory.get(); }
+    const std::map<std::string, history::SongScores>& SongScores() const { return m_songScores; }
+    // Asks the history for the list's scores again; they show when they come.
+    void RefreshSongScores();
+
     // Session routines: the session stops, and the screen of a session is cleared.
     void EndSession();
     void ClearGrade();
@@ -196,6 +206,9 @@ private:
     int RoleOffset() const { return m_session.Engine().HighOffset() ? 120 : 80; }
     // Where the engine's reports go now: the song's record, or a practice attempt's.
     engine::CSessionRecord& Recording();
+    // Keeps the run just finished (each song of it) or a practice attempt in the history.
+    void KeepRun(float finalScore);
+    void KeepAttempt(float score);
     // The list screen of the current kind from the start: no search, the library's songs,
     // and a scan for what changed meanwhile.
     void ListAnew();
@@ -270,5 +283,9 @@ private:
     std::size_t m_nPractiseSong = 0;
     int m_nPractiseLine = 0;
     bool m_bPractising = false;  // from a practice's start until its stop
+    // The history, on its own thread, and what it last told of the songs' scores.
+    std::string m_strHistoryPath;
+    std::unique_ptr<history::CHistoryService> m_pHistory;
+    std::map<std::string, history::SongScores> m_songScores;
     CIntroduceDlg* m_pIntroDlg = nullptr;
 };

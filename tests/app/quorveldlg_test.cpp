@@ -22,8 +22,10 @@
 #include "app/controlids.h"
 #include "app/judgingsettings.h"
 #include "app/librarysettings.h"
+#include "app/songlistdelegate.h"
 #include "display/lineplot.h"
 #include "display/reviewpage.h"
+#include "history/songhash.h"
 #include "platform/manualcapture.h"
 #include "platform/messages.h"
 #include "platform/wavefilecapture.h"
@@ -706,6 +708,33 @@ TEST_F(SessionTest, TheReviewShowsEveryLinePlaysItAndPractisesOne) {
     EXPECT_FALSE(dialog->IsSessionRunning());
     EXPECT_TRUE(page->isVisible());
     EXPECT_FALSE(dialog->PracticePanel()->isVisible());
+
+    // The history has the song with its line scores, and every attempt at the line.
+    const std::vector<float> practised = dialog->PracticeScores();
+    const std::string hash = history::SongHash(*dialog->Record().Songs().at(0).song);
+    std::vector<history::Attempt> kept;
+    dialog->History()->Post(
+        [&kept, hash](history::CHistoryStore& store) { kept = store.Attempts(hash); });
+    dialog->History()->Flush();
+    ASSERT_EQ(kept.size(), 1 + practised.size());
+    EXPECT_EQ(kept[0].nPracticeLine, -1);
+    EXPECT_EQ(CScoreDlg::ScoreText(kept[0].fRunScore),
+              CScoreDlg::ScoreText(dialog->ScoreDlg()->Score()));
+    EXPECT_EQ(kept[0].lineScores.size(), 2u);
+    EXPECT_EQ(kept[0].strFolder, dialog->Record().Songs()[0].ref.strFolder);
+    for (std::size_t i = 0; i < practised.size(); ++i) {
+        EXPECT_EQ(kept[1 + i].nPracticeLine, 1);
+        EXPECT_EQ(kept[1 + i].fScore, practised[i]);
+    }
+    // The song list shows the song's best and last scores beside its name.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->SongScores().empty(); }, 60000));
+    auto* list = static_cast<QListWidget*>(dialog->Control(ids::kSongList));
+    ASSERT_GE(list->count(), 1);
+    EXPECT_EQ(list->item(0)->text(), QStringLiteral("s"));
+    EXPECT_TRUE(list->item(0)
+                    ->data(CSongListDelegate::kScoresRole)
+                    .toString()
+                    .startsWith(QStringLiteral("最好 ") + CScoreDlg::ScoreText(kept[0].fScore)));
 }
 
 TEST_F(SessionTest, AMedleyReachesTheScoreAfterItsFourSongs) {
