@@ -24,6 +24,7 @@
 #include "app/librarysettings.h"
 #include "app/songlistdelegate.h"
 #include "display/fonts.h"
+#include "display/historypage.h"
 #include "display/lineplot.h"
 #include "engine/inputmonitor.h"
 #include "engine/judginglevel.h"
@@ -341,6 +342,26 @@ bool CQuorvelDlg::OnInitDialog() {
     m_pReviewPage->SetClose([this] {
         if (m_pLinePlayer) m_pLinePlayer->Stop();
         m_pReviewPage->hide();
+    });
+    m_pReviewPage->SetHistory([this](std::size_t song) {
+        if (song < m_record.Songs().size() && m_record.Songs()[song].song)
+            OnShowHistory(m_record.Songs()[song].ref,
+                          history::SongHash(*m_record.Songs()[song].song));
+    });
+    m_pHistoryPage = new CHistoryPage(this);
+    m_pHistoryPage->hide();
+    m_pHistoryPage->SetClose([this] { m_pHistoryPage->hide(); });
+    // A song's history from the list: its context menu.
+    m_listSongs->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_listSongs, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        const QListWidgetItem* item = m_listSongs->itemAt(at);
+        if (!item || !m_pSongEntries) return;
+        const auto index = static_cast<std::size_t>(item->data(Qt::UserRole).toInt());
+        if (index >= m_pSongEntries->size()) return;
+        const engine::SongRef ref = (*m_pSongEntries)[index].Ref();
+        QMenu menu(this);
+        menu.addAction(QStringLiteral("历史成绩"), this, [this, ref] { OnShowHistory(ref, {}); });
+        menu.exec(m_listSongs->viewport()->mapToGlobal(at));
     });
     m_practiceWords = new QLabel(this);
     m_practiceWords->setObjectName(QStringLiteral("practiceWords"));
@@ -1120,6 +1141,23 @@ void CQuorvelDlg::ShowPracticeScores() {
                      .arg(i + 1)
                      .arg(QString::number(static_cast<double>(m_practiceScores[i]), 'f', 1));
     m_practiceWords->setText(words);
+}
+
+void CQuorvelDlg::OnShowHistory(const engine::SongRef& song, const std::string& hash) {
+    if (!m_pHistory || !m_pHistoryPage) return;
+    m_pHistory->Post([this, song, hash](history::CHistoryStore& store) {
+        const std::string key = hash.empty() ? store.HashOfFolder(song.strFolder) : hash;
+        std::vector<history::Attempt> attempts = store.Attempts(key);
+        QMetaObject::invokeMethod(
+            this,
+            [this, song, attempts = std::move(attempts)] {
+                QWidget* stage = Control(ids::kStageAnimation);
+                const QPoint at = stage && stage->isVisible() ? stage->pos() : QPoint(0, 0);
+                m_pHistoryPage->setGeometry(QRect(at, QSize(800, 446)));
+                m_pHistoryPage->Show(QString::fromStdString(song.strName), attempts);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void CQuorvelDlg::RefreshSongScores() {

@@ -29,6 +29,7 @@
 #include "controls/pictureex.h"
 #include "controls/pillchoice.h"
 #include "display/histogramctrl.h"
+#include "display/historypage.h"
 #include "display/iconprogress.h"
 #include "display/reviewpage.h"
 #include "display/scoredlg.h"
@@ -149,6 +150,10 @@ public:
     const std::map<std::string, history::SongScores>& SongScores() const { return m_songScores; }
     // Asks the history for the list's scores again; they show when they come.
     void RefreshSongScores();
+    // Shows a song's history page (over the stage) once the history has found its attempts: by
+    // its hash, or, without one, by the folder it was last sung from.
+    void OnShowHistory(const engine::SongRef& song, const std::string& hash);
+    CHistoryPage* HistoryPage() const { return m_pHistoryPage; }
 
     // Session routines: the session stops, and the screen of a session is cleared.
     void EndSession();
@@ -269,6 +274,7 @@ private:
     CPillChoice* m_levelChoice = nullptr;
     CScoreDlg* m_pScoreDlg = nullptr;
     CReviewPage* m_pReviewPage = nullptr;
+    CHistoryPage* m_pHistoryPage = nullptr;
     QLabel* m_practiceWords = nullptr;    // the practice's attempts and their scores
     QLabel* m_practicePicture = nullptr;  // the last attempt's picture
 

@@ -55,6 +55,14 @@ CReviewPage::CReviewPage(QWidget* parent) : QWidget(parent) {
     connect(back, &QPushButton::clicked, this, [this] {
         if (m_close) m_close();
     });
+    auto* history = new QPushButton(QStringLiteral("历史"), this);
+    history->setObjectName(QStringLiteral("reviewHistory"));
+    history->setStyleSheet(QString::fromLatin1(kButtonStyle));
+    history->setCursor(Qt::PointingHandCursor);
+    connect(history, &QPushButton::clicked, this, [this] {
+        if (m_history) m_history(0);
+    });
+    header->addWidget(history);
     header->addWidget(back);
     layout->addLayout(header);
 

@@ -33,6 +33,8 @@ public:
     void SetHearReference(LineAction action) { m_hearReference = std::move(action); }
     void SetPractise(LineAction action) { m_practise = std::move(action); }
     void SetClose(std::function<void()> action) { m_close = std::move(action); }
+    // What "历史" in the header does: the history of the song (0 to 3) shown first.
+    void SetHistory(std::function<void(std::size_t song)> action) { m_history = std::move(action); }
 
     // Shows the review of a session's record: its final score, the role's singer offset (120 or
     // 80) for the note names.
@@ -77,4 +79,5 @@ private:
     std::vector<Row> m_rows;
     LineAction m_hearTake, m_hearReference, m_practise;
     std::function<void()> m_close;
+    std::function<void(std::size_t)> m_history;
 };

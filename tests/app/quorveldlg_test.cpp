@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -23,6 +24,7 @@
 #include "app/judgingsettings.h"
 #include "app/librarysettings.h"
 #include "app/songlistdelegate.h"
+#include "display/historypage.h"
 #include "display/lineplot.h"
 #include "display/reviewpage.h"
 #include "history/songhash.h"
@@ -726,6 +728,14 @@ TEST_F(SessionTest, TheReviewShowsEveryLinePlaysItAndPractisesOne) {
         EXPECT_EQ(kept[1 + i].nPracticeLine, 1);
         EXPECT_EQ(kept[1 + i].fScore, practised[i]);
     }
+    // "历史" on the review: the song's history page, every attempt listed.
+    auto* historyButton = page->findChild<QPushButton*>(QStringLiteral("reviewHistory"));
+    ASSERT_TRUE(historyButton);
+    QTest::mouseClick(historyButton, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->HistoryPage()->isVisible(); }, 60000));
+    EXPECT_EQ(dialog->HistoryPage()->List()->count(), static_cast<int>(kept.size()));
+    EXPECT_EQ(dialog->HistoryPage()->Songs()->count(), 1);
+
     // The song list shows the song's best and last scores beside its name.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->SongScores().empty(); }, 60000));
     auto* list = static_cast<QListWidget*>(dialog->Control(ids::kSongList));
