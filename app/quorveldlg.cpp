@@ -5,6 +5,7 @@
 #include <QContextMenuEvent>
 #include <QDateTime>
 #include <QDir>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -30,6 +31,7 @@
 #include "engine/judginglevel.h"
 #include "engine/referencemelody.h"
 #include "engine/songfolder.h"
+#include "engine/songloader.h"
 #include "history/songhash.h"
 #include "library/libraryroot.h"
 #include "library/searchfold.h"
@@ -361,6 +363,7 @@ bool CQuorvelDlg::OnInitDialog() {
         const engine::SongRef ref = (*m_pSongEntries)[index].Ref();
         QMenu menu(this);
         menu.addAction(QStringLiteral("历史成绩"), this, [this, ref] { OnShowHistory(ref, {}); });
+        menu.addAction(QStringLiteral("练习一句…"), this, [this, ref] { OnPractiseFromList(ref); });
         menu.exec(m_listSongs->viewport()->mapToGlobal(at));
     });
     m_practiceWords = new QLabel(this);
@@ -947,6 +950,14 @@ void CQuorvelDlg::SessionEnded(const engine::Problem* problem) {
 }
 
 void CQuorvelDlg::OnStopSinging() {
+    if (m_bPractising && !m_bPractiseFromReview) {
+        // A practice from the song list goes back to the list.
+        EndSession();
+        m_bPractising = false;
+        ShowPracticePanel(false);
+        ReturnToList();
+        return;
+    }
     if (m_bPractising) {
         // A practice goes back to the review it came from.
         EndSession();
@@ -1088,18 +1099,50 @@ void CQuorvelDlg::OnHearReference(std::size_t song, int line) {
         platform::ShowMessage("无法播放：" + error, platform::MessageIcon::Exclamation);
 }
 
-void CQuorvelDlg::OnPractiseLine(std::size_t song, int line) {
-    if (song >= m_record.Songs().size() || !m_bInitialised || !m_bMicrophone) return;
+void CQuorvelDlg::OnPractiseFromList(const engine::SongRef& song) {
+    if (!m_bInitialised || !m_bMicrophone) return;
+    engine::Problem problem;
+    engine::SongLoadOptions options;
+    options.nRole = m_session.Engine().HighOffset() ? 1 : 2;
+    const std::shared_ptr<const engine::CSong> loaded =
+        engine::LoadSong(song.strFolder, options, &problem);
+    if (!loaded) {
+        problem.Show();
+        return;
+    }
+    QStringList lines;
+    for (int line = 0; line < loaded->Points() - 1; ++line) {
+        QString words;
+        if (static_cast<std::size_t>(line) < loaded->Info().lyrics.size())
+            for (const engine::SongLyric& lyric :
+                 loaded->Info().lyrics[static_cast<std::size_t>(line)])
+                words += QString::fromStdString(lyric.strText);
+        lines.append(QStringLiteral("第 %1 句　%2").arg(line + 1).arg(words));
+    }
+    bool chosen = false;
+    const QString choice =
+        QInputDialog::getItem(this, QStringLiteral("练习一句"),
+                              QString::fromStdString(song.strName), lines, 0, false, &chosen);
+    if (!chosen) return;
+    StartPractice(song, static_cast<int>(lines.indexOf(choice)), std::nullopt, false);
+}
+
+void CQuorvelDlg::StartPractice(const engine::SongRef& song, int line,
+                                std::optional<engine::LineCarry> carry, bool fromReview) {
     if (m_pLinePlayer) m_pLinePlayer->Stop();
-    const engine::SongRecord& record = m_record.Songs()[song];
-    std::optional<engine::LineCarry> carry;
-    if (const engine::LineCarry* kept = m_record.Carry(song, line)) carry = *kept;
-    m_nPractiseSong = song;
     m_nPractiseLine = line;
     m_practiceScores.clear();
     m_bPractising = true;
+    m_bPractiseFromReview = fromReview;
     if (m_pReviewPage) m_pReviewPage->hide();
+    if (m_pHistoryPage) m_pHistoryPage->hide();
     if (m_pScoreDlg) m_pScoreDlg->OnOK();
+    if (!fromReview)
+        Show(
+            {ids::kSongList, ids::kConfirmButton, ids::kListBackButton, ids::kSongBox1,
+             ids::kSongBox2, ids::kSongBox3, ids::kSongBox4, ids::kClearButton1, ids::kClearButton2,
+             ids::kClearButton3, ids::kClearButton4, ids::kSingleSongBox, ids::kSingleClearButton},
+            false);
     SetCaption(false);
     ShowSingingScreen(true);
     m_practicePicture->clear();
@@ -1108,10 +1151,18 @@ void CQuorvelDlg::OnPractiseLine(std::size_t song, int line) {
     m_session.SetLatencyMs(
         CAudioSettings::Load().LatencyMs(m_session.CaptureDevice()->InputLatencyMs()));
     if (const std::optional<engine::Problem> problem =
-            m_session.StartPractice(record.ref, line, std::move(carry))) {
-        OnStopSinging();  // back to the review, then the reason
+            m_session.StartPractice(song, line, std::move(carry))) {
+        OnStopSinging();  // back where the practice came from, then the reason
         problem->Show();
     }
+}
+
+void CQuorvelDlg::OnPractiseLine(std::size_t song, int line) {
+    if (song >= m_record.Songs().size() || !m_bInitialised || !m_bMicrophone) return;
+    std::optional<engine::LineCarry> carry;
+    if (const engine::LineCarry* kept = m_record.Carry(song, line)) carry = *kept;
+    m_nPractiseSong = song;
+    StartPractice(m_record.Songs()[song].ref, line, std::move(carry), true);
 }
 
 void CQuorvelDlg::PracticeAttemptStarted(int attempt, int /*fromMs*/) {

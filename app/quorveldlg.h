@@ -136,6 +136,11 @@ public:
     // attempt's score added to a small list and its picture shown, until the stop button, which
     // goes back to the review.
     void OnPractiseLine(std::size_t song, int line);
+    // Practises a line of a song of the list (its context menu's "练习一句…"), picked from the
+    // song's lines; the line is judged as a song's first would be. Stop goes back to the list.
+    void OnPractiseFromList(const engine::SongRef& song);
+    void StartPractice(const engine::SongRef& song, int line,
+                       std::optional<engine::LineCarry> carry, bool fromReview);
     CReviewPage* ReviewPage() const { return m_pReviewPage; }
     // What the last song or medley recorded for its review, and the scores of the practice.
     const engine::CSessionRecord& Record() const { return m_record; }
@@ -288,7 +293,8 @@ private:
     std::vector<float> m_practiceScores;
     std::size_t m_nPractiseSong = 0;
     int m_nPractiseLine = 0;
-    bool m_bPractising = false;  // from a practice's start until its stop
+    bool m_bPractising = false;         // from a practice's start until its stop
+    bool m_bPractiseFromReview = true;  // else from the song list
     // The history, on its own thread, and what it last told of the songs' scores.
     std::string m_strHistoryPath;
     std::unique_ptr<history::CHistoryService> m_pHistory;

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPushButton>
@@ -745,6 +746,44 @@ TEST_F(SessionTest, TheReviewShowsEveryLinePlaysItAndPractisesOne) {
                     ->data(CSongListDelegate::kScoresRole)
                     .toString()
                     .startsWith(QStringLiteral("最好 ") + CScoreDlg::ScoreText(kept[0].fScore)));
+}
+
+// From the song list, "练习一句…" asks which line, practises it, and the stop button goes back
+// to the list; the attempts are kept.
+TEST_F(SessionTest, ALineOfAListedSongIsPractisedAndStopGoesBackToTheList) {
+    const auto melody = MakeMelody(2, 3, 7, 4.5);
+    WriteSong(library.Path(), "s", SongFilesOf(melody));
+    auto dialog = MakeDialog(Recording(Sing(melody, melody.back().End() + 60.0, Singer{})));
+    ToList(*dialog, false);
+    QTimer chooser;  // answers the question of the line: the second
+    QString asked;
+    QObject::connect(&chooser, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        if (!box) return;
+        asked = box->comboBoxItems().join(QLatin1Char('|'));
+        box->setTextValue(box->comboBoxItems().value(1));
+        box->accept();
+    });
+    chooser.start(10);
+    Pick(*dialog, 0);
+    const engine::SongRef song = dialog->PickedSong(1);
+    ASSERT_EQ(song.strName, "s");
+    dialog->OnPractiseFromList(song);
+    chooser.stop();
+    EXPECT_EQ(asked, QStringLiteral("第 1 句　|第 2 句　"));
+    ASSERT_TRUE(dialog->Session().IsPractising());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->PracticeScores().empty(); }, 120000));
+    dialog->OnStopSinging();
+    EXPECT_FALSE(dialog->IsSessionRunning());
+    EXPECT_TRUE(dialog->Control(ids::kSongList)->isVisible());
+    EXPECT_FALSE(dialog->PracticePanel()->isVisible());
+    std::vector<history::Attempt> kept;
+    const std::string hash = history::SongHash(*engine::CSong::Load(song.strFolder, nullptr));
+    dialog->History()->Post(
+        [&kept, hash](history::CHistoryStore& store) { kept = store.Attempts(hash); });
+    dialog->History()->Flush();
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(kept[0].nPracticeLine, 1);
 }
 
 TEST_F(SessionTest, AMedleyReachesTheScoreAfterItsFourSongs) {
