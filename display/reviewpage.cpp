@@ -3,7 +3,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QPixmap>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
@@ -13,7 +12,7 @@
 #include <string>
 
 #include "display/fonts.h"
-#include "display/lineplot.h"
+#include "display/linepicture.h"
 
 namespace {
 
@@ -71,7 +70,10 @@ CReviewPage::CReviewPage(QWidget* parent) : QWidget(parent) {
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_list = new QWidget;
     m_list->setObjectName(QStringLiteral("reviewList"));
-    m_list->setStyleSheet(QStringLiteral("#reviewList { background: rgb(250, 246, 255); }"));
+    // One style sheet for the whole list: set on each button, it would be parsed for each.
+    m_list->setStyleSheet(QStringLiteral("#reviewList { background: rgb(250, 246, 255); } ") +
+                          QString::fromLatin1(kButtonStyle) +
+                          QStringLiteral(" QLabel { color: rgb(64, 32, 96); }"));
     m_listLayout = new QVBoxLayout(m_list);
     m_listLayout->setContentsMargins(6, 6, 6, 6);
     m_listLayout->setSpacing(10);
@@ -116,16 +118,13 @@ void CReviewPage::Show(const engine::CSessionRecord& record, float finalScore, i
             auto* box = new QWidget(m_list);
             auto* rowLayout = new QHBoxLayout(box);
             rowLayout->setContentsMargins(0, 0, 0, 0);
-            row.picture = new QLabel(box);
-            row.picture->setFixedSize(kPictureWidth, kPictureHeight);
-            row.picture->setPixmap(QPixmap::fromImage(
-                CLinePlot(review, roleOffset, QSize(kPictureWidth, kPictureHeight)).Draw()));
+            row.picture =
+                new CLinePicture(review, roleOffset, QSize(kPictureWidth, kPictureHeight), box);
             rowLayout->addWidget(row.picture);
 
             auto* side = new QVBoxLayout;
             row.words = new QLabel(box);
             row.words->setFont(display::MakeFont(QStringLiteral("黑体"), 14));
-            row.words->setStyleSheet(QStringLiteral("color: rgb(64, 32, 96);"));
             row.words->setWordWrap(true);
             QString words = name + QStringLiteral("\n");
             if (scored) {
@@ -142,7 +141,6 @@ void CReviewPage::Show(const engine::CSessionRecord& record, float finalScore, i
             side->addWidget(row.words, 1);
             auto button = [&](const QString& text, const LineAction& action) {
                 auto* b = new QPushButton(text, box);
-                b->setStyleSheet(QString::fromLatin1(kButtonStyle));
                 b->setCursor(Qt::PointingHandCursor);
                 const std::size_t song = s;
                 const int line = review.nLine;
@@ -195,7 +193,7 @@ QPushButton* CReviewPage::PractiseButton(int row) const {
 
 QRect CReviewPage::PictureRect(int row) const {
     if (row < 0 || row >= Rows()) return {};
-    const QLabel* picture = m_rows[static_cast<std::size_t>(row)].picture;
+    const QWidget* picture = m_rows[static_cast<std::size_t>(row)].picture;
     return QRect(picture->mapTo(this, QPoint(0, 0)), picture->size());
 }
 

@@ -18,6 +18,7 @@
 #include "engine/linereview.h"
 #include "engine/sessionrecord.h"
 
+class CLinePicture;
 class QLabel;
 class QScrollArea;
 class QVBoxLayout;
@@ -64,7 +65,7 @@ private:
     struct Row {
         std::size_t nSong = 0;
         int nLine = 0;
-        QLabel* picture = nullptr;
+        CLinePicture* picture = nullptr;
         QLabel* words = nullptr;
         QPushButton* take = nullptr;
         QPushButton* reference = nullptr;
