@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,7 @@
 #include <string>
 
 #include "engine/song.h"
+#include "history/historyservice.h"
 #include "history/songhash.h"
 #include "tests/support/songwriter.h"
 
@@ -191,6 +193,38 @@ TEST_F(HistoryStore, AWriterKilledInTheMiddleLosesNothingItCommitted) {
         }
     EXPECT_GE(found, committed);
     EXPECT_LE(found, committed + 1);
+}
+
+// The history on its own thread: opened there, jobs in the order posted, and whatever was posted
+// before the service goes is kept.
+TEST_F(HistoryStore, TheServiceRunsItsJobsInOrderAndKeepsWhatWasPostedBeforeItGoes) {
+    std::atomic<bool> opened{false};
+    {
+        CHistoryService service(Db().string(), [&](bool ok, const std::string& notice) {
+            EXPECT_TRUE(ok) << notice;
+            opened = true;
+        });
+        for (int i = 0; i < 20; ++i)
+            service.Post([i](CHistoryStore& store) {
+                std::string error;
+                EXPECT_TRUE(store.Add(MakeAttempt("h", "歌曲/单曲/s", i, float(i), 1), error))
+                    << error;
+            });
+        std::vector<Attempt> seen;
+        service.Post([&seen](CHistoryStore& store) { seen = store.Attempts("h"); });
+        service.Flush();
+        EXPECT_TRUE(opened);
+        ASSERT_EQ(seen.size(), 20u);
+        for (int i = 0; i < 20; ++i) EXPECT_EQ(seen[std::size_t(i)].nWhenMs, i);
+        service.Post([](CHistoryStore& store) {
+            std::string error;
+            EXPECT_TRUE(store.Add(MakeAttempt("h", "歌曲/单曲/s", 99, 1.0f, 1), error)) << error;
+        });
+    }  // gone at once after posting: the last attempt is still written
+    CHistoryStore store;
+    std::string notice;
+    ASSERT_TRUE(store.Open(Db().string(), notice)) << notice;
+    EXPECT_EQ(store.Attempts("h").size(), 21u);
 }
 
 TEST(SongHash, TheSameReferenceIsTheSameSongWhateverItsFolder) {
