@@ -32,9 +32,11 @@
 
 #include "engine/pitchtracker.h"
 #include "platform/accompanimentplayer.h"
+#include "platform/clickplayer.h"
 #include "platform/messages.h"
 #include "platform/soundplayer.h"
 #include "tests/support/alsaleaks.h"
+#include "tests/support/performance.h"
 #include "tests/support/pulseserver.h"
 #include "tests/support/tonewav.h"
 
@@ -420,6 +422,91 @@ TEST_F(PortAudioCaptureTest, TheAccompanimentPlaysFromASeekOnItsClock) {
     EXPECT_LE(median, 250) << "the clock runs ahead of the sound";
     std::cout << "after the seek, position ahead of the recording by " << median << " ms\n";
     m_device.Close();
+}
+
+// The review's "hear your take": a line's samples as the microphone gave them (8000 per second),
+// played on the output, come back from the sound server as they were: the same waveform (after
+// the server's resampling, correlated at 0.95 or better) at the same loudness.
+TEST_F(PortAudioCaptureTest, ALinesTakeIsHeardAsItWasSung) {
+    const auto melody = testing_support::MakeMelody(1, 4, 3, 0.2);
+    std::vector<int16_t> take =
+        testing_support::Sing(melody, melody.back().End() + 0.2, testing_support::Singer{});
+    ASSERT_TRUE(Open()) << m_device.LastError();
+    QueueAll();
+    ASSERT_TRUE(m_device.Start()) << m_device.LastError();
+    platform::CClickPlayer player;
+    std::string error;
+    ASSERT_TRUE(player.Play(take, 8000, error)) << error;
+    constexpr int kLoud = 1500;
+    auto loud = [](int16_t x) { return std::abs(x) > kLoud; };
+    ASSERT_TRUE(WaitUntil([&](const std::vector<std::string>& buffers) {
+        bool heard = false;
+        std::size_t quiet = 0;
+        for (const std::string& buffer : buffers) {
+            if (buffer.size() != kBufferBytes) continue;
+            const std::vector<int16_t> left = FirstChannel(buffer);
+            const bool any = std::any_of(left.begin(), left.end(), loud);
+            quiet = any ? 0 : quiet + 1;
+            heard = heard || any;
+            if (heard && quiet >= 8000 / kBufferFrames + 1) return true;
+        }
+        return false;
+    })) << "the take did not come back";
+    player.Stop();
+    std::vector<int16_t> recorded;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const std::string& buffer : m_buffers) {
+            const std::vector<int16_t> left = FirstChannel(buffer);
+            recorded.insert(recorded.end(), left.begin(), left.end());
+        }
+    }
+    m_device.Close();
+    // Piece by piece (a quarter of a second each, so that a stall of a loaded sound server spoils
+    // only the pieces it falls in): where the piece is best found in the recording, after where
+    // the piece before it was, and how alike and how loud it is there.
+    constexpr std::ptrdiff_t kPiece = 2000;
+    const auto heardOnset = std::find_if(recorded.begin(), recorded.end(), loud) - recorded.begin();
+    const auto takeOnset = std::find_if(take.begin(), take.end(), loud) - take.begin();
+    ASSERT_LT(heardOnset, std::ptrdiff_t(recorded.size()));
+    std::ptrdiff_t lag = heardOnset - takeOnset;
+    int pieces = 0, alike = 0;
+    std::vector<double> gains;
+    for (std::ptrdiff_t start = takeOnset; start + kPiece <= std::ptrdiff_t(take.size());
+         start += kPiece) {
+        double played = 0;
+        for (std::ptrdiff_t i = start; i < start + kPiece; ++i)
+            played += double(take[std::size_t(i)]) * take[std::size_t(i)];
+        if (played < kPiece * 1000.0 * 1000.0) continue;  // too quiet to tell
+        double best = -1, gain = 0;
+        std::ptrdiff_t bestLag = lag;
+        for (std::ptrdiff_t at = lag - 40; at <= lag + 4000; ++at) {
+            if (start + at < 0 || start + at + kPiece > std::ptrdiff_t(recorded.size())) continue;
+            double both = 0, heard = 0;
+            for (std::ptrdiff_t i = start; i < start + kPiece; ++i) {
+                const double r = recorded[std::size_t(i + at)];
+                both += take[std::size_t(i)] * r;
+                heard += r * r;
+            }
+            const double correlation = heard > 0 ? both / std::sqrt(played * heard) : 0;
+            if (correlation > best) {
+                best = correlation;
+                gain = std::sqrt(heard / played);
+                bestLag = at;
+            }
+        }
+        ++pieces;
+        if (best >= 0.95) {
+            ++alike;
+            gains.push_back(gain);
+            lag = bestLag;
+        }
+    }
+    ASSERT_GE(pieces, 4);
+    EXPECT_GE(alike * 4, pieces * 3) << alike << " of " << pieces << " pieces were heard as played";
+    ASSERT_FALSE(gains.empty());
+    std::sort(gains.begin(), gains.end());
+    EXPECT_NEAR(gains[gains.size() / 2], 1.0, 0.2) << "the take was heard at another loudness";
 }
 
 // With a device, too, Play restarts, the clock runs on past the end, and the player leaves
