@@ -1078,6 +1078,8 @@ void CQuorvelDlg::OnReview() {
 void CQuorvelDlg::OnHearTake(std::size_t song, int line) {
     const std::vector<int16_t>& take = m_record.Take(song, line);
     if (take.empty()) return;
+    platform::Trace("review: the take of line " + std::to_string(line + 1) + " (" +
+                    std::to_string(take.size()) + " samples)\n");
     if (!m_pLinePlayer && m_devices.makeClicks) m_pLinePlayer = m_devices.makeClicks();
     if (!m_pLinePlayer) return;
     std::string error;
@@ -1169,8 +1171,12 @@ void CQuorvelDlg::PracticeAttemptStarted(int attempt, int /*fromMs*/) {
     platform::Trace("practice: attempt " + std::to_string(attempt) + "\n");
 }
 
-void CQuorvelDlg::PracticeAttemptScored(int /*attempt*/, float score) {
+void CQuorvelDlg::PracticeAttemptScored(int attempt, float score) {
     m_practiceScores.push_back(score);
+    char traced[64];
+    std::snprintf(traced, sizeof traced, "practice: attempt %d scored %.1f\n", attempt,
+                  static_cast<double>(score));
+    platform::Trace(traced);
     KeepAttempt(score);
     if (!m_attempt.Songs().empty() && m_attempt.Songs()[0].song) {
         const engine::SongRecord& attempt = m_attempt.Songs()[0];
