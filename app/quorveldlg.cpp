@@ -1179,10 +1179,10 @@ void CQuorvelDlg::PracticeAttemptScored(int attempt, float score) {
     platform::Trace(traced);
     KeepAttempt(score);
     if (!m_attempt.Songs().empty() && m_attempt.Songs()[0].song) {
-        const engine::SongRecord& attempt = m_attempt.Songs()[0];
-        const engine::LineReview review = engine::BuildLineReview(
-            *attempt.song, m_nPractiseLine, attempt.lines.empty() ? nullptr : &attempt.lines[0],
-            attempt.buffers);
+        const engine::SongRecord& sung = m_attempt.Songs()[0];
+        const engine::LineReview review =
+            engine::BuildLineReview(*sung.song, m_nPractiseLine,
+                                    sung.lines.empty() ? nullptr : &sung.lines[0], sung.buffers);
         m_practicePicture->setPixmap(QPixmap::fromImage(
             CLinePlot(review, RoleOffset(),
                       QSize(CReviewPage::kPictureWidth, CReviewPage::kPictureHeight))
