@@ -369,37 +369,16 @@ TEST_F(PortAudioCaptureTest, TheAccompanimentPlaysFromASeekOnItsClock) {
     ASSERT_TRUE(Open(&player)) << m_device.LastError();
     QueueAll();
     ASSERT_TRUE(m_device.Start()) << m_device.LastError();
-    player.PlayFrom(63250);
-    ASSERT_TRUE(player.HasSound()) << "the player found no output device";
-
-    constexpr int kLoud = 3000;
-    auto loud = [](int16_t x) { return std::abs(x) > kLoud; };
-    ASSERT_TRUE(WaitUntil([&](const std::vector<std::string>& buffers) {
-        bool heard = false;
-        std::size_t quiet = 0;
-        for (const std::string& buffer : buffers) {
-            if (buffer.size() != kBufferBytes) continue;
-            const std::vector<int16_t> left = FirstChannel(buffer);
-            const bool any = std::any_of(left.begin(), left.end(), loud);
-            quiet = any ? 0 : quiet + 1;
-            heard = heard || any;
-            if (heard && quiet >= 8000 / kBufferFrames + 1) return true;
-        }
-        return false;
-    })) << "the music did not come back whole";
+    const Take take = RecordUnstretchedTake(
+        [&] {
+            player.PlayFrom(63250);
+            EXPECT_TRUE(player.HasSound()) << "the player found no output device";
+        },
+        3000, player.Length() - 63250);
     player.Stop();
-    std::vector<int16_t> recorded;
-    std::vector<int> positions;
-    {
-        std::lock_guard lock(m_mutex);
-        for (const std::string& buffer : m_buffers) {
-            ASSERT_EQ(buffer.size(), kBufferBytes) << "a buffer came back short while recording";
-            const std::vector<int16_t> left = FirstChannel(buffer);
-            recorded.insert(recorded.end(), left.begin(), left.end());
-        }
-        positions = m_positions;
-    }
-    const auto first = std::find_if(recorded.begin(), recorded.end(), loud) - recorded.begin();
+    const std::vector<int16_t>& recorded = take.recorded;
+    const std::vector<int>& positions = take.positions;
+    const std::ptrdiff_t first = take.first;
     // Where 880 Hz takes over: the first 10 ms window after the onset where it is the stronger.
     auto power = [&](std::ptrdiff_t from, std::ptrdiff_t to, double hz) {  // Goertzel
         const double coefficient = 2 * std::cos(2 * std::numbers::pi * hz / 8000);
