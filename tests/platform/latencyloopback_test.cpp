@@ -5,7 +5,7 @@
 //
 // On a loaded machine the loopback does not always hold the latency it was asked for (it runs
 // dry and takes seconds to fill up again), so a calibration counts only when the server reported
-// the loopback's buffer at the requested latency all through it.
+// the loopback at no less than the requested latency all through it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -70,10 +70,15 @@ std::optional<int> LoopbackLatencyMs(const std::string& module) {
     return int((bufferUs + sinkUs) / 1000);
 }
 
-// Whether the server reports the loopback at about the latency it was asked for: never below it
-// (the loopback ran dry), and not far above it (what an earlier loopback left in the sink).
-bool AtLatency(int reportedMs, int targetMs) {
-    return reportedMs >= targetMs - 10 && reportedMs <= targetMs + 40;
+// Whether the loopback has not run dry: the server reports it at least at the latency it was
+// asked for (10 ms of slack). Readings above it come and go on a loaded machine while what is
+// heard keeps its delay, so they are not held against it.
+bool NotBelow(int reportedMs, int targetMs) { return reportedMs >= targetMs - 10; }
+
+// Whether a new loopback is ready to measure: at its latency, and what an earlier one left queued
+// in the sink (seconds of it) has drained.
+bool Settled(int reportedMs, int targetMs) {
+    return NotBelow(reportedMs, targetMs) && reportedMs <= targetMs + 100;
 }
 
 // Watches the loopback's latency from another thread while a calibration runs.
@@ -85,7 +90,7 @@ public:
                   const std::optional<int> reported = LoopbackLatencyMs(module);
                   {
                       const std::lock_guard lock(m_mutex);
-                      if (!reported || !AtLatency(*reported, targetMs)) m_bStrayed = true;
+                      if (!reported || !NotBelow(*reported, targetMs)) m_bStrayed = true;
                       if (reported) {
                           m_nMinMs = std::min(m_nMinMs, *reported);
                           m_nMaxMs = std::max(m_nMaxMs, *reported);
@@ -95,7 +100,7 @@ public:
               }
           }) {}
 
-    // Stops watching: whether every reading was at the latency; `seen` gets their range.
+    // Stops watching: whether no reading fell below the latency; `seen` gets their range.
     bool Held(std::string& seen) {
         m_thread.request_stop();
         m_thread.join();
@@ -185,7 +190,7 @@ protected:
             const bool settled = testing_support::Eventually(
                 [&] {
                     const std::optional<int> reported = LoopbackLatencyMs(*m_loopback);
-                    return reported && AtLatency(*reported, latencyMs);
+                    return reported && Settled(*reported, latencyMs);
                 },
                 std::chrono::seconds(60));
             CLoopbackWatch watch(*m_loopback, latencyMs);
