@@ -846,6 +846,9 @@ void CQuorvelDlg::OnConfirm() {
     Show({ids::kHiddenArea}, false);
     Show({ids::kGradeLabel, ids::kStopButton, ids::kTimeBar}, true);
     Show({ids::kSongList, ids::kConfirmButton, ids::kListBackButton}, false);
+    // The level is chosen between songs: its pills would peek out under the stage and change the
+    // judging in the middle of a song.
+    m_levelChoice->setVisible(false);
     if (m_bMedleyList)
         Show({ids::kSongBox1, ids::kSongBox2, ids::kSongBox3, ids::kSongBox4, ids::kClearButton1,
               ids::kClearButton2, ids::kClearButton3, ids::kClearButton4},
@@ -879,6 +882,7 @@ void CQuorvelDlg::OnConfirm() {
 void CQuorvelDlg::ReturnToList() {
     SetCaption(true);
     m_nScreen = 1;
+    m_levelChoice->setVisible(m_radioBoy->isVisible());
     Show({ids::kStageAnimation, ids::kLineBar, ids::kDisplayArea, ids::kHiddenArea,
           ids::kGradeLabel, ids::kStopButton, ids::kTimeBar, ids::kDownloadLink},
          false);
@@ -975,6 +979,7 @@ void CQuorvelDlg::OnStopSinging() {
     }
     SetCaption(true);
     m_nScreen = 1;
+    m_levelChoice->setVisible(m_radioBoy->isVisible());
     m_bScoreShown = false;
     EndSession();
     Show({ids::kStageAnimation, ids::kLineBar, ids::kDisplayArea, ids::kHiddenArea,

@@ -509,10 +509,13 @@ TEST_F(DialogTest, ConfirmCreatesTheDisplayAndStopDestroysIt) {
     dialog->OnRoleGirl();
     static_cast<QRadioButton*>(dialog->Control(ids::kRoleGirl))->setChecked(true);
     Pick(*dialog, 0);
+    ASSERT_TRUE(dialog->Control(ids::kLevelChoice)->isVisible());
     dialog->OnConfirm();
     EXPECT_TRUE(dialog->IsDisplayUp());
     EXPECT_TRUE(dialog->IsSessionRunning());
     EXPECT_FALSE(dialog->HasCaption());
+    // The judging level is not chosen while singing (its pills lay below the stage).
+    EXPECT_FALSE(dialog->Control(ids::kLevelChoice)->isVisible());
     // The stage plays the girl's GIF for the second role, not the boy's.
     auto* stage = static_cast<CPictureEx*>(dialog->Control(ids::kStageAnimation));
     CPictureEx girl, boy;
@@ -528,6 +531,7 @@ TEST_F(DialogTest, ConfirmCreatesTheDisplayAndStopDestroysIt) {
     EXPECT_TRUE(dialog->HasCaption());
     EXPECT_TRUE(Box(*dialog, ids::kSingleSongBox).isEmpty());
     EXPECT_EQ(dialog->Screen(), 1);
+    EXPECT_TRUE(dialog->Control(ids::kLevelChoice)->isVisible());
 
     Pick(*dialog, -1);
     Pick(*dialog, 0);
