@@ -156,14 +156,14 @@ protected:
         std::ptrdiff_t first = 0, last = 0;
         int toneMs = 0;
     };
-    // Starts the music with play() and records until it has come and gone (a second of quiet
-    // after it; a sound server stalled by a loaded machine may leave shorter gaps inside it).
-    Take RecordTake(const std::function<void()>& play, int loud);
+    // Plays the player's music and records until it has come and gone (a second of quiet after
+    // it; a sound server stalled by a loaded machine may leave shorter gaps inside it).
+    Take RecordTake(platform::CAccompanimentPlayer& player);
 
     // A loaded machine may stall the sound server: the music then comes back stretched, and the
     // recording's time no longer tells the player's. Records takes until one comes back at the
     // music's length (at most 200 ms longer), up to 5; that one, or the last.
-    Take RecordUnstretchedTake(const std::function<void()>& play, int loud, int lengthMs);
+    Take RecordUnstretchedTake(platform::CAccompanimentPlayer& player);
 
     // Waits for buffers that carry the tone, then checks that their pitch is 440 Hz.
     void ExpectTone();
@@ -213,15 +213,16 @@ bool LoudThroughout(const std::vector<int16_t>& samples) {
     return true;
 }
 
-PortAudioCaptureTest::Take PortAudioCaptureTest::RecordTake(const std::function<void()>& play,
-                                                            int loud) {
+PortAudioCaptureTest::Take PortAudioCaptureTest::RecordTake(
+    platform::CAccompanimentPlayer& player) {
     {
         std::lock_guard lock(m_mutex);
         m_buffers.clear();
         m_positions.clear();
     }
-    play();
-    auto isLoud = [loud](int16_t x) { return std::abs(x) > loud; };
+    player.Play();
+    EXPECT_TRUE(player.HasSound()) << "the player found no output device";
+    auto isLoud = [](int16_t x) { return std::abs(x) > 3000; };
     Take take;
     const bool ended = WaitUntil([&](const std::vector<std::string>& buffers) {
         bool heard = false;
@@ -253,10 +254,11 @@ PortAudioCaptureTest::Take PortAudioCaptureTest::RecordTake(const std::function<
 }
 
 PortAudioCaptureTest::Take PortAudioCaptureTest::RecordUnstretchedTake(
-    const std::function<void()>& play, int loud, int lengthMs) {
+    platform::CAccompanimentPlayer& player) {
+    const int lengthMs = player.Length();
     Take take;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        take = RecordTake(play, loud);
+        take = RecordTake(player);
         if (take.toneMs <= lengthMs + 200) break;
         std::cout << "the sound server stretched " << lengthMs << " ms of music to " << take.toneMs
                   << " ms; recording it again\n";
@@ -298,12 +300,7 @@ TEST_F(PortAudioCaptureTest, TheAccompanimentPlaysOnItsClock) {
     ASSERT_TRUE(Open(&player)) << m_device.LastError();
     QueueAll();
     ASSERT_TRUE(m_device.Start()) << m_device.LastError();
-    const Take take = RecordUnstretchedTake(
-        [&] {
-            player.Play();
-            EXPECT_TRUE(player.HasSound()) << "the player found no output device";
-        },
-        3000, player.Length());
+    const Take take = RecordUnstretchedTake(player);
     const std::vector<int>& positions = take.positions;
     const std::ptrdiff_t first = take.first, last = take.last;
     ASSERT_EQ(positions.size() * kBufferFrames, take.recorded.size());
@@ -346,12 +343,7 @@ TEST_F(PortAudioCaptureTest, TheAccompanimentPlaysASpanOfAnOggFile) {
     ASSERT_TRUE(Open()) << m_device.LastError();
     QueueAll();
     ASSERT_TRUE(m_device.Start()) << m_device.LastError();
-    const Take take = RecordUnstretchedTake(
-        [&] {
-            player.Play();
-            EXPECT_TRUE(player.HasSound()) << "the player found no output device";
-        },
-        3000, player.Length());
+    const Take take = RecordUnstretchedTake(player);
     const std::vector<int16_t>& recorded = take.recorded;
     const std::ptrdiff_t first = take.first, last = take.last;
     EXPECT_GE(take.toneMs, player.Length() - 60)
