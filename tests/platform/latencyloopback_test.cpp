@@ -84,36 +84,38 @@ bool Settled(int reportedMs, int targetMs) {
 // Watches the loopback's latency from another thread while a calibration runs.
 class CLoopbackWatch {
 public:
-    CLoopbackWatch(std::string module, int targetMs)
-        : m_thread([this, module = std::move(module), targetMs](const std::stop_token& stop) {
+    explicit CLoopbackWatch(std::string module)
+        : m_thread([this, module = std::move(module)](const std::stop_token& stop) {
               while (!stop.stop_requested()) {
                   const std::optional<int> reported = LoopbackLatencyMs(module);
                   {
                       const std::lock_guard lock(m_mutex);
-                      if (!reported || !NotBelow(*reported, targetMs)) m_bStrayed = true;
                       if (reported) {
                           m_nMinMs = std::min(m_nMinMs, *reported);
                           m_nMaxMs = std::max(m_nMaxMs, *reported);
+                      } else {
+                          m_bLost = true;
                       }
                   }
                   std::this_thread::sleep_for(std::chrono::milliseconds(100));
               }
           }) {}
 
-    // Stops watching: whether no reading fell below the latency; `seen` gets their range.
-    bool Held(std::string& seen) {
+    // Stops watching: whether every reading came and none fell below targetMs; `seen` gets their
+    // range.
+    bool Held(int targetMs, std::string& seen) {
         m_thread.request_stop();
         m_thread.join();
         const std::lock_guard lock(m_mutex);
         seen = std::to_string(m_nMinMs) + ".." + std::to_string(m_nMaxMs);
-        return !m_bStrayed && m_nMaxMs >= 0;
+        return !m_bLost && m_nMaxMs >= 0 && NotBelow(m_nMinMs, targetMs);
     }
 
 private:
     std::mutex m_mutex;
     int m_nMinMs = 1 << 30;
     int m_nMaxMs = -1;
-    bool m_bStrayed = false;
+    bool m_bLost = false;  // a reading could not be had
     std::jthread m_thread;
 };
 
@@ -193,10 +195,10 @@ protected:
                     return reported && Settled(*reported, latencyMs);
                 },
                 std::chrono::seconds(60));
-            CLoopbackWatch watch(*m_loopback, latencyMs);
+            CLoopbackWatch watch(*m_loopback);
             const Measurement measured = Calibrate();
             std::string seen;
-            const bool thisHeld = watch.Held(seen) && settled;
+            const bool thisHeld = watch.Held(latencyMs, seen) && settled;
             EXPECT_TRUE(measured.error.empty()) << measured.error;
             if (!measured.error.empty()) return -1;
             std::cout << "loopback " << latencyMs << " ms (server: " << seen
