@@ -44,6 +44,7 @@ SINGLE_BOX = BOXES[1]
 SINGLE_SONG = "纸船与月光"
 ULTRASTAR_SONG = "Quorvel Demo - 海边的灯塔"  # an UltraStar song with OGG music, as listed
 ULTRASTAR_RECORDING = "海边的灯塔.wav"
+ULTRASTAR_LEAD = 0.158        # its music begins with this much silence, seconds
 MEDLEY_SONGS = ["蓝色小邮筒", "雨后的操场", "晒太阳的猫", "萤火虫的信"]
 # Where each medley song starts in the medley's recording, seconds.
 MEDLEY_STARTS = [0.0, 31.68, 65.64, 101.88]
@@ -81,7 +82,29 @@ class Run:
             time.sleep(0.2)
         return self.program.threads()
 
-    def sing(self, label, medley, songs, pieces, timeout, review=False):
+    def follow(self, label, singer, songs, picked, traced):
+        """While the songs are sung: each one's music is heard and its singer joins it."""
+        program, sound = self.program, self.sound
+        for number, song in enumerate(songs):
+            program.wait_for_trace(f"song: {song}\n", 180, traced)
+            late = singer.cue(number)
+            self.check(late is not None, f"the music of {song} is heard")
+            if late is not None:
+                print(f"  note the singer joins the music of {song} {late * 1000:.0f} ms into "
+                      "the song")
+            if number > 0:
+                continue
+            time.sleep(3.0)
+            sinks, sources = sound.streams_of(program.pid)
+            self.check(sinks == ["accompaniment"] and sources == ["singer.monitor"],
+                       f"the accompaniment plays into its own sink and the microphone hears the "
+                       f"singer (plays to {sinks}, records from {sources})")
+            time.sleep(17.0)
+            singing = self.shot(f"{label}-3-singing")
+            self.check(desk.differing_pixels(picked, singing, *STAGE) > 100000,
+                       "the stage and the pitch display replace the list")
+
+    def sing(self, label, medley, songs, pieces, timeout, leads=None, review=False):
         """From the type choice: pick, confirm, sing, read the score, stop. Returns the score.
         With review, the song's review is opened before stop: a take is played and a line
         practised twice."""
@@ -103,26 +126,18 @@ class Run:
 
         threads = program.threads()
         traced = len(program.trace())
-        program.click(*CONFIRM, settle=0.0)
-        singers = []
-        for number, (song, piece) in enumerate(zip(songs, pieces)):
-            # The singer starts each song with its music, as a person does.
-            program.wait_for_trace(f"song: {song}\n", 180, traced)
-            self.check(sound.wait_for_sound("accompaniment"), f"the music of {song} is heard")
-            singers.append(sound.play(piece))
-            if number > 0:
-                continue
-            time.sleep(3.0)
-            sinks, sources = sound.streams_of(program.pid)
-            self.check(sinks == ["accompaniment"] and sources == ["singer.monitor"],
-                       f"the accompaniment plays into its own sink and the microphone hears the "
-                       f"singer (plays to {sinks}, records from {sources})")
-            time.sleep(17.0)
-            singing = self.shot(f"{label}-3-singing")
-            self.check(desk.differing_pixels(picked, singing, *STAGE) > 100000,
-                       "the stage and the pitch display replace the list")
-
-        match = program.wait_for_trace(r"final score: (\d+(?:\.\d+)?)", timeout, traced)
+        # The singer listens before the music can start, and starts each song with its music,
+        # as a person does.
+        singer = desk.Singer(sound, pieces, leads)
+        try:
+            if not singer.ready():
+                raise desk.Failure("the singer cannot hear the accompaniment's sink")
+            program.click(*CONFIRM, settle=0.0)
+            self.follow(label, singer, songs, picked, traced)
+            match = program.wait_for_trace(r"final score: (\d+(?:\.\d+)?)", timeout, traced)
+            singer.finish()
+        finally:
+            singer.close()
         score = float(match.group(1))
         time.sleep(1.5)  # the score dialog grows for 0.5 s
         scored = self.shot(f"{label}-4-score")
@@ -139,8 +154,6 @@ class Run:
         else:
             self.check(score >= PASSING_SCORE, f"a faithful performance scores {score} >= "
                        f"{PASSING_SCORE}")
-        for singer in singers:
-            singer.wait(60)
         print(''.join(line + '\n' for line in program.trace()[traced:].splitlines()
                       if line.startswith(('line ', 'final'))), end='')
 
@@ -272,7 +285,8 @@ def scenario(stage, args, recordings):
     print(f"an UltraStar song with OGG music: {ULTRASTAR_SONG}")
     program.click(*BACK)
     ultrastar = run.sing("ultrastar", False, [ULTRASTAR_SONG],
-                         [os.path.join(recordings, ULTRASTAR_RECORDING)], timeout=300)
+                         [os.path.join(recordings, ULTRASTAR_RECORDING)], timeout=300,
+                         leads=[ULTRASTAR_LEAD])
 
     medley = None
     if args.medley == "yes":

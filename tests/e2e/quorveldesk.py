@@ -16,7 +16,9 @@ import shutil
 import signal
 import subprocess
 import tempfile
+import threading
 import time
+import wave
 
 
 class Unavailable(Exception):
@@ -144,8 +146,8 @@ class SoundServer:
         }
         log = os.path.join(runtime, "pulseaudio.log")
         started = subprocess.run(
-            ["pulseaudio", "-n", "--daemonize=yes", "--exit-idle-time=-1", "--realtime=no",
-             "--high-priority=no", "--use-pid-file=yes", f"--log-target=file:{log}",
+            ["pulseaudio", "-n", "--daemonize=yes", "--exit-idle-time=-1", "--realtime=yes",
+             "--high-priority=yes", "--use-pid-file=yes", f"--log-target=file:{log}",
              f"--load=module-native-protocol-unix auth-anonymous=1 socket={runtime}/native",
              "--load=module-null-sink sink_name=accompaniment rate=48000",
              "--load=module-null-sink sink_name=singer rate=48000"],
@@ -287,15 +289,22 @@ class Program:
         self.children = set()
         self.window = self._find_window()
 
-    def _find_window(self, timeout=120):
+    def _find_window(self, timeout=120, still=1.0):
+        """Where the main window is, once it has stayed there for `still` seconds (the window
+        may be mapped at one place and then centred on the screen)."""
         deadline = time.monotonic() + timeout
+        seen, since = None, None
         while time.monotonic() < deadline:
             if self.process.poll() is not None:
                 raise Failure(f"quorvel ended at start (status {self.process.returncode}): "
                               + self.trace()[-400:])
-            for title, x, y, w, h in self.desktop.windows():
-                if (w, h) == (self.WIDTH, self.HEIGHT):
-                    return (x, y)
+            places = [(x, y) for _, x, y, w, h in self.desktop.windows()
+                      if (w, h) == (self.WIDTH, self.HEIGHT)]
+            place = places[0] if places else None
+            if place != seen:
+                seen, since = place, time.monotonic()
+            elif place is not None and time.monotonic() - since >= still:
+                return place
             time.sleep(0.2)
         raise Failure("the main window did not appear: " + self.trace()[-400:])
 
@@ -390,6 +399,148 @@ class Program:
     def close(self):
         _end(self.process)
         self._log.close()
+
+
+class Singer:
+    """Sings recordings into the singer sink, each as the music of its song begins.
+
+    A person hears the music and sings with it. Here the cue is the music's first sound in the
+    accompaniment sink's own stream of samples, listened to from before the music can start,
+    and the singing goes into a playback stream opened beforehand: neither a process starting
+    nor this test's polling of the trace puts the singer behind the music. When the cue is read
+    late (a loaded machine), the recording starts as far into itself as the music already is.
+
+    The music of a song begins after silence: before the first song there is nothing, and
+    between two songs of a medley the sink is silent for some 30 ms, while the demo music never
+    stays silent for SILENCE_MS. The next song's music cannot begin before the previous
+    recording is nearly sung, so that a moment of silence inside a song (the sound server did
+    not get the music in time) is not taken for the next song's cue.
+    """
+
+    RATE = 8000          # the listener's samples per second
+    LEVEL = 300          # louder than this is sound
+    SILENCE_MS = 8       # silence before a song's music, at least
+    EARLY_S = 1.0        # how much sooner than its recording's end the next song may begin
+    BUFFER_MS = 500      # the singing is written this far ahead: a busy machine does not stop it
+
+    def __init__(self, sound, recordings, leads=None):
+        """leads: the seconds of silence each song's music begins with (none by default)."""
+        self.leads = list(leads or [0.0] * len(recordings))
+        self.recordings = []
+        for path in recordings:
+            with wave.open(path, "rb") as wav:
+                if wav.getsampwidth() != 2:
+                    raise Failure(f"{path}: the singer sings 16-bit recordings")
+                shape = (wav.getframerate(), wav.getnchannels())
+                self.recordings.append((shape, wav.readframes(wav.getnframes())))
+        if len({shape for shape, _ in self.recordings}) != 1:
+            raise Failure("the singer's recordings differ in rate or channels")
+        (rate, channels), _ = self.recordings[0]
+        self.frame = 2 * channels
+        self.rate = rate
+        env = {**os.environ, **sound.env()}
+        # A stream for each recording, so that one running over into the next song's music
+        # sings along with it as a person would, and none waits behind another's queue. The
+        # whole recording is written at once, so a deep buffer fills at once and costs no delay.
+        self.players = [subprocess.Popen(
+            ["pacat", "--playback", "--raw", "--format=s16le", f"--rate={rate}",
+             f"--channels={channels}", f"--latency-msec={self.BUFFER_MS}", "-d", "singer"],
+            env=env, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL) for _ in self.recordings]
+        self.listener = subprocess.Popen(
+            ["parec", "--raw", "--format=s16le", "--channels=1", f"--rate={self.RATE}",
+             "--latency-msec=10", "-d", "accompaniment.monitor"],
+            env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL)
+        self.heard = 0                 # samples listened to
+        self.cues = []                 # (the music's start, seconds the cue was read late)
+        self.changed = threading.Condition()
+        self.writers = []
+        self.thread = threading.Thread(target=self._listen, daemon=True)
+        self.thread.start()
+
+    def ready(self, timeout=30.0):
+        """True once the listener hears the sink (before the music is started)."""
+        with self.changed:
+            return self.changed.wait_for(lambda: self.heard >= self.RATE // 5, timeout)
+
+    def cue(self, number, timeout=60.0):
+        """Waits for the music of the number-th song (from 0); how far into the song its
+        recording started (seconds), or None when that music was not heard."""
+        with self.changed:
+            if not self.changed.wait_for(lambda: len(self.cues) > number, timeout):
+                return None
+            return self.cues[number][1]
+
+    def _listen(self):
+        fd = self.listener.stdout.fileno()
+        quiet = 0          # samples of silence just heard
+        earliest = 0       # the sample before which the next song's music cannot begin
+        odd = b""
+        while len(self.cues) < len(self.recordings):
+            data = os.read(fd, 65536)   # all there is: the last sample read is the present
+            if not data:
+                return
+            data = odd + data
+            odd = data[len(data) // 2 * 2:]
+            samples = memoryview(data[: len(data) // 2 * 2]).cast("h")
+            for i, sample in enumerate(samples):
+                if abs(sample) <= self.LEVEL:
+                    quiet += 1
+                    continue
+                at = self.heard + i
+                if quiet * 1000 >= self.SILENCE_MS * self.RATE and at >= earliest \
+                        and len(self.cues) < len(self.recordings):
+                    late = (len(samples) - i) / self.RATE + self.leads[len(self.cues)]
+                    self._sing(len(self.cues), late)
+                    (_, pcm) = self.recordings[len(self.cues)]
+                    length = len(pcm) // self.frame / self.rate
+                    earliest = at + int((length - self.EARLY_S) * self.RATE)
+                    with self.changed:
+                        self.cues.append((at, late))
+                        self.changed.notify_all()
+                quiet = 0
+            with self.changed:
+                self.heard += len(samples)
+                self.changed.notify_all()
+
+    def _sing(self, number, late):
+        (_, pcm) = self.recordings[number]
+        skip = min(len(pcm), int(late * self.rate) * self.frame)
+        writer = threading.Thread(target=self._write, args=(self.players[number], pcm[skip:]),
+                                  daemon=True)
+        writer.start()
+        self.writers.append(writer)
+
+    @staticmethod
+    def _write(player, pcm):
+        try:
+            player.stdin.write(pcm)
+            player.stdin.flush()
+        except (BrokenPipeError, ValueError):
+            pass
+
+    def finish(self, timeout=90.0):
+        """Waits until every recording that started is sung; ends the streams."""
+        deadline = time.monotonic() + timeout
+        for writer in list(self.writers):
+            writer.join(max(0.0, deadline - time.monotonic()))
+        for player in self.players:
+            try:
+                player.stdin.close()
+            except BrokenPipeError:
+                pass
+            try:
+                player.wait(max(1.0, deadline - time.monotonic()))
+            except subprocess.TimeoutExpired:
+                pass
+        self.close()
+
+    def close(self):
+        for player in self.players:
+            _end(player)
+        _end(self.listener)
+        self.thread.join(5.0)
 
 
 class Stage:
