@@ -963,12 +963,11 @@ void CQuorvelDlg::OnStopSinging() {
         return;
     }
     if (m_bPractising) {
-        // A practice goes back to the review it came from.
+        // A practice goes back to the review it came from, over the stage where the song
+        // ended: closing the review leaves the stop button, which leads back to the list.
         EndSession();
         m_bPractising = false;
         ShowPracticePanel(false);
-        ShowSingingScreen(false);
-        SetCaption(true);
         if (m_pReviewPage) {
             m_pReviewPage->show();
             m_pReviewPage->raise();

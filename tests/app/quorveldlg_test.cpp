@@ -715,6 +715,7 @@ TEST_F(SessionTest, TheReviewShowsEveryLinePlaysItAndPractisesOne) {
     EXPECT_FALSE(dialog->IsSessionRunning());
     EXPECT_TRUE(page->isVisible());
     EXPECT_FALSE(dialog->PracticePanel()->isVisible());
+    EXPECT_TRUE(dialog->Control(ids::kStopButton)->isVisible()) << "no way back to the list";
 
     // The history has the song with its line scores, and every attempt at the line.
     const std::vector<float> practised = dialog->PracticeScores();
@@ -750,6 +751,16 @@ TEST_F(SessionTest, TheReviewShowsEveryLinePlaysItAndPractisesOne) {
                     ->data(CSongListDelegate::kScoresRole)
                     .toString()
                     .startsWith(QStringLiteral("最好 ") + CScoreDlg::ScoreText(kept[0].fScore)));
+
+    // Closed, the review leaves the stage where the song ended; stop leads back to the list.
+    dialog->HistoryPage()->hide();
+    auto* back = page->findChild<QPushButton*>(QStringLiteral("reviewBack"));
+    ASSERT_TRUE(back);
+    QTest::mouseClick(back, Qt::LeftButton);
+    EXPECT_FALSE(page->isVisible());
+    ASSERT_TRUE(dialog->Control(ids::kStopButton)->isVisible());
+    QTest::mouseClick(dialog->Control(ids::kStopButton), Qt::LeftButton);
+    EXPECT_TRUE(dialog->Control(ids::kSongList)->isVisible());
 }
 
 // From the song list, "练习一句…" asks which line, practises it, and the stop button goes back

@@ -34,6 +34,7 @@ PAGE_BACK = BACK              # the settings page's back button lies there as we
 STOP = (28, 459)              # stop, left of the line bar while singing
 REVIEW = (724, 408)           # "回顾" on the score dialog, over the stage
 REVIEW_BUTTONS_X = 676        # the review's column of line buttons (hear, melody, practise)
+REVIEW_BUTTONS_EDGE = 600     # a column through the buttons left of their captions
 REVIEW_CLOSE = (764, 23)      # "返回" at the top right of the review
 PINK = "#ff80c0"              # the review's header and buttons
 LIST = (22, 236, 206, 230)    # the song list below its search box: x, y, width, height
@@ -180,7 +181,7 @@ class Run:
         self.check(not self.score_window(), "the review replaces the score dialog")
         self.check(desk.count_colour(shown, PINK, 0, 0, 800, 40) > 16000,
                    "the review's header is over the stage")
-        buttons = [run for run in desk.colour_runs(shown, PINK, REVIEW_BUTTONS_X, 50, 390)
+        buttons = [run for run in desk.colour_runs(shown, PINK, REVIEW_BUTTONS_EDGE, 50, 390)
                    if run[1] - run[0] >= 12]
         self.check(len(buttons) >= 3, f"the first line's three buttons are there ({buttons})")
         if len(buttons) < 3:
