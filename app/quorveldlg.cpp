@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QDir>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -21,10 +23,16 @@
 #include "app/audiosettings.h"
 #include "app/judgingsettings.h"
 #include "app/librarysettings.h"
+#include "app/songlistdelegate.h"
 #include "display/fonts.h"
+#include "display/historypage.h"
+#include "display/lineplot.h"
 #include "engine/inputmonitor.h"
 #include "engine/judginglevel.h"
+#include "engine/referencemelody.h"
 #include "engine/songfolder.h"
+#include "engine/songloader.h"
+#include "history/songhash.h"
 #include "library/libraryroot.h"
 #include "library/searchfold.h"
 #include "platform/accompanimentplayer.h"
@@ -116,7 +124,8 @@ void CQuorvelDlg::ApplyControlColours(int id) {
 }
 
 CQuorvelDlg::~CQuorvelDlg() {
-    m_library.Stop();  // no change of the library is posted to this window any more
+    m_pHistory.reset();  // what was posted to it is kept; nothing comes back from it any more
+    m_library.Stop();    // no change of the library is posted to this window any more
     qApp->removeEventFilter(this);
     EndSession();
     m_session.CloseCapture();
@@ -185,6 +194,7 @@ void CQuorvelDlg::CreateControls() {
     m_editSearch->hide();
     connect(m_editSearch, &QLineEdit::textChanged, this, [this] { OnSearchChanged(); });
     m_listSongs = new QListWidget(this);
+    m_listSongs->setItemDelegate(new CSongListDelegate(m_listSongs));
     name(m_listSongs, ids::kSongList)->setGeometry(Units(11, 118, 103, 115));
     m_listSongs->setUniformItemSizes(true);
     // A name longer than the list is cut short with "…"; its tooltip gives it whole.
@@ -259,6 +269,18 @@ bool CQuorvelDlg::OnInitDialog() {
     m_fontLink = display::MakeFont(QStringLiteral("楷体_GB2312"), 18, 0, 900);
     setWindowIcon(m_hIcon);
 
+    // The history opens on its own thread; what it has to say reaches this window's thread.
+    m_pHistory = std::make_unique<history::CHistoryService>(
+        m_strHistoryPath.empty() ? history::CHistoryStore::DefaultPath() : m_strHistoryPath,
+        [this](bool, const std::string& notice) {
+            if (notice.empty()) return;
+            QMetaObject::invokeMethod(
+                this,
+                [notice] { platform::ShowMessage(notice, platform::MessageIcon::Exclamation); },
+                Qt::QueuedConnection);
+        });
+    RefreshSongScores();
+
     if (!OpenMicrophone(true))
         platform::ShowMessage("打开录音设备出错！", platform::MessageIcon::None, "警告");
     // Without a microphone the window is still built whole; 开始演唱 then leads to the settings.
@@ -312,6 +334,52 @@ bool CQuorvelDlg::OnInitDialog() {
 
     m_pScoreDlg = new CScoreDlg(this);
     m_pScoreDlg->CreateModeless();
+    m_pScoreDlg->SetReview([this] { OnReview(); });
+    m_pReviewPage = new CReviewPage(this);
+    m_pReviewPage->hide();
+    m_pReviewPage->SetHearTake([this](std::size_t song, int line) { OnHearTake(song, line); });
+    m_pReviewPage->SetHearReference(
+        [this](std::size_t song, int line) { OnHearReference(song, line); });
+    m_pReviewPage->SetPractise([this](std::size_t song, int line) { OnPractiseLine(song, line); });
+    m_pReviewPage->SetClose([this] {
+        if (m_pLinePlayer) m_pLinePlayer->Stop();
+        m_pReviewPage->hide();
+    });
+    m_pReviewPage->SetHistory([this](std::size_t song) {
+        if (song < m_record.Songs().size() && m_record.Songs()[song].song)
+            OnShowHistory(m_record.Songs()[song].ref,
+                          history::SongHash(*m_record.Songs()[song].song));
+    });
+    m_pHistoryPage = new CHistoryPage(this);
+    m_pHistoryPage->hide();
+    m_pHistoryPage->SetClose([this] { m_pHistoryPage->hide(); });
+    // A song's history from the list: its context menu.
+    m_listSongs->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_listSongs, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        const QListWidgetItem* item = m_listSongs->itemAt(at);
+        if (!item || !m_pSongEntries) return;
+        const auto index = static_cast<std::size_t>(item->data(Qt::UserRole).toInt());
+        if (index >= m_pSongEntries->size()) return;
+        const engine::SongRef ref = (*m_pSongEntries)[index].Ref();
+        QMenu menu(this);
+        menu.addAction(QStringLiteral("历史成绩"), this, [this, ref] { OnShowHistory(ref, {}); });
+        menu.addAction(QStringLiteral("练习一句…"), this, [this, ref] { OnPractiseFromList(ref); });
+        menu.exec(m_listSongs->viewport()->mapToGlobal(at));
+    });
+    m_practiceWords = new QLabel(this);
+    m_practiceWords->setObjectName(QStringLiteral("practiceWords"));
+    m_practiceWords->setGeometry(16, 12, 200, 220);
+    m_practiceWords->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_practiceWords->setFont(display::MakeFont(QStringLiteral("黑体"), 16));
+    m_practiceWords->setStyleSheet(
+        QStringLiteral("background: rgba(250, 246, 255, 220); color: rgb(64, 32, 96); padding: 6px;"
+                       " border-radius: 8px;"));
+    m_practiceWords->hide();
+    m_practicePicture = new QLabel(this);
+    m_practicePicture->setObjectName(QStringLiteral("practicePicture"));
+    m_practicePicture->setGeometry(228, 12, CReviewPage::kPictureWidth,
+                                   CReviewPage::kPictureHeight);
+    m_practicePicture->hide();
     m_pIntroDlg = new CIntroduceDlg(this);
     m_pIntroDlg->CreateModeless(
         {m_devices.makeCapture, m_devices.listInputs, m_devices.makeClicks});
@@ -583,6 +651,11 @@ void CQuorvelDlg::OnSearchChanged() {
         auto* item =
             new QListWidgetItem(entry.strProblem.empty() ? name : QStringLiteral("⚠ ") + name);
         item->setData(Qt::UserRole, index);
+        if (const auto scores = m_songScores.find(entry.strFolder); scores != m_songScores.end())
+            item->setData(CSongListDelegate::kScoresRole,
+                          QStringLiteral("最好 %1 · 上次 %2")
+                              .arg(QString::number(double(scores->second.fBest), 'f', 1),
+                                   QString::number(double(scores->second.fLast), 'f', 1)));
         item->setToolTip(entry.strProblem.empty() ? name
                                                   : name + QStringLiteral("\n") +
                                                         QString::fromStdString(entry.strProblem));
@@ -826,9 +899,21 @@ void CQuorvelDlg::ReturnToList() {
     update();
 }
 
-void CQuorvelDlg::SongLoaded(int index, const engine::SongRef&,
+void CQuorvelDlg::SongLoaded(int index, const engine::SongRef& ref,
                              const std::shared_ptr<const engine::CSong>& song) {
-    if (index == 0) {
+    if (m_session.IsPractising()) {
+        m_attempt.Clear();
+        m_attempt.SongLoaded(ref, song);
+    } else {
+        if (index == 0) m_record.Clear();
+        m_record.SongLoaded(ref, song);
+    }
+    if (index == 0 && m_session.IsPractising() && m_bDisplayUp) {
+        // The next attempt of a practice: the display starts again where the music does.
+        m_display.SetSong(song);
+        m_display.Restart();
+        m_display.LoadLyrics();
+    } else if (index == 0) {
         // A session gets a new display; a medley keeps the one made for its first song.
         m_display.Create(this, m_rcDisplay, ids::kPitchDisplay);
         m_display.raise();
@@ -869,6 +954,28 @@ void CQuorvelDlg::SessionEnded(const engine::Problem* problem) {
 }
 
 void CQuorvelDlg::OnStopSinging() {
+    if (m_bPractising && !m_bPractiseFromReview) {
+        // A practice from the song list goes back to the list.
+        EndSession();
+        m_bPractising = false;
+        ShowPracticePanel(false);
+        ReturnToList();
+        return;
+    }
+    if (m_bPractising) {
+        // A practice goes back to the review it came from, over the stage where the song
+        // ended: closing the review leaves the stop button, which leads back to the list.
+        EndSession();
+        m_bPractising = false;
+        ShowPracticePanel(false);
+        if (m_pReviewPage) {
+            m_pReviewPage->show();
+            m_pReviewPage->raise();
+            m_pReviewPage->ShowRow(static_cast<int>(m_nPractiseLine));
+        }
+        update();
+        return;
+    }
     SetCaption(true);
     m_nScreen = 1;
     m_levelChoice->setVisible(m_radioBoy->isVisible());
@@ -916,6 +1023,8 @@ void CQuorvelDlg::ShowScore() {
 }
 
 void CQuorvelDlg::SetScore(float score) {
+    m_fFinalScore = score;
+    KeepRun(score);
     if (!m_pScoreDlg) return;
     m_pScoreDlg->SetScore(score);
     m_pScoreDlg->SetLevelCaption(QString::fromUtf8(engine::JudgingLevelCaption(m_session.Level())));
@@ -935,6 +1044,7 @@ void CQuorvelDlg::SetGradeText(const std::string& text) {
 }
 
 void CQuorvelDlg::OnLineScored(const engine::LineReport& report) {
+    Recording().LineScored(report);
     // Each line's result goes to the trace output, for whoever runs the program from a terminal.
     char line[160];
     std::snprintf(line, sizeof line, "line %d (%.2f-%.2f s): %.1f %s, %d hits, %d near\n",
@@ -942,6 +1052,281 @@ void CQuorvelDlg::OnLineScored(const engine::LineReport& report) {
                   static_cast<double>(report.fEnd), static_cast<double>(report.fScore),
                   report.strGrade.c_str(), report.nHits, report.nNears);
     platform::Trace(line);
+}
+
+engine::CSessionRecord& CQuorvelDlg::Recording() {
+    return m_session.IsPractising() ? m_attempt : m_record;
+}
+
+void CQuorvelDlg::OnBufferJudged(const engine::BufferReport& report) {
+    Recording().BufferJudged(report);
+}
+
+void CQuorvelDlg::OnLineBegun(const engine::LineCarry& carry) { Recording().LineBegun(carry); }
+
+void CQuorvelDlg::OnLineAudio(int line, const int16_t* samples, int count) {
+    Recording().LineAudio(line, samples, count);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The review and the practice of a line
+
+void CQuorvelDlg::OnReview() {
+    if (!m_pReviewPage || m_record.Songs().empty()) return;
+    QWidget* stage = Control(ids::kStageAnimation);
+    const QPoint at = stage ? stage->pos() : QPoint(0, 0);
+    m_pReviewPage->setGeometry(QRect(at, QSize(800, 446)));
+    m_pReviewPage->Show(m_record, m_fFinalScore, RoleOffset());
+}
+
+void CQuorvelDlg::OnHearTake(std::size_t song, int line) {
+    const std::vector<int16_t>& take = m_record.Take(song, line);
+    if (take.empty()) return;
+    platform::Trace("review: the take of line " + std::to_string(line + 1) + " (" +
+                    std::to_string(take.size()) + " samples)\n");
+    if (!m_pLinePlayer && m_devices.makeClicks) m_pLinePlayer = m_devices.makeClicks();
+    if (!m_pLinePlayer) return;
+    std::string error;
+    if (!m_pLinePlayer->Play(take, 8000, error))
+        platform::ShowMessage("无法播放：" + error, platform::MessageIcon::Exclamation);
+}
+
+void CQuorvelDlg::OnHearReference(std::size_t song, int line) {
+    const std::vector<engine::LineReview> reviews = m_record.Reviews(song);
+    if (line < 0 || static_cast<std::size_t>(line) >= reviews.size()) return;
+    constexpr int kRate = 16000;
+    std::vector<int16_t> melody =
+        engine::ReferenceMelody(reviews[static_cast<std::size_t>(line)], RoleOffset(), kRate);
+    if (melody.empty()) return;
+    if (!m_pLinePlayer && m_devices.makeClicks) m_pLinePlayer = m_devices.makeClicks();
+    if (!m_pLinePlayer) return;
+    std::string error;
+    if (!m_pLinePlayer->Play(std::move(melody), kRate, error))
+        platform::ShowMessage("无法播放：" + error, platform::MessageIcon::Exclamation);
+}
+
+void CQuorvelDlg::OnPractiseFromList(const engine::SongRef& song) {
+    if (!m_bInitialised || !m_bMicrophone) return;
+    engine::Problem problem;
+    engine::SongLoadOptions options;
+    options.nRole = m_session.Engine().HighOffset() ? 1 : 2;
+    const std::shared_ptr<const engine::CSong> loaded =
+        engine::LoadSong(song.strFolder, options, &problem);
+    if (!loaded) {
+        problem.Show();
+        return;
+    }
+    QStringList lines;
+    for (int line = 0; line < loaded->Points() - 1; ++line) {
+        QString words;
+        if (static_cast<std::size_t>(line) < loaded->Info().lyrics.size())
+            for (const engine::SongLyric& lyric :
+                 loaded->Info().lyrics[static_cast<std::size_t>(line)])
+                words += QString::fromStdString(lyric.strText);
+        lines.append(QStringLiteral("第 %1 句　%2").arg(line + 1).arg(words));
+    }
+    bool chosen = false;
+    const QString choice =
+        QInputDialog::getItem(this, QStringLiteral("练习一句"),
+                              QString::fromStdString(song.strName), lines, 0, false, &chosen);
+    if (!chosen) return;
+    StartPractice(song, static_cast<int>(lines.indexOf(choice)), std::nullopt, false);
+}
+
+void CQuorvelDlg::StartPractice(const engine::SongRef& song, int line,
+                                std::optional<engine::LineCarry> carry, bool fromReview) {
+    if (m_pLinePlayer) m_pLinePlayer->Stop();
+    m_nPractiseLine = line;
+    m_practiceScores.clear();
+    m_bPractising = true;
+    m_bPractiseFromReview = fromReview;
+    if (m_pReviewPage) m_pReviewPage->hide();
+    if (m_pHistoryPage) m_pHistoryPage->hide();
+    if (m_pScoreDlg) m_pScoreDlg->OnOK();
+    if (!fromReview)
+        Show(
+            {ids::kSongList, ids::kConfirmButton, ids::kListBackButton, ids::kSongBox1,
+             ids::kSongBox2, ids::kSongBox3, ids::kSongBox4, ids::kClearButton1, ids::kClearButton2,
+             ids::kClearButton3, ids::kClearButton4, ids::kSingleSongBox, ids::kSingleClearButton},
+            false);
+    SetCaption(false);
+    ShowSingingScreen(true);
+    m_practicePicture->clear();
+    ShowPracticePanel(true);
+    ShowPracticeScores();
+    m_session.SetLatencyMs(
+        CAudioSettings::Load().LatencyMs(m_session.CaptureDevice()->InputLatencyMs()));
+    if (const std::optional<engine::Problem> problem =
+            m_session.StartPractice(song, line, std::move(carry))) {
+        OnStopSinging();  // back where the practice came from, then the reason
+        problem->Show();
+    }
+}
+
+void CQuorvelDlg::OnPractiseLine(std::size_t song, int line) {
+    if (song >= m_record.Songs().size() || !m_bInitialised || !m_bMicrophone) return;
+    std::optional<engine::LineCarry> carry;
+    if (const engine::LineCarry* kept = m_record.Carry(song, line)) carry = *kept;
+    m_nPractiseSong = song;
+    StartPractice(m_record.Songs()[song].ref, line, std::move(carry), true);
+}
+
+void CQuorvelDlg::PracticeAttemptStarted(int attempt, int /*fromMs*/) {
+    platform::Trace("practice: attempt " + std::to_string(attempt) + "\n");
+}
+
+void CQuorvelDlg::PracticeAttemptScored(int attempt, float score) {
+    m_practiceScores.push_back(score);
+    char traced[64];
+    std::snprintf(traced, sizeof traced, "practice: attempt %d scored %.1f\n", attempt,
+                  static_cast<double>(score));
+    platform::Trace(traced);
+    KeepAttempt(score);
+    if (!m_attempt.Songs().empty() && m_attempt.Songs()[0].song) {
+        const engine::SongRecord& sung = m_attempt.Songs()[0];
+        const engine::LineReview review =
+            engine::BuildLineReview(*sung.song, m_nPractiseLine,
+                                    sung.lines.empty() ? nullptr : &sung.lines[0], sung.buffers);
+        m_practicePicture->setPixmap(QPixmap::fromImage(
+            CLinePlot(review, RoleOffset(),
+                      QSize(CReviewPage::kPictureWidth, CReviewPage::kPictureHeight))
+                .Draw()));
+    }
+    ShowPracticeScores();
+}
+
+void CQuorvelDlg::ShowPracticeScores() {
+    QString words = QStringLiteral("练习第 %1 句\n").arg(m_nPractiseLine + 1);
+    for (std::size_t i = 0; i < m_practiceScores.size(); ++i)
+        words += QStringLiteral("第 %1 次　%2\n")
+                     .arg(i + 1)
+                     .arg(QString::number(static_cast<double>(m_practiceScores[i]), 'f', 1));
+    m_practiceWords->setText(words);
+}
+
+void CQuorvelDlg::OnShowHistory(const engine::SongRef& song, const std::string& hash) {
+    if (!m_pHistory || !m_pHistoryPage) return;
+    m_pHistory->Post([this, song, hash](history::CHistoryStore& store) {
+        const std::string key = hash.empty() ? store.HashOfFolder(song.strFolder) : hash;
+        std::vector<history::Attempt> attempts = store.Attempts(key);
+        QMetaObject::invokeMethod(
+            this,
+            [this, song, attempts = std::move(attempts)] {
+                QWidget* stage = Control(ids::kStageAnimation);
+                const QPoint at = stage && stage->isVisible() ? stage->pos() : QPoint(0, 0);
+                m_pHistoryPage->setGeometry(QRect(at, QSize(800, 446)));
+                m_pHistoryPage->Show(QString::fromStdString(song.strName), attempts);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void CQuorvelDlg::RefreshSongScores() {
+    if (!m_pHistory) return;
+    m_pHistory->Post([this](history::CHistoryStore& store) {
+        std::map<std::string, history::SongScores> scores = store.ScoresByFolder();
+        QMetaObject::invokeMethod(
+            this,
+            [this, scores = std::move(scores)] {
+                m_songScores = scores;
+                OnSearchChanged();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+namespace {
+
+int64_t NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
+
+}  // namespace
+
+void CQuorvelDlg::KeepRun(float finalScore) {
+    if (!m_pHistory || m_record.Songs().empty()) return;
+    std::vector<history::Attempt> attempts;
+    for (const engine::SongRecord& song : m_record.Songs()) {
+        if (!song.song) continue;
+        history::Attempt attempt;
+        attempt.strSongHash = history::SongHash(*song.song);
+        attempt.strFolder = song.ref.strFolder;
+        attempt.strTitle = song.ref.strName;
+        attempt.nWhenMs = NowMs();
+        attempt.nRole = m_session.Engine().HighOffset() ? 1 : 2;
+        attempt.strLevel = engine::JudgingLevelName(m_session.Level());
+        float sum = 0.0f;
+        for (const engine::LineReport& line : song.lines) {
+            attempt.lineScores.push_back(line.fScore);
+            sum += line.fScore;
+        }
+        attempt.fScore = song.lines.empty() ? 0.0f : sum / static_cast<float>(song.lines.size());
+        attempt.fRunScore = finalScore;
+        attempts.push_back(std::move(attempt));
+    }
+    m_pHistory->Post([attempts = std::move(attempts)](history::CHistoryStore& store) mutable {
+        // The songs of a medley are one run: the first one's id names it.
+        int64_t run = 0;
+        for (history::Attempt& attempt : attempts) {
+            attempt.nRun = run;
+            std::string error;
+            const std::optional<int64_t> id = store.Add(attempt, error);
+            if (!id) {
+                platform::Trace("history: the song was not kept: " + error + "\n");
+                return;
+            }
+            if (run == 0) run = *id;
+        }
+    });
+    RefreshSongScores();
+}
+
+void CQuorvelDlg::KeepAttempt(float score) {
+    if (!m_pHistory || m_attempt.Songs().empty() || !m_attempt.Songs()[0].song) return;
+    const engine::SongRecord& song = m_attempt.Songs()[0];
+    history::Attempt attempt;
+    attempt.strSongHash = history::SongHash(*song.song);
+    attempt.strFolder = song.ref.strFolder;
+    attempt.strTitle = song.ref.strName;
+    attempt.nWhenMs = NowMs();
+    attempt.nRole = m_session.Engine().HighOffset() ? 1 : 2;
+    attempt.strLevel = engine::JudgingLevelName(m_session.Level());
+    attempt.nPracticeLine = m_nPractiseLine;
+    attempt.fScore = score;
+    attempt.fRunScore = score;
+    attempt.lineScores = {score};
+    m_pHistory->Post([attempt = std::move(attempt)](history::CHistoryStore& store) {
+        std::string error;
+        if (!store.Add(attempt, error))
+            platform::Trace("history: the attempt was not kept: " + error + "\n");
+    });
+}
+
+void CQuorvelDlg::ShowPracticePanel(bool visible) {
+    m_practiceWords->setVisible(visible);
+    m_practicePicture->setVisible(visible);
+    if (visible) {
+        m_practiceWords->raise();
+        m_practicePicture->raise();
+    }
+}
+
+void CQuorvelDlg::ShowSingingScreen(bool visible) {
+    if (visible) {
+        Show({ids::kDownloadLink, ids::kStageAnimation}, true);
+        if (m_picStage->Load(m_radioBoy->isChecked() ? res::kGifStageBoy : res::kGifStageGirl,
+                             "GIF"))
+            m_picStage->Draw();
+        Show({ids::kLineBar, ids::kDisplayArea}, true);
+        Show({ids::kHiddenArea}, false);
+        Show({ids::kGradeLabel, ids::kStopButton, ids::kTimeBar}, true);
+        m_btnStop->LoadIcons(res::kIconStop, 0);
+        m_btnStop->ShowBorder(false, true);
+        m_btnStop->SetTransparent(true);
+    } else {
+        Show({ids::kLineBar, ids::kDisplayArea, ids::kHiddenArea, ids::kGradeLabel,
+              ids::kStopButton, ids::kTimeBar},
+             false);
+    }
+    update();
 }
 
 void CQuorvelDlg::SetPitchMarker(int y, int nearFlag, int hitFlag, int farFlag) {

@@ -9,12 +9,14 @@
 #include <QDialog>
 #include <QFont>
 #include <QIcon>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRadioButton>
 
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,11 +29,15 @@
 #include "controls/pictureex.h"
 #include "controls/pillchoice.h"
 #include "display/histogramctrl.h"
+#include "display/historypage.h"
 #include "display/iconprogress.h"
+#include "display/reviewpage.h"
 #include "display/scoredlg.h"
+#include "engine/sessionrecord.h"
 #include "engine/sessionview.h"
 #include "engine/singingsession.h"
 #include "engine/songref.h"
+#include "history/historyservice.h"
 #include "library/songentry.h"
 #include "library/songlibrary.h"
 #include "platform/capturedevice.h"
@@ -121,6 +127,39 @@ public:
     // The user's song folders changed: the library searches the new set.
     void OnLibraryFoldersChanged();
 
+    // The review of the song just sung ("回顾" on the score dialog), over the stage; its buttons
+    // play a line's take or its reference melody and practise a line.
+    void OnReview();
+    void OnHearTake(std::size_t song, int line);
+    void OnHearReference(std::size_t song, int line);
+    // Practises a line of the song reviewed: attempt after attempt on the singing screen, each
+    // attempt's score added to a small list and its picture shown, until the stop button, which
+    // goes back to the review.
+    void OnPractiseLine(std::size_t song, int line);
+    // Practises a line of a song of the list (its context menu's "练习一句…"), picked from the
+    // song's lines; the line is judged as a song's first would be. Stop goes back to the list.
+    void OnPractiseFromList(const engine::SongRef& song);
+    void StartPractice(const engine::SongRef& song, int line,
+                       std::optional<engine::LineCarry> carry, bool fromReview);
+    CReviewPage* ReviewPage() const { return m_pReviewPage; }
+    // What the last song or medley recorded for its review, and the scores of the practice.
+    const engine::CSessionRecord& Record() const { return m_record; }
+    const std::vector<float>& PracticeScores() const { return m_practiceScores; }
+    QLabel* PracticePanel() const { return m_practiceWords; }
+    QLabel* PracticePicture() const { return m_practicePicture; }
+
+    // The singer's history: where it is kept (the user's data folder unless set before
+    // OnInitDialog), the scores the song list shows, and a wait for what was posted to it.
+    void SetHistoryPath(const std::string& path) { m_strHistoryPath = path; }
+    history::CHistoryService* History() const { return m_pHistory.get(); }
+    const std::map<std::string, history::SongScores>& SongScores() const { return m_songScores; }
+    // Asks the history for the list's scores again; they show when they come.
+    void RefreshSongScores();
+    // Shows a song's history page (over the stage) once the history has found its attempts: by
+    // its hash, or, without one, by the folder it was last sung from.
+    void OnShowHistory(const engine::SongRef& song, const std::string& hash);
+    CHistoryPage* HistoryPage() const { return m_pHistoryPage; }
+
     // Session routines: the session stops, and the screen of a session is cleared.
     void EndSession();
     void ClearGrade();
@@ -133,6 +172,11 @@ public:
     void SetTimeBarPos(int seconds) override { m_timeBar.SetPos(seconds); }
     void UpdateControls() override {}
     void OnLineScored(const engine::LineReport& report) override;
+    void OnBufferJudged(const engine::BufferReport& report) override;
+    void OnLineBegun(const engine::LineCarry& carry) override;
+    void OnLineAudio(int line, const int16_t* samples, int count) override;
+    void PracticeAttemptStarted(int attempt, int fromMs) override;
+    void PracticeAttemptScored(int attempt, float score) override;
     void SongLoaded(int index, const engine::SongRef& ref,
                     const std::shared_ptr<const engine::CSong>& song) override;
     void AccompanimentStarted(int lengthMs) override;
@@ -164,6 +208,17 @@ private:
     void ApplyControlColours(int id);
     // After a song that could not be sung: back to the song list, the names kept.
     void ReturnToList();
+    // The singing screen's controls (display, bars, grade, stop), shown or hidden.
+    void ShowSingingScreen(bool visible);
+    void ShowPracticePanel(bool visible);
+    // The practice's line and the score of each attempt so far.
+    void ShowPracticeScores();
+    int RoleOffset() const { return m_session.Engine().HighOffset() ? 120 : 80; }
+    // Where the engine's reports go now: the song's record, or a practice attempt's.
+    engine::CSessionRecord& Recording();
+    // Keeps the run just finished (each song of it) or a practice attempt in the history.
+    void KeepRun(float finalScore);
+    void KeepAttempt(float score);
     // The list screen of the current kind from the start: no search, the library's songs,
     // and a scan for what changed meanwhile.
     void ListAnew();
@@ -223,5 +278,26 @@ private:
     QRadioButton* m_radioGirl = nullptr;
     CPillChoice* m_levelChoice = nullptr;
     CScoreDlg* m_pScoreDlg = nullptr;
+    CReviewPage* m_pReviewPage = nullptr;
+    CHistoryPage* m_pHistoryPage = nullptr;
+    QLabel* m_practiceWords = nullptr;    // the practice's attempts and their scores
+    QLabel* m_practicePicture = nullptr;  // the last attempt's picture
+
+    // The review: what the last song or medley recorded, its final score, and what plays a
+    // line's take or reference melody.
+    engine::CSessionRecord m_record;
+    float m_fFinalScore = 0.0f;
+    std::unique_ptr<platform::CClickPlayer> m_pLinePlayer;
+    // A practice: the record of the attempt being sung, and the scores so far.
+    engine::CSessionRecord m_attempt;
+    std::vector<float> m_practiceScores;
+    std::size_t m_nPractiseSong = 0;
+    int m_nPractiseLine = 0;
+    bool m_bPractising = false;         // from a practice's start until its stop
+    bool m_bPractiseFromReview = true;  // else from the song list
+    // The history, on its own thread, and what it last told of the songs' scores.
+    std::string m_strHistoryPath;
+    std::unique_ptr<history::CHistoryService> m_pHistory;
+    std::map<std::string, history::SongScores> m_songScores;
     CIntroduceDlg* m_pIntroDlg = nullptr;
 };

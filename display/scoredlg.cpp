@@ -38,7 +38,26 @@ void CScoreDlg::CreateModeless() {
     cancel->setGeometry(686, 48, 100, 28);
     cancel->hide();
     connect(cancel, &QPushButton::clicked, this, [this] { OnOK(); });
+    m_review = new QPushButton(QStringLiteral("回顾"), this);
+    m_review->setObjectName(QStringLiteral("scoreReview"));
+    m_review->setGeometry(kTemplateWidth - 132, kTemplateHeight - 56, 112, 36);
+    m_review->setFont(display::MakeFont(QStringLiteral("黑体"), 18));
+    m_review->setCursor(Qt::PointingHandCursor);
+    m_review->setStyleSheet(QStringLiteral(
+        "QPushButton { background: #ff80c0; color: white; border: none; border-radius: 18px; }"
+        " QPushButton:hover { background: #ff5aa8; }"));
+    m_review->setFocusPolicy(Qt::NoFocus);  // Enter stays OK's
+    m_review->hide();
+    connect(m_review, &QPushButton::clicked, this, [this] {
+        OnOK();
+        if (m_onReview) m_onReview();
+    });
     hide();
+}
+
+void CScoreDlg::SetReview(std::function<void()> review) {
+    m_onReview = std::move(review);
+    if (m_review) m_review->setVisible(static_cast<bool>(m_onReview));
 }
 
 void CScoreDlg::OnOK() { hide(); }

@@ -16,6 +16,7 @@ public:
     BufferVerdict Compare(const BufferInput& in, LineTally& tally) override;
     LineJudgement ScoreLine(const int32_t* record, LineTally& tally, bool lastLine,
                             std::vector<int32_t>& scratch) override;
+    std::unique_ptr<CJudge> Clone() const override { return std::make_unique<CEasyJudge>(); }
 };
 
 }  // namespace engine

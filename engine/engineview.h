@@ -4,7 +4,10 @@
 // SetTimeBarPos, which the playback poller calls from its own thread.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+#include "engine/judge.h"
 
 namespace engine {
 
@@ -22,16 +25,27 @@ struct LineReport {
     float fAlign = 0.0f;    // the alignment score
     float fScore = 0.0f;    // the line score
     std::string strGrade;   // the grade word shown
+    int nKeyOffset = 0;     // the singer's key the line was judged with (tenths of a semitone)
 };
 
-// One buffer of a line compared with the reference.
+// One buffer of a line compared with the reference: what the review of a song is drawn from.
 struct BufferReport {
-    int nLine = 0;      // the line of its song
+    static constexpr int kMostFrames = 8;  // pitch values of a capture buffer
+    int nLine = 0;                         // the line of its song
     int nRefIndex = 0;  // the reference value it was compared with (may lie outside the line)
+    int nRefValue = 0;  // that value (0 outside the line or on a rest)
     int nClockMs = 0;   // the playback position it was judged at (its stamp, or the poller's)
     bool bHit = false;  // the marker's verdict
     bool bNear = false;
     bool bFar = false;
+    bool bCountedHit = false;   // the line's hit count went up (the marker may show a hit that
+    bool bCountedNear = false;  // does not count, after singing) and its near-miss count
+    int nAppended = 0;          // values it appended to the line's sung sequence
+    int nKeyOffset = 0;         // the singer's key after it, tenths of a semitone
+    int nFrames = 0;            // pitch values heard, at most kMostFrames
+    // What was heard, after the singer offset and the key: tenths of a semitone on the reference's
+    // scale, 0 for no pitch.
+    int32_t aHeard[kMostFrames] = {};
 };
 
 class CEngineView {
@@ -56,6 +70,11 @@ public:
     virtual void OnLineScored(const LineReport&) {}
     // A buffer of a line has been compared with the reference (after the marker is set).
     virtual void OnBufferJudged(const BufferReport&) {}
+    // A line begins (before its first buffer): what it takes over from the song so far.
+    virtual void OnLineBegun(const LineCarry&) {}
+    // The samples of a buffer that a line takes (its first channel, 8000 per second, before they
+    // are filtered): the singer's take of the line, piece by piece.
+    virtual void OnLineAudio(int /*line*/, const int16_t* /*samples*/, int /*count*/) {}
 };
 
 }  // namespace engine

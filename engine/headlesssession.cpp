@@ -67,6 +67,34 @@ SessionResult CHeadlessSession::Sing(const std::vector<int16_t>& stereo) {
 }
 
 SessionResult CHeadlessSession::Sing(Recording& recording) {
+    return Run(recording, [this] { return m_session.Start(m_songs, m_songs.size() > 1); });
+}
+
+SessionResult CHeadlessSession::Practise(const std::vector<int16_t>& take, int line, int attempts,
+                                         const LineCarry* carry) {
+    std::size_t next = 0;
+    Recording recording;
+    recording.read = [&take, &next](int16_t* out, std::size_t frames) -> int64_t {
+        const std::size_t total = take.size() / 2;
+        const std::size_t count = next < total ? std::min(frames, total - next) : 0;
+        std::copy_n(take.data() + next * 2, count * 2, out);
+        next += count;
+        return static_cast<int64_t>(count);
+    };
+    recording.restart = [&next] { next = 0; };
+    m_nAttemptsWanted = std::max(attempts, 1);
+    SessionResult result = Run(recording, [&]() -> std::optional<Problem> {
+        std::optional<LineCarry> carried;
+        if (carry) carried = *carry;
+        return m_session.StartPractice(m_songs.empty() ? SongRef{} : m_songs.front(), line,
+                                       std::move(carried));
+    });
+    m_nAttemptsWanted = 0;
+    return result;
+}
+
+SessionResult CHeadlessSession::Run(Recording& recording,
+                                    const std::function<std::optional<Problem>()>& start) {
     m_result = SessionResult{};
     m_bScoreShown = false;
     if (!m_session.IsCaptureOpen()) {
@@ -77,7 +105,7 @@ SessionResult CHeadlessSession::Sing(Recording& recording) {
         }
     }
     m_bSessionUp = true;
-    if (const std::optional<Problem> problem = m_session.Start(m_songs, m_songs.size() > 1)) {
+    if (const std::optional<Problem> problem = start()) {
         problem->Show();
         m_result.strError = problem->Describe();
         m_bSessionUp = false;
@@ -90,8 +118,14 @@ SessionResult CHeadlessSession::Sing(Recording& recording) {
     std::vector<int16_t> block(kBufferFrames * 2);
     while (m_bSessionUp) {
         m_bSongStarted = false;
+        if (m_session.IsPractising() && recording.restart) {
+            // Each attempt is sung from the start of the take.
+            recording.restart();
+            recordingOver = false;
+        }
+        const int from = m_player ? m_player->PlayedFrom() : 0;
         for (int time = 0; m_bSessionUp && !m_bSongStarted; time += kStepMs) {
-            if (m_player) m_player->SetClock(time);
+            if (m_player) m_player->SetClock(from + time);
             if (time % kPollMs == 0) m_session.PollPlayback();
             if (time > 0 && time % kTickMs == 0) m_display.Advance(time);
             if (time > 0 && time % kBufferMs == 0) {
@@ -116,10 +150,14 @@ SessionResult CHeadlessSession::Sing(Recording& recording) {
                                 block.size() * sizeof(int16_t));
                 RunPosted();
             }
-            // A song whose last line never ends is broken.
-            const std::shared_ptr<const CSong>& song = m_session.Engine().Song();
+            // A song whose last line (or the line practised) never ends is broken.
+            const CSingingEngine& engine = m_session.Engine();
+            const std::shared_ptr<const CSong>& song = engine.Song();
+            const int last = engine.IsPractice() ? engine.PracticeLine()
+                             : song              ? song->Points() - 2
+                                                 : 0;
             if (m_bSessionUp && !m_bSongStarted && song &&
-                time / 1000.0 > song->End(song->Points() - 2) + kLastLineGraceSeconds) {
+                (from + time) / 1000.0 > song->End(last) + kLastLineGraceSeconds) {
                 m_result.strError = m_session.CurrentSongName() +
                                     ": the last line is still unscored 60 s after its end";
                 m_session.Stop();
@@ -128,8 +166,18 @@ SessionResult CHeadlessSession::Sing(Recording& recording) {
         }
     }
     RunPosted();
-    m_result.bCompleted = m_bScoreShown && m_result.strError.empty();
+    m_result.bCompleted =
+        (m_bScoreShown || !m_result.attempts.empty()) && m_result.strError.empty();
     return m_result;
+}
+
+void CHeadlessSession::PracticeAttemptScored(int /*attempt*/, float score) {
+    m_result.attempts.push_back(score);
+    m_result.fFinal = score;
+    if (static_cast<int>(m_result.attempts.size()) >= m_nAttemptsWanted) {
+        m_session.Stop();
+        SessionEnded(nullptr);
+    }
 }
 
 void CHeadlessSession::SetGradeText(const std::string& text) { m_grades.push_back(text); }
@@ -149,7 +197,7 @@ void CHeadlessSession::SongLoaded(int index, const SongRef& ref,
         m_display.Restart();
         m_display.LoadLyrics(ref);
     }
-    m_result.songs.push_back(SongResult{ref.strName, {}});
+    m_result.songs.push_back(SongResult{ref.strName, {}, {}, song, {}});
     m_nLineBar = 0;
     m_nTimeBar = 0;
     m_bSongStarted = true;
@@ -162,6 +210,14 @@ void CHeadlessSession::SessionEnded(const Problem* problem) {
         problem->Show();
         m_result.strError = problem->Describe();
     }
+}
+
+void CHeadlessSession::OnBufferJudged(const BufferReport& report) {
+    if (!m_result.songs.empty()) m_result.songs.back().buffers.push_back(report);
+}
+
+void CHeadlessSession::OnLineBegun(const LineCarry& carry) {
+    if (!m_result.songs.empty()) m_result.songs.back().carries.push_back(carry);
 }
 
 void CHeadlessSession::OnLineScored(const LineReport& report) {

@@ -5,7 +5,8 @@
 // The clock, per song, in whole milliseconds from 0 when the song's session starts:
 // - the poller runs at 0, 50, 100, …: the player's position is the song time;
 // - the display ticks at 15, 30, 45, … (it restarts at 0);
-// - the player's position is the song time at every step of the clock;
+// - the player's position is the song time at every step of the clock (an attempt of a practice:
+//   the time since its start, plus where the accompaniment started);
 // - capture buffer i of the song arrives at 120 (i + 1) with the next 960 frames of the
 //   recording, filled up with silence once it has ended, stamped with the player's position;
 //   the recording does not restart when a medley moves on to its next song;
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,14 +32,18 @@ namespace engine {
 struct SongResult {
     std::string strName;
     std::vector<LineReport> lines;
+    std::vector<BufferReport> buffers;  // every buffer of a line judged, in order
+    std::shared_ptr<const CSong> song;  // what was sung: the reference and the lyrics
+    std::vector<LineCarry> carries;     // what each line took over as it began
 };
 
 struct SessionResult {
     bool bCompleted = false;  // the score was shown
     std::string strError;     // why not, when it was not
     std::vector<SongResult> songs;
-    int nLines = 0;       // lines scored in all songs
-    float fFinal = 0.0f;  // the score shown
+    int nLines = 0;               // lines scored in all songs
+    float fFinal = 0.0f;          // the score shown (of a practice: the last attempt's)
+    std::vector<float> attempts;  // a practice's scores, one per attempt
 };
 
 class CHeadlessSession : public CSessionView {
@@ -48,6 +54,8 @@ public:
     struct Recording {
         std::function<int64_t(int16_t* stereo, std::size_t frames)> read;
         std::string strProblem;
+        // Goes back to the recording's start (a practice sings it again for each attempt).
+        std::function<void()> restart;
     };
 
     // songs: one single song, or four medley songs; role 1 sings an octave above the reference
@@ -67,6 +75,13 @@ public:
     // Sings a recording held in memory: 16-bit stereo frames at 8000 per second, interleaved.
     SessionResult Sing(const std::vector<int16_t>& stereo);
 
+    // Practises a line of the (first) song: each attempt is sung with the take, a recording that
+    // starts where the accompaniment starts (PracticeStartMs). Stops after `attempts` attempts;
+    // every attempt is one song of the result, its scores in `attempts`.
+    // With the line's carry from a run of the song, the attempts are judged as the run judged it.
+    SessionResult Practise(const std::vector<int16_t>& take, int line, int attempts,
+                           const LineCarry* carry = nullptr);
+
     const CSingingSession& Session() const { return m_session; }
     const CSingingEngine& Engine() const { return m_session.Engine(); }
     const CHistogramModel& Display() const { return m_display; }
@@ -85,9 +100,13 @@ public:
     void SetScore(float score) override { m_result.fFinal = score; }
     void SessionEnded(const Problem* problem) override;
     void OnLineScored(const LineReport& report) override;
+    void OnBufferJudged(const BufferReport& report) override;
+    void PracticeAttemptScored(int attempt, float score) override;
+    void OnLineBegun(const LineCarry& carry) override;
 
 private:
     void RunPosted();
+    SessionResult Run(Recording& recording, const std::function<std::optional<Problem>()>& start);
 
     std::vector<SongRef> m_songs;
     std::deque<std::function<void()>> m_posted;
@@ -98,6 +117,7 @@ private:
     bool m_bSessionUp = false;
     bool m_bSongStarted = false;  // a new song's clock starts at 0
     bool m_bScoreShown = false;
+    int m_nAttemptsWanted = 0;  // attempts a practice sings
     int m_nLineBar = 0;
     int m_nTimeBar = 0;
     std::vector<std::string> m_grades;

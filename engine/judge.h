@@ -49,6 +49,17 @@ public:
     // sung sequence is cleaned in place). scratch is working memory.
     virtual LineJudgement ScoreLine(const int32_t* record, LineTally& tally, bool lastLine,
                                     std::vector<int32_t>& scratch) = 0;
+    // A copy of the level with what it has learnt of the song so far.
+    virtual std::unique_ptr<CJudge> Clone() const = 0;
+};
+
+// What a line takes over from the lines sung before it in the song: the tally as they left it
+// (the singer's key, the sung values beyond the new line's) and what the level has learnt of
+// the singer. Kept as each line begins, so that a practice of the line judges it as the song did.
+struct LineCarry {
+    int nLine = 0;
+    LineTally tally;
+    std::shared_ptr<const CJudge> judge;
 };
 
 std::unique_ptr<CJudge> MakeJudge(JudgingLevel level);

@@ -21,6 +21,12 @@ public:
     // of a medley, 1 to 3 for the medley's next songs. The display takes the song here.
     virtual void SongLoaded(int index, const SongRef& ref,
                             const std::shared_ptr<const CSong>& song) = 0;
+    // Practice of a line: an attempt (1, 2, …) starts, after SongLoaded, with the accompaniment
+    // from fromMs (the display's clock starts there).
+    virtual void PracticeAttemptStarted(int /*attempt*/, int /*fromMs*/) {}
+    // The attempt's line is scored (OnLineScored has told the details). The view may stop the
+    // session here; otherwise the next attempt starts as a step of its own.
+    virtual void PracticeAttemptScored(int /*attempt*/, float /*score*/) {}
     // The song's accompaniment has started; its length in milliseconds (0 when unknown).
     virtual void AccompanimentStarted(int /*lengthMs*/) {}
     // The last song is over: the score window opens, then shows the final score.

@@ -30,6 +30,7 @@ void CSingingEngine::SetJudgingLevel(JudgingLevel level) {
 // Evaluation
 
 void CSingingEngine::StartRun(bool medley) {
+    m_nPracticeLine = -1;
     m_bMedley = medley;
     m_nMedleySong = 0;
     m_nMedleyLines = 0;
@@ -37,6 +38,20 @@ void CSingingEngine::StartRun(bool medley) {
 }
 
 void CSingingEngine::BeginSong(std::shared_ptr<const CSong> song) {
+    ResetForSong(std::move(song));
+    LineBegins();
+}
+
+void CSingingEngine::LineBegins() {
+    if (!m_song || m_nLine > m_song->Points() - 2 || IsPractice()) return;
+    LineCarry carry;
+    carry.nLine = m_nLine;
+    carry.tally = m_tally;
+    carry.judge = m_judge->Clone();
+    m_view.OnLineBegun(carry);
+}
+
+void CSingingEngine::ResetForSong(std::shared_ptr<const CSong> song) {
     m_song = std::move(song);
     m_bSongOver = false;
     m_pRefRecord = m_song ? m_song->Records() : nullptr;
@@ -58,6 +73,31 @@ void CSingingEngine::BeginSong(std::shared_ptr<const CSong> song) {
     m_bHit = m_bNear = m_bFar = false;
     m_fLineScore = 0.0f;
     m_judge->BeginSong();
+}
+
+void CSingingEngine::BeginPractice(std::shared_ptr<const CSong> song, int line,
+                                   const LineCarry* carry) {
+    StartRun(false);
+    ResetForSong(std::move(song));
+    if (!m_song) return;
+    line = std::clamp(line, 0, std::max(0, m_song->Points() - 2));
+    for (int skipped = 0; skipped < line; ++skipped) m_pRefRecord += m_pRefRecord[0] + 1;
+    m_nLine = line;
+    m_nPracticeLine = line;
+    if (carry && carry->nLine == line && carry->judge && carry->judge->Level() == Level()) {
+        // The line takes up what the song had when it reached it; its own counts start at 0.
+        m_judge = carry->judge->Clone();
+        m_tally = carry->tally;
+        m_tally.nHits = m_tally.nNears = m_tally.nExpected = m_tally.nSung = 0;
+        m_tally.nKeyEstimates = 0;
+    }
+}
+
+int PracticeStartMs(const CSong& song, int line) {
+    constexpr int64_t kLeadMs = 2000;
+    constexpr int64_t kGridMs = 600;
+    const int64_t lead = LineStartMs(song.Start(line)) - kLeadMs;
+    return static_cast<int>(std::clamp<int64_t>(FloorDiv(lead, kGridMs) * kGridMs, 0, INT_MAX));
 }
 
 void CSingingEngine::EndSong() {
@@ -92,6 +132,11 @@ CSingingEngine::Step CSingingEngine::HandleBuffer(const int16_t* samples, uint32
         ShowIdlePitch(m_pitch.data(), m_nFrames);
     } else {
         LinePath(samples, line, time, clockMs);
+    }
+    if (IsPractice() && m_nLine > m_nPracticeLine) {
+        m_bSongOver = true;
+        m_fTotal = m_fLineScore;
+        return Step::Finished;
     }
     return m_nLine > m_song->Points() - 2 ? EndOfSong() : Step::Singing;
 }
@@ -137,6 +182,7 @@ void CSingingEngine::LinePath(const int16_t* samples, int line, float time, int3
     int32_t* pitch = m_pitch.data();
     int taken = 0;
     for (int i = 0; i < m_nTake && i < kCaptureSamples; i += 2) work[taken++] = samples[i];
+    m_view.OnLineAudio(line, work, taken);
 
     if (taken > 256) {
         BandPassFilter(work, taken, kBandPass, 2, 70.0, 1000.0, 8000.0, kHammingWindow);
@@ -157,15 +203,26 @@ void CSingingEngine::LinePath(const int16_t* samples, int line, float time, int3
         const int refIndex = ReferenceIndex(clock, m_nLatencyMs, start);
         m_nRefIndex = refIndex;
         if (m_nFrames != 0) {
+            const int hitsBefore = m_tally.nHits, nearsBefore = m_tally.nNears;
+            const int sungBefore = m_tally.nSung;
             CompareBuffer(m_pRefRecord + 1, m_pRefRecord[0], pitch, m_nFrames, m_nVoicedBuffers,
                           refIndex);
             BufferReport report;
             report.nLine = line;
             report.nRefIndex = m_nRefIndex;
+            const int count = m_pRefRecord[0];
+            report.nRefValue = refIndex >= 0 && refIndex < count ? m_pRefRecord[1 + refIndex] : 0;
             report.nClockMs = static_cast<int>(std::clamp<int64_t>(clock, INT_MIN, INT_MAX));
             report.bHit = m_bHit;
             report.bNear = m_bNear;
             report.bFar = m_bFar;
+            report.bCountedHit = m_tally.nHits > hitsBefore;
+            report.bCountedNear = m_tally.nNears > nearsBefore;
+            report.nAppended = m_tally.nSung - sungBefore;
+            report.nKeyOffset = m_tally.nKeyOffset;
+            report.nFrames = std::min(m_nFrames, BufferReport::kMostFrames);
+            for (int k = 0; k < report.nFrames; ++k)
+                report.aHeard[k] = pitch[k] != 0 ? pitch[k] - m_tally.nKeyOffset : 0;
             m_view.OnBufferJudged(report);
         }
     }
@@ -215,8 +272,10 @@ void CSingingEngine::ScoreLine(int line) {
     ++m_nLine;
 
     report.fScore = m_fLineScore;
+    report.nKeyOffset = m_tally.nKeyOffset;
     report.strGrade = GradeWord(m_fLineScore);
     m_view.OnLineScored(report);
+    LineBegins();
 }
 
 CSingingEngine::Step CSingingEngine::EndOfSong() {

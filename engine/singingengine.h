@@ -69,6 +69,15 @@ public:
     // The song to sing from its start (times, counters, cursor). The song stays shared with
     // whoever shows it.
     void BeginSong(std::shared_ptr<const CSong> song);
+    // Practice of one line of the song: the evaluation starts at the line (its record, counters and
+    // cursor as at the start of a song) and the song is over once the line is scored; Total() is
+    // then the line's score. Whatever the clock shows before the line's start is between lines.
+    // With the carry the song had at the line's start (from OnLineBegun, at the same level), the
+    // line is judged exactly as it was in the song; without, as if it were the song's first.
+    void BeginPractice(std::shared_ptr<const CSong> song, int line,
+                       const LineCarry* carry = nullptr);
+    bool IsPractice() const { return m_nPracticeLine >= 0; }
+    int PracticeLine() const { return m_nPracticeLine; }
     // Lets the song go (when it is over or the user stops); the run's total stays.
     void EndSong();
     bool IsMedley() const { return m_bMedley; }
@@ -120,6 +129,9 @@ public:
     }
 
 private:
+    void ResetForSong(std::shared_ptr<const CSong> song);
+    // Tells the view what the line now beginning takes over (not while practising).
+    void LineBegins();
     // The line path of one buffer: the line's samples filtered, tracked and compared, the grade
     // cleared half-way through the next line, the line scored at its end.
     void LinePath(const int16_t* samples, int line, float time, int32_t clockMs);
@@ -157,6 +169,13 @@ private:
     int m_nMedleySong = 0;       // current song of a medley, 0 to 3
     int m_nMedleyLines = 0;      // lines of the medley songs finished so far
     bool m_bSongOver = false;    // the song's last line is scored; its next step is due
+    int m_nPracticeLine = -1;    // the line practised, or -1 in a run of songs
 };
+
+// Where the accompaniment starts to practise a line of the song, in milliseconds: at least 2 s
+// before the line's start, on a grid of 0.6 s from the song's start (whole 0.12 s capture buffers
+// and whole 50 ms rounds of the poller, so that on the virtual clock the line meets every buffer
+// and every time step where the whole song met them), never before 0.
+int PracticeStartMs(const CSong& song, int line);
 
 }  // namespace engine

@@ -1,5 +1,6 @@
 #include "engine/singingsession.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -144,9 +145,49 @@ std::optional<Problem> CSingingSession::StartSong(int index) {
     options.bMedley = m_engine.IsMedley();
     std::shared_ptr<const CSong> song = LoadSong(current.strFolder, options, &problem);
     if (!song) return problem;
-    const SongInfo& info = song->Info();
     m_view.SongLoaded(index, current, song);
-    m_engine.BeginSong(std::move(song));
+    m_engine.BeginSong(song);
+    Launch(*song, 0);
+    return std::nullopt;
+}
+
+std::optional<Problem> CSingingSession::StartPractice(const SongRef& song, int line,
+                                                      std::optional<LineCarry> carry) {
+    Stop();
+    m_songs = {song};
+    m_engine.StartRun(false);
+    m_bRunning = true;
+    Problem problem;
+    SongLoadOptions options;
+    options.nRole = m_engine.HighOffset() ? 1 : 2;
+    std::shared_ptr<const CSong> loaded =
+        song.strName.empty() ? nullptr : LoadSong(song.strFolder, options, &problem);
+    if (!loaded) {
+        Quiet();
+        if (song.strName.empty())
+            return Problem::Message(kNoSong, platform::MessageIcon::Information);
+        return problem;
+    }
+    m_practiceSong = std::move(loaded);
+    m_nPracticeLine = std::clamp(line, 0, std::max(0, m_practiceSong->Points() - 2));
+    m_practiceCarry = std::move(carry);
+    m_nAttempt = 0;
+    StartAttempt();
+    return std::nullopt;
+}
+
+void CSingingSession::StartAttempt() {
+    ++m_nAttempt;
+    const int from = PracticeStartMs(*m_practiceSong, m_nPracticeLine);
+    m_view.SongLoaded(0, m_songs.front(), m_practiceSong);
+    m_view.PracticeAttemptStarted(m_nAttempt, from);
+    m_engine.BeginPractice(m_practiceSong, m_nPracticeLine,
+                           m_practiceCarry ? &*m_practiceCarry : nullptr);
+    Launch(*m_practiceSong, from);
+}
+
+void CSingingSession::Launch(const CSong& song, int fromMs) {
+    const SongInfo& info = song.Info();
     m_view.SetLineBarPos(0);
     m_view.SetTimeBarPos(0);
     QueueBuffers();
@@ -162,13 +203,12 @@ std::optional<Problem> CSingingSession::StartSong(int index) {
         span.nEndMs = info.nAudioEndMs;
         span.nFadeMs = info.nFadeMs;
         m_player->Open(info.strAudio, span);
-        m_player->Play();
+        m_player->PlayFrom(fromMs);
         m_stampPlayer = m_player;
         m_view.AccompanimentStarted(m_player->Length());
     }
-    platform::Trace("song: " + current.strName + "\n");
+    platform::Trace("song: " + CurrentSong().strName + "\n");
     StartPoller();
-    return std::nullopt;
 }
 
 void CSingingSession::StopSong() {
@@ -184,6 +224,7 @@ void CSingingSession::StopSong() {
 void CSingingSession::Quiet() {
     StopSong();
     m_bRunning = false;
+    m_practiceSong.reset();
     ++m_nSessionSerial;
 }
 
@@ -201,6 +242,17 @@ void CSingingSession::NextSong() {
 }
 
 void CSingingSession::Finish() {
+    if (m_practiceSong) {
+        const unsigned serial = m_nSessionSerial;
+        m_view.PracticeAttemptScored(m_nAttempt, m_engine.Total());
+        if (serial != m_nSessionSerial || !m_bRunning) return;  // the view stopped it
+        StopSong();
+        // The next attempt starts as a step of its own, once this buffer's handling has returned.
+        m_post([this, serial] {
+            if (serial == m_nSessionSerial && m_bRunning && m_practiceSong) StartAttempt();
+        });
+        return;
+    }
     m_view.ShowScore();
     m_view.SetScore(m_engine.Total());
     m_view.SetTimeBarPos(0);

@@ -86,6 +86,16 @@ public:
     // The same for songs of the library named by their folders ("歌曲/单曲/<name>", or
     // "歌曲/串烧歌曲/<name>" for a medley).
     std::optional<Problem> Start(const std::vector<std::string>& names, bool medley);
+    // Practice of one line of a song: the accompaniment from PracticeStartMs (2 s before the line)
+    // to the line's end, the line judged and scored as in a whole song, then again from the
+    // start, attempt after attempt until Stop. Each score reaches PracticeAttemptScored. On
+    // failure (the song does not load) everything is quiet and the problem comes back.
+    // With the carry of the line from a run of the song (OnLineBegun), each attempt is judged as
+    // the song judged the line.
+    std::optional<Problem> StartPractice(const SongRef& song, int line,
+                                         std::optional<LineCarry> carry = std::nullopt);
+    bool IsPractising() const { return m_bRunning && m_practiceSong != nullptr; }
+    int PracticeAttempt() const { return m_nAttempt; }
     // The user stops: everything goes quiet, nothing is shown and no step stays due.
     void Stop();
     bool IsRunning() const { return m_player != nullptr; }
@@ -107,6 +117,9 @@ public:
 
 private:
     std::optional<Problem> StartSong(int index);
+    // The device records, the accompaniment plays from fromMs, the poller runs.
+    void Launch(const CSong& song, int fromMs);
+    void StartAttempt();
     void StopSong();  // the player, the poller and the device stop; the song is let go
     void Quiet();     // StopSong and everything of the session reset
     void NextSong();
@@ -137,6 +150,10 @@ private:
     std::atomic<const platform::CPlayer*> m_stampPlayer{nullptr};
 
     std::vector<SongRef> m_songs;
+    std::shared_ptr<const CSong> m_practiceSong;  // the song of a practice (null otherwise)
+    int m_nPracticeLine = 0;
+    std::optional<LineCarry> m_practiceCarry;
+    int m_nAttempt = 0;
     bool m_bRunning = false;        // a session is on (from Start until it is quiet)
     unsigned m_nSessionSerial = 0;  // posted steps of an ended session do nothing
 

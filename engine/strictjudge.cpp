@@ -61,6 +61,12 @@ void CStrictJudge::SmoothVibrato(int32_t* values, int count) {
     }
 }
 
+std::unique_ptr<CJudge> CStrictJudge::Clone() const {
+    auto copy = std::make_unique<CStrictJudge>(*this);
+    copy->m_pMeanOf = nullptr;  // the copy may judge another copy of the song
+    return copy;
+}
+
 void CStrictJudge::BeginSong() {
     for (auto& row : m_votes) row.fill(0.0f);
     Votes(0, 0) = kPrior;

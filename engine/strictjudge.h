@@ -45,6 +45,7 @@ public:
     BufferVerdict Compare(const BufferInput& in, LineTally& tally) override;
     LineJudgement ScoreLine(const int32_t* record, LineTally& tally, bool lastLine,
                             std::vector<int32_t>& scratch) override;
+    std::unique_ptr<CJudge> Clone() const override;
 
     static constexpr int kMaxDelay = 30;    // reference values (15 ms each) of delay learnt
     static constexpr int kTolerance = 4;    // reference values either side a hit may match

@@ -63,8 +63,10 @@ struct CAccompanimentPlayer::Playback {
     // --- the clock ---
     // The steady-clock time at which the first frame of the music sounds (or would have).
     std::atomic<int64_t> originNs{kUnset};
-    // Music frames the stream has taken: the clock does not run ahead of them.
+    // Music frames the stream has taken, counted from the span's start (a Play from inside the
+    // span starts there): the clock does not run ahead of them.
     std::atomic<int64_t> handedFrames{0};
+    std::atomic<int64_t> firstFrame{0};  // where the Play started, in frames of the span
     // No more bound by the frames taken: the music is over, or there is no sound.
     std::atomic<bool> freeRunning{false};
     std::atomic<long> rate{0};
@@ -125,7 +127,8 @@ struct CAccompanimentPlayer::Playback {
             if (!DecodeChunk()) std::this_thread::sleep_for(kNap);
             const int64_t now = NowNs();
             const long r = rate.load();
-            const bool starting = r > 0 && handedFrames.load() * 1000 / r < kStartingMs;
+            const bool starting =
+                r > 0 && (handedFrames.load() - firstFrame.load()) * 1000 / r < kStartingMs;
             const int64_t stall = starting ? kStartingStallNs : kStallNs;
             if (!freeRunning.load() && now - lastCallbackNs.load() > stall) {
                 // Go on from where the clock stands, in real time.
@@ -182,7 +185,8 @@ struct CAccompanimentPlayer::Playback {
             // The last sample is on its way. Music that ended before its first sample (a file
             // that failed at once) starts the clock here, so that it still runs.
             int64_t unset = kUnset;
-            p.originNs.compare_exchange_strong(unset, now);
+            p.originNs.compare_exchange_strong(
+                unset, now - p.firstFrame.load() * 1'000'000'000 / p.rate.load());
             p.freeRunning.store(true);
         }
         return paContinue;
@@ -226,15 +230,17 @@ bool CAccompanimentPlayer::Open(const std::string& path, const AudioSpan& span) 
     return false;
 }
 
-void CAccompanimentPlayer::Play() {
+void CAccompanimentPlayer::PlayFrom(int positionMs) {
     std::lock_guard lock(m_control);
     StopLocked();
     if (!m_bOpen) return;
+    positionMs = std::max(positionMs, 0);
     const uint64_t plays = PlaysOf(m_clockState) + 1;
-    m_clockState = ClockState(plays, false, 0);
+    m_clockState = ClockState(plays, false, positionMs);
     Playback& p = *m_pPlayback;
     p.originNs = kUnset;
     p.handedFrames = 0;
+    p.firstFrame = 0;
     p.freeRunning = false;
     p.stalled = false;
     p.resumed = false;
@@ -243,15 +249,16 @@ void CAccompanimentPlayer::Play() {
     p.stop = false;
     p.written = 0;
     p.read = 0;
-    // A span with no music in it (its start at or past the end) has nothing to play.
-    if (m_output == Output::None || m_nLength == 0 || !StartSound()) {
-        p.originNs = NowNs();
+    // A span with no music in it (its start at or past the end) has nothing to play, nor has a
+    // start at or past its end.
+    if (m_output == Output::None || positionMs >= m_nLength || !StartSound(positionMs)) {
+        p.originNs = NowNs() - int64_t{positionMs} * kNsPerMs;
         p.freeRunning = true;
     }
-    m_clockState = ClockState(plays, true, 0);
+    m_clockState = ClockState(plays, true, positionMs);
 }
 
-bool CAccompanimentPlayer::StartSound() {
+bool CAccompanimentPlayer::StartSound(int positionMs) {
     Playback& p = *m_pPlayback;
     QuietAlsaProbes();
 
@@ -299,11 +306,14 @@ bool CAccompanimentPlayer::StartSound() {
         decoder = OpenAudioDecoder(m_path, rate, params.channelCount, error);
         if (!decoder) return fail(error);
     }
-    // The span at the rate played; the seek to its start happens here, before the sound.
+    // The span at the rate played; the seek to the first frame happens here, before the sound.
     const int64_t musicFrames =
         rate == m_nMusicRate ? m_nMusicFrames : m_nMusicFrames * rate / m_nMusicRate;
-    if (!p.reader.Start(std::move(decoder), SpanFrames(m_span, rate, musicFrames), error))
+    const int64_t first = int64_t{positionMs} * rate / 1000;
+    if (!p.reader.Start(std::move(decoder), SpanFrames(m_span, rate, musicFrames), error, first))
         return fail("the start of the span cannot be reached: " + error);
+    p.handedFrames = first;
+    p.firstFrame = first;
 
     p.channels = params.channelCount;
     p.rate = rate;

@@ -50,13 +50,16 @@ public:
     CAccompanimentPlayer& operator=(const CAccompanimentPlayer&) = delete;
 
     using CPlayer::Open;
+    using CPlayer::Play;
     // Stops what is playing and opens the file to play the span of it. A file that cannot be
     // opened or decoded shows one message box naming it and the problem, and leaves nothing open
     // (Length and Speed 0).
     bool Open(const std::string& path, const AudioSpan& span) override;
-    // Plays the open file from the start of its span (again, if it was playing); nothing when no
-    // file is open.
-    void Play() override;
+    // Plays the open file from positionMs into its span (again, if it was playing): the first
+    // frame heard is the one at that time, exact to the frame, and the clock counts on from
+    // positionMs. Nothing when no file is open. A position at or past the span's end leaves
+    // only the clock, running on from it.
+    void PlayFrom(int positionMs) override;
     int Length() const override;
     // Milliseconds since the start of the span; past Length() after its end (see above).
     // Stays where it was after Stop(), and is 0 before the first Play of a file.
@@ -72,9 +75,9 @@ private:
     struct Playback;
 
     void StopLocked();
-    // Starts the output stream and the decoding thread; false (and a trace line) when there is no
-    // device to play on.
-    bool StartSound();
+    // Starts the output stream and the decoding thread from positionMs into the span; false (and
+    // a trace line) when there is no device to play on.
+    bool StartSound(int positionMs);
 
     const Output m_output;
     std::mutex m_control;  // Open, Play, Stop and the destructor, one at a time

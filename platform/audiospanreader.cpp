@@ -18,12 +18,14 @@ FrameSpan SpanFrames(const AudioSpan& span, long rate, int64_t musicFrames) {
 }
 
 bool CAudioSpanReader::Start(std::unique_ptr<CAudioDecoder> decoder, const FrameSpan& span,
-                             std::string& error) {
+                             std::string& error, int64_t from) {
     m_pDecoder = std::move(decoder);
     m_span = span;
-    m_nRead = 0;
+    m_nFrom = std::max<int64_t>(from, 0);
+    m_nRead = m_nFrom;
     if (!m_pDecoder) return false;
-    if (m_span.nStart > 0 && !m_pDecoder->Seek(m_span.nStart)) {
+    m_nRamp = std::max<int64_t>(1, m_pDecoder->Rate() * kSeekRampMs / 1000);
+    if (m_span.nStart + m_nFrom > 0 && !m_pDecoder->Seek(m_span.nStart + m_nFrom)) {
         error = m_pDecoder->Problem();
         m_pDecoder.reset();
         return false;
@@ -37,13 +39,17 @@ int CAudioSpanReader::Read(int16_t* out, int frames) {
         frames = int(std::min<int64_t>(frames, m_span.nEnd - m_span.nStart - m_nRead));
     if (frames <= 0) return 0;
     const int got = m_pDecoder->Read(out, frames);
-    if (m_span.nFade > 0) {
+    const bool rising = m_nFrom > 0 && m_nRead - m_nFrom < m_nRamp;
+    if (m_span.nFade > 0 || rising) {
         const int channels = m_pDecoder->Channels();
-        const double fade = double(m_span.nFade);
+        const double fade = double(std::max<int64_t>(m_span.nFade, 1));
         const int64_t length = m_span.nEnd >= 0 ? m_span.nEnd - m_span.nStart : INT64_MAX;
         for (int i = 0; i < got; ++i) {
             const int64_t j = m_nRead + i;
-            const double gain = std::min({1.0, double(j) / fade, double(length - j) / fade});
+            double gain = m_span.nFade > 0
+                              ? std::min({1.0, double(j) / fade, double(length - j) / fade})
+                              : 1.0;
+            if (m_nFrom > 0) gain = std::min(gain, double(j - m_nFrom) / double(m_nRamp));
             if (gain >= 1.0) continue;
             for (int c = 0; c < channels; ++c) {
                 int16_t& sample = out[std::size_t(i) * std::size_t(channels) + std::size_t(c)];

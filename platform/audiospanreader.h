@@ -28,9 +28,12 @@ FrameSpan SpanFrames(const AudioSpan& span, long rate, int64_t musicFrames);
 
 class CAudioSpanReader {
 public:
-    // Takes over an open decoder and goes to the span's first frame, exact to the frame. False
-    // with the decoder's problem in error when it could not get there.
-    bool Start(std::unique_ptr<CAudioDecoder> decoder, const FrameSpan& span, std::string& error);
+    // Takes over an open decoder and goes to frame `from` of the span (0: its first frame), exact
+    // to the frame. False with the decoder's problem in error when it could not get there. Music
+    // started inside the span rises from silence over kSeekRampMs, so that it does not start with
+    // a click; the span's own fades go on as if it had played from its start.
+    bool Start(std::unique_ptr<CAudioDecoder> decoder, const FrameSpan& span, std::string& error,
+               int64_t from = 0);
     // As CAudioDecoder::Read, within the span and with its fades.
     int Read(int16_t* out, int frames);
     // Why Read gave 0: empty at the end of the span or of the music.
@@ -38,10 +41,15 @@ public:
     const CAudioDecoder* Decoder() const { return m_pDecoder.get(); }
     void Close();
 
+    // The rise after a start inside the span: 10 ms.
+    static constexpr int kSeekRampMs = 10;
+
 private:
     std::unique_ptr<CAudioDecoder> m_pDecoder;
     FrameSpan m_span;
-    int64_t m_nRead = 0;  // frames given out since the span's first
+    int64_t m_nRead = 0;  // frames of the span before the next one given out
+    int64_t m_nFrom = 0;  // where reading started in the span
+    int64_t m_nRamp = 1;  // frames of the rise after a start inside the span
 };
 
 }  // namespace platform

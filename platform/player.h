@@ -32,8 +32,11 @@ public:
     virtual bool Open(const std::string& path, const AudioSpan& span) = 0;
     // Opens the file to play all of it.
     bool Open(const std::string& path) { return Open(path, AudioSpan{}); }
-    // Starts playing from the start of the span and returns at once.
-    virtual void Play() = 0;
+    // Starts playing from positionMs into the span (0: its start) and returns at once; the
+    // position then counts on from positionMs.
+    virtual void PlayFrom(int positionMs) = 0;
+    // Starts playing from the start of the span.
+    void Play() { PlayFrom(0); }
     // Length of the span of the opened media in milliseconds (0 when nothing is open).
     virtual int Length() const = 0;
     // Current position in milliseconds from the start of the span: the session's clock. It

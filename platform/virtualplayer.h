@@ -14,6 +14,7 @@ public:
     explicit CVirtualPlayer(int lengthMs = 0) : m_nMediaLength(lengthMs), m_nLength(lengthMs) {}
 
     using CPlayer::Open;
+    using CPlayer::Play;
     // A newly opened media starts at position 0. A span that ends early makes the length the
     // span's, also in a media that never ends.
     bool Open(const std::string&, const AudioSpan& span) override {
@@ -23,9 +24,15 @@ public:
         m_bOpen = true;
         m_bPlaying = false;
         m_nPosition = 0;
+        m_nPlayedFrom = 0;
         return true;
     }
-    void Play() override { m_bPlaying = m_bOpen.load(); }
+    void PlayFrom(int positionMs) override {
+        m_bPlaying = m_bOpen.load();
+        if (!m_bPlaying) return;
+        m_nPlayedFrom = std::max(0, positionMs);
+        m_nPosition = m_nPlayedFrom.load();
+    }
     int Length() const override { return m_nLength; }
     int Position() const override { return m_nPosition; }
     int Speed() const override { return m_bOpen ? kNormalSpeed : 0; }
@@ -36,11 +43,14 @@ public:
         if (m_bPlaying) m_nPosition = milliseconds;
     }
     bool IsPlaying() const { return m_bPlaying; }
+    // Where the last Play started: the owner's clock counts on from it.
+    int PlayedFrom() const { return m_nPlayedFrom; }
 
 private:
     const int m_nMediaLength;
     std::atomic<int> m_nLength;
     std::atomic<int> m_nPosition{0};
+    std::atomic<int> m_nPlayedFrom{0};
     std::atomic<bool> m_bOpen{false};
     std::atomic<bool> m_bPlaying{false};
 };

@@ -4,7 +4,10 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QInputDialog>
 #include <QLineEdit>
+#include <QLineSeries>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -21,6 +24,11 @@
 #include "app/controlids.h"
 #include "app/judgingsettings.h"
 #include "app/librarysettings.h"
+#include "app/songlistdelegate.h"
+#include "display/historypage.h"
+#include "display/lineplot.h"
+#include "display/reviewpage.h"
+#include "history/songhash.h"
 #include "platform/manualcapture.h"
 #include "platform/messages.h"
 #include "platform/wavefilecapture.h"
@@ -608,6 +616,189 @@ TEST_F(SessionTest, AFaithfulSingleSongReachesTheScore) {
     EXPECT_TRUE(dialog->HasCaption());
     EXPECT_TRUE(dialog->Control(ids::kSongList)->isVisible());
     EXPECT_TRUE(Box(*dialog, ids::kSingleSongBox).isEmpty());
+}
+
+// What the review plays: every track handed to the output, kept.
+class KeptTracks : public platform::CClickPlayer {
+public:
+    struct Track {
+        std::vector<int16_t> samples;
+        int nRate = 0;
+    };
+    explicit KeptTracks(std::vector<Track>& tracks) : m_tracks(tracks) {}
+    bool Play(std::vector<int16_t> samples, int rate, std::string&) override {
+        m_tracks.push_back({std::move(samples), rate});
+        return true;
+    }
+    int Position() const override { return 0; }
+    void Stop() override {}
+
+private:
+    std::vector<Track>& m_tracks;
+};
+
+// After a song: "回顾" opens the review over the stage with a picture of every line, drawn where
+// the engine heard the singer; a line's take is exactly the microphone's samples of the line, its
+// reference melody lasts as long as the line; "练习这一句" practises the line attempt after
+// attempt, and the stop button goes back to the review.
+TEST_F(SessionTest, TheReviewShowsEveryLinePlaysItAndPractisesOne) {
+    const auto melody = MakeMelody(2, 3, 7, 4.5);
+    WriteSong(library.Path(), "s", SongFilesOf(melody));
+    const std::vector<int16_t> sung = Sing(melody, melody.back().End() + 30.0, Singer{});
+    std::vector<KeptTracks::Track> tracks;
+    CQuorvelDlg::Devices devices;
+    const std::string wav = Recording(sung);
+    devices.makeCapture = [wav] { return std::make_unique<platform::CWaveFileCapture>(wav); };
+    devices.makePlayer = [] { return std::make_unique<ClockPlayer>(); };
+    devices.makeClicks = [&tracks] { return std::make_unique<KeptTracks>(tracks); };
+    auto dialog = std::make_unique<CQuorvelDlg>(std::move(devices));
+    ASSERT_TRUE(dialog->OnInitDialog());
+    dialog->show();
+    ToList(*dialog, false);
+    Pick(*dialog, 0);
+    dialog->OnConfirm();
+    ASSERT_TRUE(WaitForScore(*dialog, static_cast<int>(melody.back().End()) + 120));
+
+    QPushButton* review = dialog->ScoreDlg()->ReviewButton();
+    ASSERT_TRUE(review && review->isVisible());
+    QTest::mouseClick(review, Qt::LeftButton);
+    EXPECT_FALSE(dialog->ScoreDlg()->isVisible());
+    CReviewPage* page = dialog->ReviewPage();
+    ASSERT_TRUE(page->isVisible());
+    ASSERT_EQ(page->Rows(), 2);
+    EXPECT_TRUE(page->SummaryText().startsWith(QStringLiteral("得分 ") +
+                                               CScoreDlg::ScoreText(dialog->ScoreDlg()->Score())))
+        << page->SummaryText().toStdString();
+    EXPECT_TRUE(page->RowText(0).contains(QStringLiteral("第 1 句")));
+
+    // The first hit of line 1 is drawn in the hit colour where the plot puts it.
+    const std::vector<engine::LineReview> reviews = dialog->Record().Reviews(0);
+    ASSERT_EQ(reviews.size(), 2u);
+    const auto hit = std::find_if(
+        reviews[0].heard.begin(), reviews[0].heard.end(),
+        [](const engine::ReviewPoint& point) { return point.verdict == engine::Verdict::Hit; });
+    ASSERT_NE(hit, reviews[0].heard.end());
+    page->ShowRow(0);
+    QApplication::processEvents();
+    const QImage shown = page->grab().toImage();
+    const QPointF at =
+        CLinePlot(reviews[0], 120, QSize(CReviewPage::kPictureWidth, CReviewPage::kPictureHeight))
+            .Point(hit->t, hit->value) +
+        QPointF(page->PictureRect(0).topLeft());
+    EXPECT_EQ(shown.pixelColor(at.toPoint()), CLinePlot::kHitColour);
+
+    // A line's take: the samples the microphone gave, one run of whole buffers of the recording.
+    QTest::mouseClick(page->TakeButton(0), Qt::LeftButton);
+    ASSERT_EQ(tracks.size(), 1u);
+    EXPECT_EQ(tracks[0].nRate, 8000);
+    EXPECT_EQ(tracks[0].samples, dialog->Record().Take(0, 0));
+    ASSERT_GT(tracks[0].samples.size(), 8000u);
+    const auto found =
+        std::search(sung.begin(), sung.end(), tracks[0].samples.begin(), tracks[0].samples.end());
+    ASSERT_NE(found, sung.end()) << "the take is not what the microphone gave";
+    EXPECT_EQ((found - sung.begin()) % 960, 0) << "the take does not start with a buffer";
+    // The reference melody of line 2: as long as the line.
+    QTest::mouseClick(page->ReferenceButton(1), Qt::LeftButton);
+    ASSERT_EQ(tracks.size(), 2u);
+    EXPECT_EQ(tracks[1].nRate, 16000);
+    EXPECT_EQ(tracks[1].samples.size(), std::size_t(reviews[1].duration * 16000));
+
+    // Practise line 2 twice, then back to the review.
+    QTest::mouseClick(page->PractiseButton(1), Qt::LeftButton);
+    EXPECT_FALSE(page->isVisible());
+    EXPECT_TRUE(dialog->Session().IsPractising());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->PracticeScores().size() >= 2; }, 180000))
+        << "the practice did not score two attempts";
+    EXPECT_TRUE(dialog->PracticePanel()->text().contains(QStringLiteral("第 2 次")));
+    EXPECT_FALSE(dialog->PracticePicture()->pixmap().isNull());
+    dialog->OnStopSinging();
+    EXPECT_FALSE(dialog->IsSessionRunning());
+    EXPECT_TRUE(page->isVisible());
+    EXPECT_FALSE(dialog->PracticePanel()->isVisible());
+    EXPECT_TRUE(dialog->Control(ids::kStopButton)->isVisible()) << "no way back to the list";
+
+    // The history has the song with its line scores, and every attempt at the line.
+    const std::vector<float> practised = dialog->PracticeScores();
+    const std::string hash = history::SongHash(*dialog->Record().Songs().at(0).song);
+    std::vector<history::Attempt> kept;
+    dialog->History()->Post(
+        [&kept, hash](history::CHistoryStore& store) { kept = store.Attempts(hash); });
+    dialog->History()->Flush();
+    ASSERT_EQ(kept.size(), 1 + practised.size());
+    EXPECT_EQ(kept[0].nPracticeLine, -1);
+    EXPECT_EQ(CScoreDlg::ScoreText(kept[0].fRunScore),
+              CScoreDlg::ScoreText(dialog->ScoreDlg()->Score()));
+    EXPECT_EQ(kept[0].lineScores.size(), 2u);
+    EXPECT_EQ(kept[0].strFolder, dialog->Record().Songs()[0].ref.strFolder);
+    for (std::size_t i = 0; i < practised.size(); ++i) {
+        EXPECT_EQ(kept[1 + i].nPracticeLine, 1);
+        EXPECT_EQ(kept[1 + i].fScore, practised[i]);
+    }
+    // "历史" on the review: the song's history page, every attempt listed.
+    auto* historyButton = page->findChild<QPushButton*>(QStringLiteral("reviewHistory"));
+    ASSERT_TRUE(historyButton);
+    QTest::mouseClick(historyButton, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->HistoryPage()->isVisible(); }, 60000));
+    EXPECT_EQ(dialog->HistoryPage()->List()->count(), static_cast<int>(kept.size()));
+    EXPECT_EQ(dialog->HistoryPage()->Songs()->count(), 1);
+
+    // The song list shows the song's best and last scores beside its name.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->SongScores().empty(); }, 60000));
+    auto* list = static_cast<QListWidget*>(dialog->Control(ids::kSongList));
+    ASSERT_GE(list->count(), 1);
+    EXPECT_EQ(list->item(0)->text(), QStringLiteral("s"));
+    EXPECT_TRUE(list->item(0)
+                    ->data(CSongListDelegate::kScoresRole)
+                    .toString()
+                    .startsWith(QStringLiteral("最好 ") + CScoreDlg::ScoreText(kept[0].fScore)));
+
+    // Closed, the review leaves the stage where the song ended; stop leads back to the list.
+    dialog->HistoryPage()->hide();
+    auto* back = page->findChild<QPushButton*>(QStringLiteral("reviewBack"));
+    ASSERT_TRUE(back);
+    QTest::mouseClick(back, Qt::LeftButton);
+    EXPECT_FALSE(page->isVisible());
+    ASSERT_TRUE(dialog->Control(ids::kStopButton)->isVisible());
+    QTest::mouseClick(dialog->Control(ids::kStopButton), Qt::LeftButton);
+    EXPECT_TRUE(dialog->Control(ids::kSongList)->isVisible());
+}
+
+// From the song list, "练习一句…" asks which line, practises it, and the stop button goes back
+// to the list; the attempts are kept.
+TEST_F(SessionTest, ALineOfAListedSongIsPractisedAndStopGoesBackToTheList) {
+    const auto melody = MakeMelody(2, 3, 7, 4.5);
+    WriteSong(library.Path(), "s", SongFilesOf(melody));
+    auto dialog = MakeDialog(Recording(Sing(melody, melody.back().End() + 60.0, Singer{})));
+    ToList(*dialog, false);
+    QTimer chooser;  // answers the question of the line: the second
+    QString asked;
+    QObject::connect(&chooser, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        if (!box) return;
+        asked = box->comboBoxItems().join(QLatin1Char('|'));
+        box->setTextValue(box->comboBoxItems().value(1));
+        box->accept();
+    });
+    chooser.start(10);
+    Pick(*dialog, 0);
+    const engine::SongRef song = dialog->PickedSong(1);
+    ASSERT_EQ(song.strName, "s");
+    dialog->OnPractiseFromList(song);
+    chooser.stop();
+    EXPECT_EQ(asked, QStringLiteral("第 1 句　|第 2 句　"));
+    ASSERT_TRUE(dialog->Session().IsPractising());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->PracticeScores().empty(); }, 120000));
+    dialog->OnStopSinging();
+    EXPECT_FALSE(dialog->IsSessionRunning());
+    EXPECT_TRUE(dialog->Control(ids::kSongList)->isVisible());
+    EXPECT_FALSE(dialog->PracticePanel()->isVisible());
+    std::vector<history::Attempt> kept;
+    const std::string hash = history::SongHash(*engine::CSong::Load(song.strFolder, nullptr));
+    dialog->History()->Post(
+        [&kept, hash](history::CHistoryStore& store) { kept = store.Attempts(hash); });
+    dialog->History()->Flush();
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(kept[0].nPracticeLine, 1);
 }
 
 TEST_F(SessionTest, AMedleyReachesTheScoreAfterItsFourSongs) {

@@ -32,6 +32,11 @@ CONFIRM = (738, 539)          # start singing, bottom right of the list screen
 BACK = (64, 539)              # back, bottom left (the type choice's home button is there too)
 PAGE_BACK = BACK              # the settings page's back button lies there as well
 STOP = (28, 459)              # stop, left of the line bar while singing
+REVIEW = (724, 408)           # "回顾" on the score dialog, over the stage
+REVIEW_BUTTONS_X = 676        # the review's column of line buttons (hear, melody, practise)
+REVIEW_BUTTONS_EDGE = 600     # a column through the buttons left of their captions
+REVIEW_CLOSE = (764, 23)      # "返回" at the top right of the review
+PINK = "#ff80c0"              # the review's header and buttons
 LIST = (22, 236, 206, 230)    # the song list below its search box: x, y, width, height
 BOXES = [(316, y, 152, 28) for y in (226, 294, 354, 416)]  # the four song-name boxes
 STAGE = (0, 0, 800, 446)      # the stage picture, where the score dialog appears
@@ -100,8 +105,10 @@ class Run:
             self.check(desk.differing_pixels(picked, singing, *STAGE) > 100000,
                        "the stage and the pitch display replace the list")
 
-    def sing(self, label, medley, songs, pieces, timeout, leads=None):
-        """From the type choice: pick, confirm, sing, read the score, stop. Returns the score."""
+    def sing(self, label, medley, songs, pieces, timeout, leads=None, review=False):
+        """From the type choice: pick, confirm, sing, read the score, stop. Returns the score.
+        With review, the song's review is opened before stop: a take is played and a line
+        practised twice."""
         program, sound = self.program, self.sound
         program.click(*(MEDLEYS if medley else SINGLES))
         listed = self.shot(f"{label}-1-list")
@@ -151,6 +158,8 @@ class Run:
         print(''.join(line + '\n' for line in program.trace()[traced:].splitlines()
                       if line.startswith(('line ', 'final'))), end='')
 
+        if review:
+            self.review(label, threads)
         program.click(*STOP, settle=1.0)
         stopped = self.shot(f"{label}-5-stopped")
         self.check(not self.score_window(), "stop closes the score dialog")
@@ -161,6 +170,42 @@ class Run:
         self.check(left == threads, f"the session's threads are gone ({left} now, {threads} "
                    "before it)")
         return score
+
+    def review(self, label, threads):
+        """The review after a song: its pictures, a take heard, a line practised twice, the
+        attempts kept in the history."""
+        program, sound = self.program, self.sound
+        traced = len(program.trace())
+        program.click(*REVIEW, settle=1.5)
+        shown = self.shot(f"{label}-6-review")
+        self.check(not self.score_window(), "the review replaces the score dialog")
+        self.check(desk.count_colour(shown, PINK, 0, 0, 800, 40) > 16000,
+                   "the review's header is over the stage")
+        buttons = [run for run in desk.colour_runs(shown, PINK, REVIEW_BUTTONS_EDGE, 50, 390)
+                   if run[1] - run[0] >= 12]
+        self.check(len(buttons) >= 3, f"the first line's three buttons are there ({buttons})")
+        if len(buttons) < 3:
+            return
+        take, _, practise = (sum(run) // 2 for run in buttons[:3])
+        program.click(REVIEW_BUTTONS_X, take, settle=0.0)
+        program.wait_for_trace(r"review: the take of line 1 \(\d+ samples\)", 30, traced)
+        self.check(sound.wait_for_sound("accompaniment"), "the line's take is heard")
+        program.click(REVIEW_BUTTONS_X, practise, settle=0.0)
+        for attempt in (1, 2):
+            program.wait_for_trace(rf"practice: attempt {attempt} scored", 120, traced)
+        practising = self.shot(f"{label}-7-practice")
+        self.check(desk.differing_pixels(shown, practising, 0, 0, 800, 446) > 50000,
+                   "the practice shows the stage with its list of attempts")
+        program.click(*STOP, settle=1.5)
+        back = self.shot(f"{label}-8-review-again")
+        self.check(desk.count_colour(back, PINK, 0, 0, 800, 40) > 16000,
+                   "stop ends the practice and the review is back")
+        program.click(*REVIEW_CLOSE, settle=1.0)
+        attempts = desk.history_attempts(os.path.join(self.sound.runtime, "home"))
+        whole = [a for a in attempts if a[0] < 0]
+        practised = [a for a in attempts if a[0] == 0]
+        self.check(len(whole) >= 1 and len(practised) >= 2,
+                   f"the history keeps the song and both attempts ({attempts})")
 
     def calibrate(self):
         """Home → settings page → 校准, with the clicks looped back into the microphone as a
@@ -236,7 +281,7 @@ def scenario(stage, args, recordings):
 
     print(f"a single song: {SINGLE_SONG}")
     single = run.sing("single", False, [SINGLE_SONG],
-                      [os.path.join(recordings, SINGLE_SONG + ".wav")], timeout=300)
+                      [os.path.join(recordings, SINGLE_SONG + ".wav")], timeout=300, review=True)
 
     print(f"an UltraStar song with OGG music: {ULTRASTAR_SONG}")
     program.click(*BACK)

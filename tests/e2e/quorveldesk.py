@@ -702,3 +702,32 @@ def count_colour(path, colour, x, y, w, h, fuzz="12%"):
          "black", "+opaque", colour, "-fill", "white", "-opaque", colour, "-colorspace", "gray",
          "-format", "%[fx:mean*w*h]", "info:"], capture_output=True, text=True, check=True)
     return int(round(float(result.stdout.strip())))
+
+
+def colour_runs(path, colour, x, y, h, fuzz="12%"):
+    """The vertical runs (top, bottom) of a colour in one column of pixels, top to bottom."""
+    result = subprocess.run(
+        ["convert", path, "-crop", f"1x{h}+{x}+{y}", "+repage", "-fuzz", fuzz, "-fill", "black",
+         "+opaque", colour, "-fill", "white", "-opaque", colour, "-colorspace", "gray",
+         "-depth", "8", "txt:-"], capture_output=True, text=True, check=True)
+    runs, start = [], None
+    rows = [line for line in result.stdout.splitlines()[1:] if line.strip()]
+    for i, line in enumerate(rows + ["(0)"]):
+        white = "255" in line.split(")")[0] or "100%" in line.split(")")[0]
+        if white and start is None:
+            start = i
+        elif not white and start is not None:
+            runs.append((y + start, y + i - 1))
+            start = None
+    return runs
+
+
+def history_attempts(home):
+    """The attempts the program's history keeps: (line, score) of each, oldest first."""
+    import sqlite3
+    for folder, _, files in os.walk(home):
+        if "history.sqlite" in files:
+            with sqlite3.connect(os.path.join(folder, "history.sqlite")) as db:
+                return db.execute("SELECT line, score FROM attempts ORDER BY id").fetchall()
+    return []
+

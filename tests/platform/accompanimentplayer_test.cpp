@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -17,6 +19,7 @@
 #include "platform/messages.h"
 #include "tests/support/eventually.h"
 #include "tests/support/songwriter.h"
+#include "tests/support/tonewav.h"
 
 namespace platform {
 namespace {
@@ -193,6 +196,38 @@ TEST(AccompanimentPlayer, PlayRestartsAndOpenAfterStopStartsAnew) {
     EXPECT_EQ(player.Position(), 0);
     std::this_thread::sleep_for(milliseconds(30));
     EXPECT_EQ(player.Position(), 0);
+}
+
+// A seek (practising a line starts the music just before it): the clock starts exactly where it
+// was asked and counts real milliseconds on from there; a seek past the end leaves the clock.
+TEST(AccompanimentPlayer, ASeekStartsTheClockWhereItWasAsked) {
+    const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                       ("quorvel-seek-" + std::to_string(::getpid()) + ".wav");
+    testing_support::WriteTone(path.string(), 440, 70.0, 8000);
+    CAccompanimentPlayer player(CAccompanimentPlayer::Output::None);
+    ASSERT_TRUE(player.Open(path.string()));
+    ASSERT_EQ(player.Length(), 70000);
+    const auto beforePlay = Clock::now();
+    player.PlayFrom(63250);
+    const int first = player.Position();
+    const auto afterFirst = Clock::now();
+    const auto spent = std::chrono::duration_cast<milliseconds>(afterFirst - beforePlay).count();
+    EXPECT_GE(first, 63250);
+    EXPECT_LE(first, 63250 + spent + 1);
+    const int later = WaitForPosition(player, 63250 + 200);
+    const auto afterLater = Clock::now();
+    EXPECT_LE(later - 63250,
+              std::chrono::duration_cast<milliseconds>(afterLater - beforePlay).count() + 1);
+    player.Stop();
+    EXPECT_GE(player.Position(), later);
+
+    player.Play();  // from the start again
+    EXPECT_LT(player.Position(), 63250);
+    player.PlayFrom(71000);  // past the end: only the clock
+    EXPECT_GE(player.Position(), 71000);
+    EXPECT_GT(WaitForPosition(player, 71050), 71050);
+    player.Stop();
+    std::filesystem::remove(path);
 }
 
 TEST(AccompanimentPlayer, QueriesFromOtherThreadsSeeAMonotoneClock) {

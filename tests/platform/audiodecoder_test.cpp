@@ -390,10 +390,11 @@ protected:
         m_all = DecodeAll(*decoder);
         ASSERT_EQ(m_all.size(), std::size_t(kEncodedFrames));
     }
-    std::vector<int16_t> ReadSpan(const std::string& file, const FrameSpan& span) {
+    std::vector<int16_t> ReadSpan(const std::string& file, const FrameSpan& span,
+                                  int64_t from = 0) {
         CAudioSpanReader reader;
         std::string error;
-        EXPECT_TRUE(reader.Start(Open(kAudio + file), span, error)) << error;
+        EXPECT_TRUE(reader.Start(Open(kAudio + file), span, error, from)) << error;
         std::vector<int16_t> samples;
         int16_t chunk[333];
         for (int got; (got = reader.Read(chunk, 333)) > 0;)
@@ -447,6 +448,26 @@ TEST_F(AudioSpanReaderTest, TheFadesRampLinearlyInAndOut) {
         EXPECT_GT(peak(from), peak(from + 50));
     EXPECT_EQ(span.front(), 0);
     EXPECT_LT(std::abs(int(span.back())), 16384 / kFade + 1);
+}
+
+// Reading from inside the span (a seek of the player): exactly the frames from there, rising from
+// silence over the ramp, with the span's fade out where it would have been.
+TEST_F(AudioSpanReaderTest, AStartInsideTheSpanRisesAndKeepsTheSpansFades) {
+    constexpr int64_t kStart = 4001, kEnd = 6000, kFade = 400, kFrom = 1000;
+    constexpr int64_t kRamp = 8000 * CAudioSpanReader::kSeekRampMs / 1000;  // tone.wav's rate
+    const std::vector<int16_t> span = ReadSpan("tone.wav", FrameSpan{kStart, kEnd, kFade}, kFrom);
+    const int64_t n = kEnd - kStart;
+    ASSERT_EQ(span.size(), std::size_t(n - kFrom));
+    for (int64_t k = 0; k < n - kFrom; ++k) {
+        const int64_t j = kFrom + k;
+        const double gain = std::min({1.0, double(k) / kRamp, double(n - j) / kFade});
+        ASSERT_NEAR(span[std::size_t(k)], m_all[std::size_t(kStart + j)] * gain, 0.5)
+            << "frame " << k;
+    }
+    // Past the ramp the music is whole: not faded in again from the span's start.
+    EXPECT_EQ(span[std::size_t(kRamp + 10)], m_all[std::size_t(kStart + kFrom + kRamp + 10)]);
+    // A start past the span's end reads nothing.
+    EXPECT_TRUE(ReadSpan("tone.wav", FrameSpan{kStart, kEnd, kFade}, n + 5).empty());
 }
 
 }  // namespace

@@ -32,10 +32,13 @@
 
 #include "engine/pitchtracker.h"
 #include "platform/accompanimentplayer.h"
+#include "platform/clickplayer.h"
 #include "platform/messages.h"
 #include "platform/soundplayer.h"
 #include "tests/support/alsaleaks.h"
+#include "tests/support/performance.h"
 #include "tests/support/pulseserver.h"
+#include "tests/support/tonewav.h"
 
 extern char** environ;
 
@@ -93,25 +96,7 @@ bool ThreadsBackTo(int before) {
     return TasksNow() <= before;
 }
 
-std::string LE(uint32_t n, int bytes) {
-    std::string s;
-    for (int i = 0; i < bytes; ++i) s += char(n >> (8 * i));
-    return s;
-}
-
-// Writes a 16-bit mono WAVE file of a sine tone.
-void WriteTone(const std::string& path, double hz, double seconds, uint32_t rate) {
-    std::string data;
-    const auto count = uint32_t(seconds * rate);
-    for (uint32_t i = 0; i < count; ++i)
-        data += LE(
-            uint16_t(int16_t(std::lround(12000 * std::sin(2 * std::numbers::pi * hz * i / rate)))),
-            2);
-    std::ofstream(path, std::ios::binary)
-        << "RIFF" << LE(36 + count * 2, 4) << "WAVEfmt " << LE(16, 4) << LE(1, 2) << LE(1, 2)
-        << LE(rate, 4) << LE(rate * 2, 4) << LE(2, 2) << LE(16, 2) << "data" << LE(count * 2, 4)
-        << data;
-}
+using testing_support::WriteTone;
 
 class PortAudioCaptureTest : public ::testing::Test {
 protected:
@@ -171,14 +156,14 @@ protected:
         std::ptrdiff_t first = 0, last = 0;
         int toneMs = 0;
     };
-    // Plays the player's music and records until it has come and gone (a second of quiet after
-    // it; a sound server stalled by a loaded machine may leave shorter gaps inside it).
-    Take RecordTake(platform::CAccompanimentPlayer& player);
+    // Plays the player's music from fromMs and records until it has come and gone (a second of
+    // quiet after it; a sound server stalled by a loaded machine may leave shorter gaps inside it).
+    Take RecordTake(platform::CAccompanimentPlayer& player, int fromMs);
 
     // A loaded machine may stall the sound server: the music then comes back stretched, and the
     // recording's time no longer tells the player's. Records takes until one comes back at the
     // music's length (at most 200 ms longer), up to 5; that one, or the last.
-    Take RecordUnstretchedTake(platform::CAccompanimentPlayer& player);
+    Take RecordUnstretchedTake(platform::CAccompanimentPlayer& player, int fromMs = 0);
 
     // Waits for buffers that carry the tone, then checks that their pitch is 440 Hz.
     void ExpectTone();
@@ -228,14 +213,14 @@ bool LoudThroughout(const std::vector<int16_t>& samples) {
     return true;
 }
 
-PortAudioCaptureTest::Take PortAudioCaptureTest::RecordTake(
-    platform::CAccompanimentPlayer& player) {
+PortAudioCaptureTest::Take PortAudioCaptureTest::RecordTake(platform::CAccompanimentPlayer& player,
+                                                            int fromMs) {
     {
         std::lock_guard lock(m_mutex);
         m_buffers.clear();
         m_positions.clear();
     }
-    player.Play();
+    player.PlayFrom(fromMs);
     EXPECT_TRUE(player.HasSound()) << "the player found no output device";
     auto isLoud = [](int16_t x) { return std::abs(x) > 3000; };
     Take take;
@@ -269,11 +254,11 @@ PortAudioCaptureTest::Take PortAudioCaptureTest::RecordTake(
 }
 
 PortAudioCaptureTest::Take PortAudioCaptureTest::RecordUnstretchedTake(
-    platform::CAccompanimentPlayer& player) {
-    const int lengthMs = player.Length();
+    platform::CAccompanimentPlayer& player, int fromMs) {
+    const int lengthMs = player.Length() - fromMs;
     Take take;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        take = RecordTake(player);
+        take = RecordTake(player, fromMs);
         if (take.toneMs <= lengthMs + 200) break;
         std::cout << "the sound server stretched " << lengthMs << " ms of music to " << take.toneMs
                   << " ms; recording it again\n";
@@ -382,6 +367,157 @@ TEST_F(PortAudioCaptureTest, TheAccompanimentPlaysASpanOfAnOggFile) {
     EXPECT_GT(power(880), 100 * power(440)) << "the span did not start at 1000 ms";
     player.Stop();
     m_device.Close();
+}
+
+// A seek plays from the frame asked for, and the clock counts on from there with the sound: of
+// music that is 440 Hz until 63.5 s and 880 Hz after, a play from 63.25 s sounds 440 Hz for a
+// quarter of a second, and the clock reads 63.5 s when the change is heard.
+TEST_F(PortAudioCaptureTest, TheAccompanimentPlaysFromASeekOnItsClock) {
+    m_tone = (std::filesystem::temp_directory_path() /
+              ("quorvel-seek-" + std::to_string(getpid()) + ".wav"))
+                 .string();
+    testing_support::WriteTones(m_tone, {{440, 63.5}, {880, 1.0}}, 8000);
+    platform::CAccompanimentPlayer player;
+    struct CloseFirst {
+        platform::CCaptureDevice& device;
+        ~CloseFirst() { device.Close(); }
+    } closeFirst{m_device};
+    ASSERT_TRUE(player.Open(m_tone));
+    ASSERT_EQ(player.Length(), 64500);
+    ASSERT_TRUE(Open(&player)) << m_device.LastError();
+    QueueAll();
+    ASSERT_TRUE(m_device.Start()) << m_device.LastError();
+    const Take take = RecordUnstretchedTake(player, 63250);
+    player.Stop();
+    const std::vector<int16_t>& recorded = take.recorded;
+    const std::vector<int>& positions = take.positions;
+    const std::ptrdiff_t first = take.first;
+    // Where 880 Hz takes over: the first 10 ms window after the onset where it is the stronger.
+    auto power = [&](std::ptrdiff_t from, std::ptrdiff_t to, double hz) {  // Goertzel
+        const double coefficient = 2 * std::cos(2 * std::numbers::pi * hz / 8000);
+        double previous = 0, beforePrevious = 0;
+        for (auto i = from; i < to; ++i) {
+            const double current =
+                recorded[std::size_t(i)] + coefficient * previous - beforePrevious;
+            beforePrevious = previous;
+            previous = current;
+        }
+        return previous * previous + beforePrevious * beforePrevious -
+               coefficient * previous * beforePrevious;
+    };
+    std::ptrdiff_t change = -1;
+    for (auto at = first; at + 80 <= std::ptrdiff_t(recorded.size()); at += 80) {
+        if (power(at, at + 80, 880) > power(at, at + 80, 440)) {
+            change = at;
+            break;
+        }
+    }
+    ASSERT_GT(change, first) << "no 880 Hz after the onset";
+    const int highAfterMs = int((change - first) * 1000 / 8000);
+    // 250 ms of 440 Hz, less the first ms of the rise (below the loudness looked for) and a
+    // window; a stall of a loaded server may stretch it.
+    EXPECT_GE(highAfterMs, 230) << "the music started after 63.25 s";
+    EXPECT_LE(highAfterMs, 500) << "the music started before 63.25 s";
+    // The clock against the sound: position minus 63500 minus the recorded time since the change,
+    // for each buffer that ended after it.
+    std::vector<int> lead;
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        const auto end = std::ptrdiff_t((i + 1) * kBufferFrames);
+        if (end > change && end <= change + 8000)
+            lead.push_back(positions[i] - 63500 - int((end - change) / 8));
+    }
+    ASSERT_GE(lead.size(), 5u);
+    std::sort(lead.begin(), lead.end());
+    const int median = lead[lead.size() / 2];
+    EXPECT_GE(median, -250) << "the clock runs behind the sound";
+    EXPECT_LE(median, 250) << "the clock runs ahead of the sound";
+    std::cout << "after the seek, position ahead of the recording by " << median << " ms\n";
+    m_device.Close();
+}
+
+// The review's "hear your take": a line's samples as the microphone gave them (8000 per second),
+// played on the output, come back from the sound server as they were: the same waveform (after
+// the server's resampling, correlated at 0.95 or better) at the same loudness.
+TEST_F(PortAudioCaptureTest, ALinesTakeIsHeardAsItWasSung) {
+    const auto melody = testing_support::MakeMelody(1, 4, 3, 0.2);
+    std::vector<int16_t> take =
+        testing_support::Sing(melody, melody.back().End() + 0.2, testing_support::Singer{});
+    ASSERT_TRUE(Open()) << m_device.LastError();
+    QueueAll();
+    ASSERT_TRUE(m_device.Start()) << m_device.LastError();
+    platform::CClickPlayer player;
+    std::string error;
+    ASSERT_TRUE(player.Play(take, 8000, error)) << error;
+    constexpr int kLoud = 1500;
+    auto loud = [](int16_t x) { return std::abs(x) > kLoud; };
+    ASSERT_TRUE(WaitUntil([&](const std::vector<std::string>& buffers) {
+        bool heard = false;
+        std::size_t quiet = 0;
+        for (const std::string& buffer : buffers) {
+            if (buffer.size() != kBufferBytes) continue;
+            const std::vector<int16_t> left = FirstChannel(buffer);
+            const bool any = std::any_of(left.begin(), left.end(), loud);
+            quiet = any ? 0 : quiet + 1;
+            heard = heard || any;
+            if (heard && quiet >= 8000 / kBufferFrames + 1) return true;
+        }
+        return false;
+    })) << "the take did not come back";
+    player.Stop();
+    std::vector<int16_t> recorded;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const std::string& buffer : m_buffers) {
+            const std::vector<int16_t> left = FirstChannel(buffer);
+            recorded.insert(recorded.end(), left.begin(), left.end());
+        }
+    }
+    m_device.Close();
+    // Piece by piece (a quarter of a second each, so that a stall of a loaded sound server spoils
+    // only the pieces it falls in): where the piece is best found in the recording, after where
+    // the piece before it was, and how alike and how loud it is there.
+    constexpr std::ptrdiff_t kPiece = 2000;
+    const auto heardOnset = std::find_if(recorded.begin(), recorded.end(), loud) - recorded.begin();
+    const auto takeOnset = std::find_if(take.begin(), take.end(), loud) - take.begin();
+    ASSERT_LT(heardOnset, std::ptrdiff_t(recorded.size()));
+    std::ptrdiff_t lag = heardOnset - takeOnset;
+    int pieces = 0, alike = 0;
+    std::vector<double> gains;
+    for (std::ptrdiff_t start = takeOnset; start + kPiece <= std::ptrdiff_t(take.size());
+         start += kPiece) {
+        double played = 0;
+        for (std::ptrdiff_t i = start; i < start + kPiece; ++i)
+            played += double(take[std::size_t(i)]) * take[std::size_t(i)];
+        if (played < kPiece * 1000.0 * 1000.0) continue;  // too quiet to tell
+        double best = -1, gain = 0;
+        std::ptrdiff_t bestLag = lag;
+        for (std::ptrdiff_t at = lag - 40; at <= lag + 4000; ++at) {
+            if (start + at < 0 || start + at + kPiece > std::ptrdiff_t(recorded.size())) continue;
+            double both = 0, heard = 0;
+            for (std::ptrdiff_t i = start; i < start + kPiece; ++i) {
+                const double r = recorded[std::size_t(i + at)];
+                both += take[std::size_t(i)] * r;
+                heard += r * r;
+            }
+            const double correlation = heard > 0 ? both / std::sqrt(played * heard) : 0;
+            if (correlation > best) {
+                best = correlation;
+                gain = std::sqrt(heard / played);
+                bestLag = at;
+            }
+        }
+        ++pieces;
+        if (best >= 0.95) {
+            ++alike;
+            gains.push_back(gain);
+            lag = bestLag;
+        }
+    }
+    ASSERT_GE(pieces, 4);
+    EXPECT_GE(alike * 4, pieces * 3) << alike << " of " << pieces << " pieces were heard as played";
+    ASSERT_FALSE(gains.empty());
+    std::sort(gains.begin(), gains.end());
+    EXPECT_NEAR(gains[gains.size() / 2], 1.0, 0.2) << "the take was heard at another loudness";
 }
 
 // With a device, too, Play restarts, the clock runs on past the end, and the player leaves

@@ -13,12 +13,13 @@ namespace testing_support {
 class ClockPlayer : public platform::CPlayer {
 public:
     using platform::CPlayer::Open;
+    using platform::CPlayer::Play;
     bool Open(const std::string&, const platform::AudioSpan&) override {
         m_bOpen = true;
         return true;
     }
-    void Play() override {
-        m_start = std::chrono::steady_clock::now();
+    void PlayFrom(int positionMs) override {
+        m_start = std::chrono::steady_clock::now() - std::chrono::milliseconds(positionMs);
         m_bPlaying = true;
     }
     int Length() const override { return 600000; }

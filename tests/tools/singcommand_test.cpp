@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -10,6 +13,9 @@
 #include "audio/buffer.h"
 #include "audio/soundfile.h"
 #include "tests/support/performance.h"
+#ifdef QUORVEL_REVIEW_PLOTS
+#include "tools/quorvel-score/lineplotter.h"
+#endif
 
 namespace tools {
 namespace {
@@ -113,6 +119,34 @@ TEST_F(SingCommand, TheLevelIsChosenAndReported) {
         << out.str();
     EXPECT_EQ(Run({"--level", "hard", "--wav", wav, "song"}), 2);
     EXPECT_EQ(err.str().rfind("quorvel-score: --level: \"hard\" is not a judging level", 0), 0u)
+        << err.str();
+}
+
+TEST_F(SingCommand, TheReviewGoesIntoItsFolder) {
+    const std::string wav = WriteWav("mono.wav", Performance(), 1);
+    const std::filesystem::path folder = library.Path() / "review" / "one";
+#ifdef QUORVEL_REVIEW_PLOTS
+    SetReviewPlotter(PlotLineToPng);
+#endif
+    ASSERT_EQ(Run({"--json", "--review", folder.string(), "--wav", wav, "song"}), 0) << err.str();
+    SetReviewPlotter({});
+    std::ifstream in(folder / "review.json");
+    const std::string review((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(review.rfind("{\"role\":1,\"level\":\"easy\",\"final\":", 0), 0u);
+    std::size_t lines = 0;
+    for (std::size_t at = 0; (at = review.find("{\"line\":", at)) != std::string::npos; ++at)
+        ++lines;
+    EXPECT_EQ(lines, 4u);
+    EXPECT_NE(review.find("\"buffers\":[{\"clockMs\":"), std::string::npos);
+#ifdef QUORVEL_REVIEW_PLOTS
+    for (const char* picture : {"1-01.png", "1-02.png", "1-03.png", "1-04.png"})
+        EXPECT_GT(std::filesystem::file_size(folder / picture), 1000u) << picture;
+#endif
+    // A folder that cannot be made is named.
+    WriteFile(library.Path() / "plain", "x");
+    EXPECT_EQ(Run({"--review", (library.Path() / "plain" / "r").string(), "--wav", wav, "song"}),
+              2);
+    EXPECT_NE(err.str().find("plain/r: the review folder cannot be made"), std::string::npos)
         << err.str();
 }
 

@@ -20,7 +20,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Karaoke singing trainer: sing along and g
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The fonts are loaded at run time, so shlibdeps cannot see them. (The window platforms, X11 and
-# offscreen, come with libqt6gui6, which shlibdeps finds.)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-zenhei, fonts-arphic-ukai, fonts-liberation2")
+# The fonts and the history's SQLite driver are loaded at run time, so shlibdeps cannot see them.
+# (The window platforms, X11 and offscreen, come with libqt6gui6, which shlibdeps finds.)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "fonts-wqy-zenhei, fonts-arphic-ukai, fonts-liberation2, libqt6sql6-sqlite")
 include(CPack)

@@ -10,6 +10,7 @@
 #include "platform/messages.h"
 #include "tools/quorvel-score/printable.h"
 #include "tools/quorvel-score/recording.h"
+#include "tools/quorvel-score/reviewfiles.h"
 #include "tools/quorvel-score/songname.h"
 
 namespace tools {
@@ -17,7 +18,13 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: quorvel-score sing [--library DIR] [--role 1|2] [--latency-ms N] "
-    "[--level easy|standard|strict] [--json] --wav FILE.wav [--] SONG [SONG SONG SONG]\n";
+    "[--level easy|standard|strict] [--json] [--review DIR] --wav FILE.wav [--] SONG [SONG SONG "
+    "SONG]\n";
+
+LinePlotter& Plotter() {
+    static LinePlotter plotter;
+    return plotter;
+}
 
 struct Options {
     std::string library;
@@ -26,6 +33,7 @@ struct Options {
     engine::JudgingLevel level = engine::JudgingLevel::Easy;
     bool json = false;
     std::string wav;
+    std::string review;  // the folder the review goes to ("" for none)
     std::vector<std::string> songs;
 };
 
@@ -74,6 +82,9 @@ std::optional<Options> ParseArgs(const std::vector<std::string>& args, std::stri
             options.level = *level;
         } else if (arg == "--json") {
             options.json = true;
+        } else if (arg == "--review" && hasValue && options.review.empty() &&
+                   !args[i + 1].empty()) {
+            options.review = args[++i];
         } else if (arg == "--wav" && hasValue && options.wav.empty()) {
             options.wav = args[++i];
         } else {
@@ -129,6 +140,8 @@ void PrintText(std::ostream& out, const Options& options, const engine::SessionR
 
 }  // namespace
 
+void SetReviewPlotter(LinePlotter plotter) { Plotter() = std::move(plotter); }
+
 int RunSingCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::string problem;
     const auto options = ParseArgs(args, problem);
@@ -171,6 +184,12 @@ int RunSingCommand(const std::vector<std::string>& args, std::ostream& out, std:
     }
     for (const std::string& message : messages.Messages())
         err << "quorvel-score: warning: " << Printable(message) << '\n';
+    if (!options->review.empty() &&
+        !WriteReview(options->review, options->role, engine::JudgingLevelName(options->level),
+                     result, Plotter(), problem)) {
+        err << "quorvel-score: " << Printable(problem) << '\n';
+        return 2;
+    }
     if (options->json)
         PrintJson(out, *options, result);
     else

@@ -1,6 +1,7 @@
 // `quorvel-score sing [--library DIR] [--role 1|2] [--latency-ms N] [--level easy|standard|strict]
-// [--json] --wav FILE.wav [--] SONG [SONG SONG SONG]`: scores a recorded performance with the
-// engine the dialog uses, on a virtual clock, at the judging level given (easy by default).
+// [--json] [--review DIR] --wav FILE.wav [--] SONG [SONG SONG SONG]`: scores a recorded
+// performance with the engine the dialog uses, on a virtual clock, at the judging level given
+// (easy by default); with --review it also writes the review of every line into DIR.
 //
 // One SONG is a single song of DIR/歌曲/单曲/, four are a medley of DIR/歌曲/串烧歌曲/ (DIR
 // defaults to the working directory). Role 1 (the default) adds 120 to the sung pitch, role 2
@@ -20,8 +21,14 @@
 #include <string>
 #include <vector>
 
+#include "tools/quorvel-score/reviewfiles.h"
+
 namespace tools {
 
 int RunSingCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// What draws the line pictures of --review (see reviewfiles.h); without one only review.json is
+// written.
+void SetReviewPlotter(LinePlotter plotter);
 
 }  // namespace tools
