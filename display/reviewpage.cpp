@@ -18,7 +18,6 @@ namespace {
 
 const QColor kPageColour(250, 246, 255);
 const QColor kHeaderColour(255, 128, 192);
-const QColor kTextColour(64, 32, 96);
 
 const char* const kButtonStyle =
     "QPushButton { background: #ff80c0; color: white; border: none; border-radius: 11px;"
