@@ -908,13 +908,10 @@ void CQuorvelDlg::SongLoaded(int index, const engine::SongRef& ref,
         if (index == 0) m_record.Clear();
         m_record.SongLoaded(ref, song);
     }
-    if (index == 0 && m_session.IsPractising() && m_bDisplayUp) {
-        // The next attempt of a practice: the display starts again where the music does.
-        m_display.SetSong(song);
-        m_display.Restart();
-        m_display.LoadLyrics();
-    } else if (index == 0) {
-        // A session gets a new display; a medley keeps the one made for its first song.
+    // A session gets a new display; a medley keeps the one made for its first song, and the
+    // next attempt of a practice the one of its first attempt, starting where the music does.
+    const bool keepDisplay = index != 0 || (m_session.IsPractising() && m_bDisplayUp);
+    if (!keepDisplay) {
         m_display.Create(this, m_rcDisplay, ids::kPitchDisplay);
         m_display.raise();
         m_bDisplayUp = true;

@@ -97,10 +97,18 @@ bool CHistoryStore::Open(const std::string& path, std::string& notice) {
         for (const char* journal : {"-wal", "-shm", "-journal"})
             if (QFile::exists(file + QLatin1String(journal)))
                 QFile::rename(file + QLatin1String(journal), aside + QLatin1String(journal));
-        notice = newer ? "历史记录“" + path + "”来自更新版本的程序，已另存为“" +
-                             aside.toStdString() + "”；新的历史记录从现在开始。"
-                       : "历史记录“" + path + "”已损坏（" + error + "），已另存为“" +
-                             aside.toStdString() + "”；新的历史记录从现在开始。";
+        notice = "历史记录“";
+        notice += path;
+        if (newer) {
+            notice += "”来自更新版本的程序";
+        } else {
+            notice += "”已损坏（";
+            notice += error;
+            notice += "）";
+        }
+        notice += "，已另存为“";
+        notice += aside.toStdString();
+        notice += "”；新的历史记录从现在开始。";
     }
     if (notice.empty()) notice = "历史记录“" + path + "”无法使用。";
     return false;
