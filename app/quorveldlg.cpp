@@ -1238,18 +1238,23 @@ int64_t NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
 
 }  // namespace
 
+history::Attempt CQuorvelDlg::NewAttempt(const engine::SongRecord& song) const {
+    history::Attempt attempt;
+    attempt.strSongHash = history::SongHash(*song.song);
+    attempt.strFolder = song.ref.strFolder;
+    attempt.strTitle = song.ref.strName;
+    attempt.nWhenMs = NowMs();
+    attempt.nRole = m_session.Engine().HighOffset() ? 1 : 2;
+    attempt.strLevel = engine::JudgingLevelName(m_session.Level());
+    return attempt;
+}
+
 void CQuorvelDlg::KeepRun(float finalScore) {
     if (!m_pHistory || m_record.Songs().empty()) return;
     std::vector<history::Attempt> attempts;
     for (const engine::SongRecord& song : m_record.Songs()) {
         if (!song.song) continue;
-        history::Attempt attempt;
-        attempt.strSongHash = history::SongHash(*song.song);
-        attempt.strFolder = song.ref.strFolder;
-        attempt.strTitle = song.ref.strName;
-        attempt.nWhenMs = NowMs();
-        attempt.nRole = m_session.Engine().HighOffset() ? 1 : 2;
-        attempt.strLevel = engine::JudgingLevelName(m_session.Level());
+        history::Attempt attempt = NewAttempt(song);
         float sum = 0.0f;
         for (const engine::LineReport& line : song.lines) {
             attempt.lineScores.push_back(line.fScore);
@@ -1278,14 +1283,7 @@ void CQuorvelDlg::KeepRun(float finalScore) {
 
 void CQuorvelDlg::KeepAttempt(float score) {
     if (!m_pHistory || m_attempt.Songs().empty() || !m_attempt.Songs()[0].song) return;
-    const engine::SongRecord& song = m_attempt.Songs()[0];
-    history::Attempt attempt;
-    attempt.strSongHash = history::SongHash(*song.song);
-    attempt.strFolder = song.ref.strFolder;
-    attempt.strTitle = song.ref.strName;
-    attempt.nWhenMs = NowMs();
-    attempt.nRole = m_session.Engine().HighOffset() ? 1 : 2;
-    attempt.strLevel = engine::JudgingLevelName(m_session.Level());
+    history::Attempt attempt = NewAttempt(m_attempt.Songs()[0]);
     attempt.nPracticeLine = m_nPractiseLine;
     attempt.fScore = score;
     attempt.fRunScore = score;

@@ -217,6 +217,8 @@ private:
     // Where the engine's reports go now: the song's record, or a practice attempt's.
     engine::CSessionRecord& Recording();
     // Keeps the run just finished (each song of it) or a practice attempt in the history.
+    // A history entry for a song just sung: its identity, the time, the role and the level.
+    history::Attempt NewAttempt(const engine::SongRecord& song) const;
     void KeepRun(float finalScore);
     void KeepAttempt(float score);
     // The list screen of the current kind from the start: no search, the library's songs,
