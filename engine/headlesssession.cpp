@@ -16,6 +16,20 @@ constexpr int kBufferMs = 120;
 constexpr std::size_t kBufferFrames = 960;
 constexpr double kLastLineGraceSeconds = 60.0;
 
+// Reads interleaved stereo samples from the frame `next` on; restart goes back to the start.
+CHeadlessSession::Recording RecordingOf(const std::vector<int16_t>& stereo, std::size_t& next) {
+    CHeadlessSession::Recording recording;
+    recording.read = [&stereo, &next](int16_t* out, std::size_t frames) -> int64_t {
+        const std::size_t total = stereo.size() / 2;
+        const std::size_t count = next < total ? std::min(frames, total - next) : 0;
+        std::copy_n(stereo.data() + next * 2, count * 2, out);
+        next += count;
+        return static_cast<int64_t>(count);
+    };
+    recording.restart = [&next] { next = 0; };
+    return recording;
+}
+
 }  // namespace
 
 CHeadlessSession::CHeadlessSession(const std::vector<std::string>& songs, int role,
@@ -55,14 +69,7 @@ void CHeadlessSession::RunPosted() {
 
 SessionResult CHeadlessSession::Sing(const std::vector<int16_t>& stereo) {
     std::size_t next = 0;
-    Recording recording;
-    recording.read = [&stereo, &next](int16_t* out, std::size_t frames) -> int64_t {
-        const std::size_t total = stereo.size() / 2;
-        const std::size_t take = next < total ? std::min(frames, total - next) : 0;
-        std::copy_n(stereo.data() + next * 2, take * 2, out);
-        next += take;
-        return static_cast<int64_t>(take);
-    };
+    Recording recording = RecordingOf(stereo, next);
     return Sing(recording);
 }
 
@@ -73,15 +80,7 @@ SessionResult CHeadlessSession::Sing(Recording& recording) {
 SessionResult CHeadlessSession::Practise(const std::vector<int16_t>& take, int line, int attempts,
                                          const LineCarry* carry) {
     std::size_t next = 0;
-    Recording recording;
-    recording.read = [&take, &next](int16_t* out, std::size_t frames) -> int64_t {
-        const std::size_t total = take.size() / 2;
-        const std::size_t count = next < total ? std::min(frames, total - next) : 0;
-        std::copy_n(take.data() + next * 2, count * 2, out);
-        next += count;
-        return static_cast<int64_t>(count);
-    };
-    recording.restart = [&next] { next = 0; };
+    Recording recording = RecordingOf(take, next);
     m_nAttemptsWanted = std::max(attempts, 1);
     SessionResult result = Run(recording, [&]() -> std::optional<Problem> {
         std::optional<LineCarry> carried;

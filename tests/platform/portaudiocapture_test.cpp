@@ -202,6 +202,22 @@ std::vector<int16_t> FirstChannel(const std::string& buffer) {
         left[f] = int16_t(uint8_t(buffer[4 * f]) | uint8_t(buffer[4 * f + 1]) << 8);
     return left;
 }
+// Whether the buffers hold sound (a first-channel sample louder than `loud`) followed by a
+// second of quiet.
+bool SoundThenASecondOfQuiet(const std::vector<std::string>& buffers, int loud) {
+    bool heard = false;
+    std::size_t quiet = 0;
+    for (const std::string& buffer : buffers) {
+        if (buffer.size() != kBufferBytes) continue;
+        const std::vector<int16_t> left = FirstChannel(buffer);
+        const bool any =
+            std::any_of(left.begin(), left.end(), [loud](int16_t x) { return std::abs(x) > loud; });
+        quiet = any ? 0 : quiet + 1;
+        heard = heard || any;
+        if (heard && quiet >= 8000 / kBufferFrames + 1) return true;
+    }
+    return false;
+}
 bool LoudThroughout(const std::vector<int16_t>& samples) {
     const std::size_t part = samples.size() / 10;
     for (std::size_t p = 0; p < 10; ++p) {
@@ -224,18 +240,8 @@ PortAudioCaptureTest::Take PortAudioCaptureTest::RecordTake(platform::CAccompani
     EXPECT_TRUE(player.HasSound()) << "the player found no output device";
     auto isLoud = [](int16_t x) { return std::abs(x) > 3000; };
     Take take;
-    const bool ended = WaitUntil([&](const std::vector<std::string>& buffers) {
-        bool heard = false;
-        std::size_t quiet = 0;
-        for (const std::string& buffer : buffers) {
-            if (buffer.size() != kBufferBytes) continue;
-            const std::vector<int16_t> left = FirstChannel(buffer);
-            const bool any = std::any_of(left.begin(), left.end(), isLoud);
-            quiet = any ? 0 : quiet + 1;
-            heard = heard || any;
-            if (heard && quiet >= 8000 / kBufferFrames + 1) return true;
-        }
-        return false;
+    const bool ended = WaitUntil([](const std::vector<std::string>& buffers) {
+        return SoundThenASecondOfQuiet(buffers, 3000);
     });
     EXPECT_TRUE(ended) << "the music did not come back whole";
     std::lock_guard lock(m_mutex);
@@ -450,18 +456,8 @@ TEST_F(PortAudioCaptureTest, ALinesTakeIsHeardAsItWasSung) {
     ASSERT_TRUE(player.Play(take, 8000, error)) << error;
     constexpr int kLoud = 1500;
     auto loud = [](int16_t x) { return std::abs(x) > kLoud; };
-    ASSERT_TRUE(WaitUntil([&](const std::vector<std::string>& buffers) {
-        bool heard = false;
-        std::size_t quiet = 0;
-        for (const std::string& buffer : buffers) {
-            if (buffer.size() != kBufferBytes) continue;
-            const std::vector<int16_t> left = FirstChannel(buffer);
-            const bool any = std::any_of(left.begin(), left.end(), loud);
-            quiet = any ? 0 : quiet + 1;
-            heard = heard || any;
-            if (heard && quiet >= 8000 / kBufferFrames + 1) return true;
-        }
-        return false;
+    ASSERT_TRUE(WaitUntil([](const std::vector<std::string>& buffers) {
+        return SoundThenASecondOfQuiet(buffers, kLoud);
     })) << "the take did not come back";
     player.Stop();
     std::vector<int16_t> recorded;
