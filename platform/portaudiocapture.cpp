@@ -3,6 +3,7 @@
 #include <portaudio.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <mutex>
 
@@ -74,6 +75,7 @@ bool CPortAudioCapture::OpenStream(const WaveFormat& format, std::string& error)
         return false;
     }
     m_nFrameBytes = format.nBlockAlign;
+    m_nRate = format.nSamplesPerSec;
     m_bStopping = false;
     // Opens one device; false with the reason in why.
     auto open = [&](PaDeviceIndex device, std::string& why) {
@@ -144,6 +146,7 @@ bool CPortAudioCapture::StartStream(std::string& error) {
         std::unique_lock lock(m_delivering, std::defer_lock);
         if (t_pDelivering != this) lock.lock();
         m_pRing->Clear();
+        m_age.Restart(m_nRate);
         m_bStopping = false;
     }
     const PaError result = Pa_StartStream(m_pStream);
@@ -200,11 +203,20 @@ void CPortAudioCapture::DeliveryLoop() {
 }
 
 int CPortAudioCapture::Callback(const void* input, void*, unsigned long frames,
-                                const PaStreamCallbackTimeInfo*, unsigned long, void* user) {
+                                const PaStreamCallbackTimeInfo*, unsigned long statusFlags,
+                                void* user) {
     auto* self = static_cast<CPortAudioCapture*>(user);
     if (self->m_bStopping) return paComplete;
     if (input) {
-        const int32_t stamp = self->ReadStampClock();
+        // The block's last sample was recorded some time before now: its stamp is the clock then.
+        const int64_t nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::steady_clock::now().time_since_epoch())
+                                  .count();
+        const int64_t ageNs = self->m_age.BlockArrived(nowNs, static_cast<int64_t>(frames),
+                                                       (statusFlags & paInputOverflow) != 0);
+        int32_t stamp = self->ReadStampClock();
+        if (stamp != kNoClockStamp)
+            stamp = static_cast<int32_t>(stamp - (ageNs + 500'000) / 1'000'000);
         if (self->m_pRing->Push(static_cast<const char*>(input), frames * self->m_nFrameBytes,
                                 stamp))
             sem_post(&self->m_wake);

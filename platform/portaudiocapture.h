@@ -3,6 +3,9 @@
 // named device that is gone, or will not open, gives way to the default device, and the device
 // says so (FellBack).
 //
+// Each block is stamped with the clock at the time its last sample was recorded, which a sound
+// server that fell behind at the start leaves well before the time it arrives (CCaptureAge).
+//
 // PortAudio's callback runs on a real-time thread: it only reads the stamp clock, copies the block
 // into a preallocated ring (CBlockRing) and wakes the delivery thread with a semaphore; no lock,
 // allocation or notice there. The delivery thread fills the queued buffers (DeliverStamped) and
@@ -19,6 +22,7 @@
 #include <vector>
 
 #include "platform/blockring.h"
+#include "platform/captureage.h"
 #include "platform/capturedevice.h"
 
 struct PaStreamCallbackTimeInfo;
@@ -63,6 +67,9 @@ private:
     std::string m_strFallback;  // set by OpenStream
     void* m_pStream = nullptr;  // the PaStream, open between OpenStream and CloseStream
     std::size_t m_nFrameBytes = 0;
+    int64_t m_nRate = 0;  // frames per second of the open stream
+    // The callback's own: how long ago each block's last sample was recorded.
+    CCaptureAge m_age;
     std::atomic<int> m_nLatencyMs{0};
     // Set by StopStream: the callback hands over nothing more and ends the stream.
     std::atomic<bool> m_bStopping{false};
