@@ -83,14 +83,24 @@ class Run:
             time.sleep(0.2)
         return self.program.threads()
 
-    def follow(self, label, singer, songs, picked, traced):
-        """While the songs are sung: each one's music is heard and its singer joins it."""
+    def follow(self, label, singer, songs, picked, traced, again):
+        """While the songs are sung: each one's music is heard and its singer joins it. Returns
+        whether a song's music was missed; with again, that is left to the caller to sing once
+        more rather than failed."""
         program, sound = self.program, self.sound
+        missed = False
         for number, song in enumerate(songs):
             program.wait_for_trace(f"song: {song}\n", 180, traced)
             late = singer.cue(number)
-            self.check(late is not None, f"the music of {song} is heard")
-            if late is not None:
+            if late is None:
+                missed = True
+                # On a loaded machine the quiet between two medley songs may not reach the
+                # singer's ears: the take says nothing then, and it is sung once more.
+                if again:
+                    print(f"  note the singer did not hear the music of {song} start")
+                else:
+                    self.check(False, f"the music of {song} is heard")
+            else:
                 print(f"  note the singer joins the music of {song} {late * 1000:.0f} ms into "
                       "the song")
             if number > 0:
@@ -104,6 +114,7 @@ class Run:
             singing = self.shot(f"{label}-3-singing")
             self.check(desk.differing_pixels(picked, singing, *STAGE) > 100000,
                        "the stage and the pitch display replace the list")
+        return missed
 
     def sing(self, label, medley, songs, pieces, timeout, leads=None, review=False, again=True):
         """From the type choice: pick, confirm, sing, read the score, stop. Returns the score.
@@ -135,7 +146,7 @@ class Run:
             if not singer.ready():
                 raise desk.Failure("the singer cannot hear the accompaniment's sink")
             program.click(*CONFIRM, settle=0.0)
-            self.follow(label, singer, songs, picked, traced)
+            missed = self.follow(label, singer, songs, picked, traced, again)
             match = program.wait_for_trace(r"final score: (\d+(?:\.\d+)?)", timeout, traced)
             singer.finish()
         finally:
@@ -153,10 +164,13 @@ class Run:
         # Nor can it follow the music when the machine holds up the sound for less than a stall:
         # a low score is sung once more, and the second one is judged. A program that misjudges
         # a faithful singer fails both.
-        retry = again and not stalls and score < PASSING_SCORE
+        retry = again and not stalls and (missed or score < PASSING_SCORE)
         if stalls:
             print(f"  note the sound server stalled the accompaniment {stalls} times: the score "
                   f"{score} is not judged")
+        elif retry and missed:
+            print(f"  note a song's music was not heard: the score {score} is not judged, sung "
+                  "once more")
         elif retry:
             print(f"  note a faithful performance scored {score} < {PASSING_SCORE}: sung once more")
         else:
