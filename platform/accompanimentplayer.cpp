@@ -13,6 +13,7 @@
 #include "platform/audiodecoder.h"
 #include "platform/audiospanreader.h"
 #include "platform/messages.h"
+#include "platform/playbackorigin.h"
 #include "platform/quietalsa.h"
 
 namespace platform {
@@ -67,6 +68,8 @@ struct CAccompanimentPlayer::Playback {
     // span starts there): the clock does not run ahead of them.
     std::atomic<int64_t> handedFrames{0};
     std::atomic<int64_t> firstFrame{0};  // where the Play started, in frames of the span
+    // The estimate of originNs from the blocks taken; only the stream's callback uses it.
+    CPlaybackOrigin heard;
     // No more bound by the frames taken: the music is over, or there is no sound.
     std::atomic<bool> freeRunning{false};
     std::atomic<long> rate{0};
@@ -169,16 +172,17 @@ struct CAccompanimentPlayer::Playback {
             // never goes back, so it waits where it stands until the sound reaches it.
             p.stalled.store(false);
             p.freeRunning.store(false);
+            p.heard.Restart();
             p.sound.store(true);
             p.resumed.store(true);
         }
         if (n > 0 && !p.freeRunning.load()) {
-            // When this block's first frame will be heard, on the steady clock.
+            // When this block's first frame will be heard by the device's account, on the
+            // steady clock; the clock's origin is no sooner than any block's account allows.
             double ahead = timeInfo ? timeInfo->outputBufferDacTime - timeInfo->currentTime : -1;
             if (!(ahead >= 0 && ahead < 2)) ahead = p.latency;
             const int64_t start = p.handedFrames.load();
-            const long rate = p.rate.load();
-            p.originNs.store(now + int64_t(ahead * 1e9) - start * 1'000'000'000 / rate);
+            p.originNs.store(p.heard.BlockTaken(now, int64_t(ahead * 1e9), start, p.rate.load()));
             p.handedFrames.store(start + int64_t(n));
         }
         if (done && n == available) {
@@ -239,6 +243,7 @@ void CAccompanimentPlayer::PlayFrom(int positionMs) {
     m_clockState = ClockState(plays, false, positionMs);
     Playback& p = *m_pPlayback;
     p.originNs = kUnset;
+    p.heard.Restart();
     p.handedFrames = 0;
     p.firstFrame = 0;
     p.freeRunning = false;
