@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/waveformat.h"
+
 namespace platform {
 
 void CCaptureAge::Restart(int64_t samplesPerSecond) {
@@ -18,8 +20,7 @@ int64_t CCaptureAge::BlockArrived(int64_t arrivalNs, int64_t frames, bool lost) 
     if (!m_bStarted) m_nFrames = 0;
     m_nFrames += std::max<int64_t>(frames, 0);
     // When frame 0 was recorded, were this block's last frame recorded just now.
-    const int64_t originNow = arrivalNs - m_nFrames / m_nRate * 1'000'000'000 -
-                              m_nFrames % m_nRate * 1'000'000'000 / m_nRate;
+    const int64_t originNow = arrivalNs - NanosecondsOfFrames(m_nFrames, m_nRate);
     if (!m_bStarted) {
         m_nOriginNs = originNow;
     } else {

@@ -2,14 +2,16 @@
 
 #include <algorithm>
 
+#include "platform/waveformat.h"
+
 namespace platform {
 
 int64_t CPlaybackOrigin::BlockTaken(int64_t takenNs, int64_t aheadNs, int64_t first, int64_t rate) {
     rate = std::max<int64_t>(rate, 1);
     first = std::max<int64_t>(first, 0);
     // The earliest frame 0 can be heard, were this block's first frame heard when the device says.
-    const int64_t bound = takenNs + std::max<int64_t>(aheadNs, 0) - first / rate * 1'000'000'000 -
-                          first % rate * 1'000'000'000 / rate;
+    const int64_t bound =
+        takenNs + std::max<int64_t>(aheadNs, 0) - NanosecondsOfFrames(first, rate);
     if (!m_bStarted) {
         m_nOriginNs = bound;
     } else {

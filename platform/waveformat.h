@@ -9,6 +9,12 @@ namespace platform {
 
 inline constexpr uint16_t kWaveFormatPcm = 1;  // format tag of plain integer PCM
 
+// How long `frames` last at `rate` frames per second, in nanoseconds, with no overflow for any
+// count a stream reaches.
+inline constexpr int64_t NanosecondsOfFrames(int64_t frames, int64_t rate) {
+    return frames / rate * 1'000'000'000 + frames % rate * 1'000'000'000 / rate;
+}
+
 #pragma pack(push, 1)
 struct WaveFormat {
     uint16_t nFormatTag;       // kWaveFormatPcm for PCM
