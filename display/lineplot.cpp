@@ -22,6 +22,7 @@ const QColor kBackground(250, 246, 255);
 const QColor kGrid(228, 220, 240);
 const QColor kOctaveGrid(196, 184, 220);
 const QColor kText(64, 32, 96);
+const QColor kJudgedBand(120, 200, 140);  // the part of a line that was judged
 
 constexpr int kLeft = 56, kRight = 16, kTop = 44, kBottom = 40;
 
@@ -91,6 +92,15 @@ QImage CLinePlot::Draw() const {
             painter.drawText(QRectF(0, y - 8, kLeft - 6, 16), Qt::AlignRight | Qt::AlignVCenter,
                              QString::fromStdString(name));
         }
+    }
+
+    // The part of the line that was judged: a band along the bottom of the plot.
+    if (m_review.judgedTo > m_review.judgedFrom) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(kJudgedBand);
+        const QPointF a = Point(m_review.judgedFrom, 0), b = Point(m_review.judgedTo, 0);
+        painter.drawRect(
+            QRectF(QPointF(a.x(), m_area.bottom() - 4), QPointF(b.x(), m_area.bottom())));
     }
 
     // The reference's notes, and their syllables under the plot.

@@ -95,9 +95,9 @@ BufferVerdict CEasyJudge::Compare(const BufferInput& in, LineTally& tally) {
     return verdict;
 }
 
-LineJudgement CEasyJudge::ScoreLine(const int32_t* record, LineTally& tally, bool lastLine,
+LineJudgement CEasyJudge::ScoreLine(const LineToScore& line, LineTally& tally,
                                     std::vector<int32_t>& scratch) {
-    return JudgeLine(record, tally.sung.data(), tally.nSung, tally.nHits, tally.nNears, lastLine,
+    return JudgeLine(line.record, tally.sung.data(), tally.nSung, tally.nHits, tally.nNears,
                      scratch);
 }
 

@@ -2,7 +2,7 @@
 // (TrackPitch); a buffer is a hit within 2.5 semitones of the reference (after the line's key
 // offset), a near miss within 5; the key offset comes from the line's first voiced buffer, then
 // from its second and third estimates; a hit puts the reference's value into the sung sequence;
-// the last line of a song leaves its last sung values out of the alignment.
+// every line, the last one too, aligns all it has sung.
 #pragma once
 
 #include "engine/judge.h"
@@ -14,7 +14,7 @@ public:
     JudgingLevel Level() const override { return JudgingLevel::Easy; }
     int TrackLine(const int16_t* samples, int count, int32_t* pitch) const override;
     BufferVerdict Compare(const BufferInput& in, LineTally& tally) override;
-    LineJudgement ScoreLine(const int32_t* record, LineTally& tally, bool lastLine,
+    LineJudgement ScoreLine(const LineToScore& line, LineTally& tally,
                             std::vector<int32_t>& scratch) override;
     std::unique_ptr<CJudge> Clone() const override { return std::make_unique<CEasyJudge>(); }
 };

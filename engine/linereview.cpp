@@ -1,5 +1,6 @@
 #include "engine/linereview.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -48,10 +49,16 @@ LineReview ReviewLine(const CSong& song, int line, const int32_t* record, const 
         i = j;
     }
     int sung = 0, inTune = 0;
+    bool judged = false;
     for (const BufferReport* buffer = first; buffer != last; ++buffer) {
         if (buffer->nLine != line) continue;
         const Verdict verdict = VerdictOf(*buffer);
         const double centre = buffer->nRefIndex * kValueSeconds;
+        const double from = std::clamp(centre - 0.06, 0.0, review.duration);
+        const double to = std::clamp(centre + 0.06, 0.0, review.duration);
+        review.judgedFrom = judged ? std::min(review.judgedFrom, from) : from;
+        review.judgedTo = judged ? std::max(review.judgedTo, to) : to;
+        judged = true;
         bool voiced = false;
         for (int k = 0; k < buffer->nFrames; ++k) {
             if (buffer->aHeard[k] == 0) continue;

@@ -40,6 +40,8 @@ struct LineReview {
     double inTune = 0;       // share of the sung points whose buffer was a hit (0 to 1)
     int nSungBuffers = 0;    // judged buffers with a voice in them
     int nInTuneBuffers = 0;  // those of them that were hits
+    // The part of the line its judged buffers covered, seconds from its start (within the line).
+    double judgedFrom = 0, judgedTo = 0;
 };
 
 // The reviews of a song's lines, up to the last one scored and the one after it (when the song

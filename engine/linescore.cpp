@@ -9,13 +9,12 @@
 namespace engine {
 
 LineJudgement JudgeLine(const int32_t* record, int32_t* sung, int sungCount, int hits, int nears,
-                        bool lastLine, std::vector<int32_t>& scratch) {
+                        std::vector<int32_t>& scratch) {
     LineJudgement judgement;
     if (sungCount == 0) return judgement;
     const int count = record[0];
     const int cut = CleanSungSequence(record, sung);
-    int q = sungCount - cut;
-    if (lastLine) q -= kLastLineTail;
+    const int q = sungCount - cut;
     judgement.nCut = cut;
     if (q >= 1) {
         scratch.assign(record + 1, record + 1 + std::max(count, 0));

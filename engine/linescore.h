@@ -33,15 +33,12 @@ struct LineJudgement {
     float fScore = 0.0f;    // the line score
 };
 
-inline constexpr int kLastLineTail = 135;  // sung values the last line of a song does not align
-
 // Judges a finished line from what was gathered: `record` is its reference record (M, then M
 // values), sung[0..sungCount) its sung sequence (cleaned in place), hits and nears its marker
 // counts. Nothing sung scores 0. The sung values left after the cleaning are aligned with the
-// record, less the last kLastLineTail of them on a song's last line; the alignment centres a
-// copy of the record made in scratch, never the record itself.
+// record; the alignment centres a copy of the record made in scratch, never the record itself.
 LineJudgement JudgeLine(const int32_t* record, int32_t* sung, int sungCount, int hits, int nears,
-                        bool lastLine, std::vector<int32_t>& scratch);
+                        std::vector<int32_t>& scratch);
 
 // "Perfect" from 85, "Great" from 70, "Good" from 60, "Poor" from 20, else "Miss".
 const char* GradeWord(float score);

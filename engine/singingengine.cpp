@@ -12,6 +12,7 @@
 #include "engine/linescore.h"
 #include "engine/pitchcompare.h"
 #include "engine/pitchtracker.h"
+#include "engine/strictjudge.h"
 #include "platform/messages.h"
 
 namespace engine {
@@ -44,6 +45,7 @@ void CSingingEngine::BeginSong(std::shared_ptr<const CSong> song) {
 
 void CSingingEngine::LineBegins() {
     if (!m_song || m_nLine > m_song->Points() - 2 || IsPractice()) return;
+    if (m_judge->JudgesOnSongClock()) return;  // carried as the clock reaches each line
     LineCarry carry;
     carry.nLine = m_nLine;
     carry.tally = m_tally;
@@ -72,7 +74,8 @@ void CSingingEngine::ResetForSong(std::shared_ptr<const CSong> song) {
     m_tally.nKeyEstimates = 0;
     m_bHit = m_bNear = m_bFar = false;
     m_fLineScore = 0.0f;
-    m_judge->BeginSong();
+    m_nNextCarry = 0;
+    m_judge->BeginSong(m_song);
 }
 
 void CSingingEngine::BeginPractice(std::shared_ptr<const CSong> song, int line,
@@ -126,7 +129,9 @@ CSingingEngine::Step CSingingEngine::HandleBuffer(const int16_t* samples, uint32
     if (!m_song || m_bSongOver) return Step::Singing;
     const int line = m_nLine;
     const float time = m_fTime.load(std::memory_order_relaxed);
-    if (time < m_song->Start(line)) {
+    if (m_judge->JudgesOnSongClock()) {
+        ClockedPath(samples, time, clockMs);
+    } else if (time < m_song->Start(line)) {
         // Between lines: the whole buffer, both channels, only to show the singer's pitch.
         m_nFrames = TrackPitch(samples, kCaptureSamples, 8000, 256, 128, m_pitch.data());
         ShowIdlePitch(m_pitch.data(), m_nFrames);
@@ -233,7 +238,112 @@ void CSingingEngine::LinePath(const int16_t* samples, int line, float time, int3
         m_bGradeShown = false;
     }
 
-    if (static_cast<double>(end) - 0.3 < time) ScoreLine(line);
+    if (static_cast<double>(end) - 0.3 < time) {
+        ScoreLine(line);
+        // Lines shorter than a buffer: every one whose time has come is scored now.
+        while (LinesLeft() && static_cast<double>(m_song->End(m_nLine)) - 0.3 < time)
+            ScoreLine(m_nLine);
+    }
+}
+
+bool CSingingEngine::LinesLeft() const {
+    if (IsPractice()) return m_nLine == m_nPracticeLine;
+    return m_nLine <= m_song->Points() - 2;
+}
+
+void CSingingEngine::CarryLinesDue(int64_t clockMs) {
+    for (; m_nNextCarry <= m_song->Points() - 2; ++m_nNextCarry) {
+        if (PracticeStartMs(*m_song, m_nNextCarry) >= clockMs) break;
+        if (IsPractice()) continue;
+        LineCarry carry;
+        carry.nLine = m_nNextCarry;
+        carry.tally = m_tally;
+        carry.judge = m_judge->Clone();
+        m_view.OnLineBegun(carry);
+    }
+}
+
+void CSingingEngine::ClockedPath(const int16_t* samples, float time, int32_t clockMs) {
+    const int64_t clock = clockMs != platform::kNoClockStamp
+                              ? int64_t{clockMs}
+                              : std::llround(static_cast<double>(time) * 1000.0);
+    CarryLinesDue(clock);
+    // Every line the singer has been heard past (after the delay) is scored before the buffer is
+    // heard, however many ended since the last one.
+    constexpr int kSlackMs = CStrictJudge::kTolerance * kReferenceStepMs;
+    const int64_t moment = clock - m_nLatencyMs - kHalfBufferMs;  // at the buffer's centre
+    auto heardPast = [&](int line) {
+        return moment - kHalfBufferMs - m_judge->DelayMs() >=
+               LineStartMs(m_song->End(line)) + kSlackMs;
+    };
+    while (LinesLeft() && heardPast(m_nLine)) ScoreLine(m_nLine);
+    if (!LinesLeft()) return;
+
+    // The buffer is the line's once its moment (after the delay) has reached the line, less the
+    // slack a note is matched within; a practice takes it only where the song had finished the
+    // line before.
+    const int line = m_nLine;
+    const float start = m_song->Start(line);
+    const float end = m_song->End(line);
+    m_lineSamples[static_cast<std::size_t>(line)] = TruncToInt((end - start) * 8000 * 2);
+    const bool inLine = moment - m_judge->DelayMs() >= LineStartMs(start) - kSlackMs &&
+                        (!IsPractice() || line == 0 || heardPast(line - 1));
+
+    int16_t* work = m_work.data();
+    int32_t* pitch = m_pitch.data();
+    int taken = 0;
+    for (int i = 0; i < kCaptureSamples; i += 2) work[taken++] = samples[i];
+    if (inLine) m_view.OnLineAudio(line, work, taken);
+    BandPassFilter(work, taken, kBandPass, 2, 70.0, 1000.0, 8000.0, kHammingWindow);
+    m_nFrames = m_judge->TrackLine(work, taken, pitch);
+    if (!inLine) ShowIdlePitch(pitch, m_nFrames);
+    const int32_t offset = m_bHighOffset ? 120 : 80;
+    int64_t sum = 0;
+    for (int i = 0; i < m_nFrames; ++i) {
+        if (pitch[i] != 0) pitch[i] += offset;
+        sum += pitch[i];
+    }
+    if (inLine && sum != 0) ++m_nVoicedBuffers;
+
+    const int refIndex = ReferenceIndex(clock, m_nLatencyMs, start);
+    m_nRefIndex = refIndex;
+    const int hitsBefore = m_tally.nHits, nearsBefore = m_tally.nNears;
+    const int sungBefore = m_tally.nSung;
+    const int count = m_pRefRecord[0];
+    BufferInput in{m_pRefRecord + 1,      count, pitch, m_nFrames, m_nVoicedBuffers, refIndex,
+                   m_view.DisplayHeight()};
+    in.momentMs = moment;
+    in.bInLine = inLine;
+    const BufferVerdict verdict = m_judge->Compare(in, m_tally);
+    if (inLine && m_nFrames != 0) {
+        if (verdict.bMoveLineBar) MoveLineBar(m_nFrames, count);
+        m_bHit = verdict.bHit;
+        m_bNear = verdict.bNear;
+        m_bFar = verdict.bFar;
+        m_view.SetPitchMarker(verdict.y, m_bNear, m_bHit, m_bFar);
+        BufferReport report;
+        report.nLine = line;
+        report.nRefIndex = refIndex;
+        report.nRefValue = refIndex >= 0 && refIndex < count ? m_pRefRecord[1 + refIndex] : 0;
+        report.nClockMs = static_cast<int>(std::clamp<int64_t>(clock, INT_MIN, INT_MAX));
+        report.bHit = m_bHit;
+        report.bNear = m_bNear;
+        report.bFar = m_bFar;
+        report.bCountedHit = m_tally.nHits > hitsBefore;
+        report.bCountedNear = m_tally.nNears > nearsBefore;
+        report.nAppended = m_tally.nSung - sungBefore;
+        report.nKeyOffset = m_tally.nKeyOffset;
+        report.nFrames = std::min(m_nFrames, BufferReport::kMostFrames);
+        for (int k = 0; k < report.nFrames; ++k)
+            report.aHeard[k] = pitch[k] != 0 ? pitch[k] - m_tally.nKeyOffset : 0;
+        m_view.OnBufferJudged(report);
+    }
+
+    if (m_bGradeShown && (start + end) / 2 < time) {
+        m_view.SetGradeText(" ");
+        m_bGradeShown = false;
+    }
+    m_judge->ForgetBefore(LineStartMs(start) - 1000);
 }
 
 void CSingingEngine::ScoreLine(int line) {
@@ -246,8 +356,8 @@ void CSingingEngine::ScoreLine(int line) {
     report.nNears = m_tally.nNears;
     report.nSung = m_tally.nSung;
 
-    const LineJudgement judgement =
-        m_judge->ScoreLine(m_pRefRecord, m_tally, line == m_song->Points() - 2, m_refScratch);
+    const LineJudgement judgement = m_judge->ScoreLine(
+        {line, m_pRefRecord, LineStartMs(m_song->Start(line))}, m_tally, m_refScratch);
     const float score = judgement.fScore;
     report.nCut = judgement.nCut;
     report.bAligned = judgement.bAligned;

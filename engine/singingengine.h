@@ -92,7 +92,7 @@ public:
     // Classifies one in-line buffer against reference value refIndex of a record.
     void CompareBuffer(const int32_t* ref, int count, const int32_t* pitch, int frames, int voiced,
                        int refIndex);
-    // Shows the singer's pitch between lines.
+    // Shows the singer's pitch between lines (values without the singer offset).
     void ShowIdlePitch(const int32_t* pitch, int frames);
 
     // --- playback poller ---
@@ -135,6 +135,15 @@ private:
     // The line path of one buffer: the line's samples filtered, tracked and compared, the grade
     // cleared half-way through the next line, the line scored at its end.
     void LinePath(const int16_t* samples, int line, float time, int32_t clockMs);
+    // One buffer on the song's clock (the levels that judge a line to its end): tracked and heard
+    // whichever line it falls in, shown and reported for the line being sung once it has begun,
+    // and every line the singer has been heard past scored.
+    void ClockedPath(const int16_t* samples, float time, int32_t clockMs);
+    // Tells the view what each line takes over once the clock has reached the point where a
+    // practice of it starts (the song's clock levels; not while practising).
+    void CarryLinesDue(int64_t clockMs);
+    // Whether lines remain to be scored in this song (or practice).
+    bool LinesLeft() const;
     void ScoreLine(int line);
     Step EndOfSong();
     void MoveLineBar(int frames, int count);
@@ -170,6 +179,7 @@ private:
     int m_nMedleyLines = 0;      // lines of the medley songs finished so far
     bool m_bSongOver = false;    // the song's last line is scored; its next step is due
     int m_nPracticeLine = -1;    // the line practised, or -1 in a run of songs
+    int m_nNextCarry = 0;        // the next line whose carry is due (the song's clock levels)
 };
 
 // Where the accompaniment starts to practise a line of the song, in milliseconds: at least 2 s

@@ -4,21 +4,22 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "engine/alignment.h"
 #include "engine/pitchcompare.h"
 #include "engine/pitchtracker.h"
 #include "engine/precisepitchtracker.h"
-#include "engine/scratcharray.h"
 
 namespace engine {
 namespace {
 
 constexpr int kOctave = 120;           // tenths of a semitone
 constexpr int kMinVoiced = 3;          // voiced frames that make a buffer sung
+constexpr int kMostFrames = 64;        // frames of a buffer looked at
 constexpr float kPrior = 4.0f;         // votes the song starts with for no key and no delay
-constexpr double kFlatFloor = 0.35;    // semitones
 constexpr float kSwitchRatio = 1.2f;   // a better key and delay must have this many times the votes
 constexpr float kSwitchMargin = 8.0f;  // and this many more
+constexpr double kNoteFull = 0.75;     // the share of a note sung on pitch that counts in full
+constexpr int kNotePad = 1;            // reference values either side of a note its frames cover
+constexpr int kHalfBufferMs = 60;      // half a 0.12 s capture buffer
 
 // x folded into [−60, 60): the same pitch class, in the octave nearest 0.
 int32_t FoldOctave(int64_t x) {
@@ -26,52 +27,81 @@ int32_t FoldOctave(int64_t x) {
     return static_cast<int32_t>(r - kOctave / 2);
 }
 
-// Reference values from a buffer's centre to frame k's centre (frames of 256, hop 128 at 11025 Hz;
-// the buffer is 0.12 s long).
-int FrameShift(int k) {
-    const double centre = (128.0 * k + 128.0) / kTrackerRate;
-    return static_cast<int>(std::lround((centre - 0.06) / 0.015));
+// Milliseconds from a buffer's centre to frame k's centre (frames of 256, hop 128 at 11025 Hz; the
+// buffer is 0.12 s long).
+int FrameShiftMs(int k) {
+    return static_cast<int>(std::lround((128.0 * k + 128.0) * 1000.0 / kTrackerRate)) -
+           kHalfBufferMs;
+}
+
+// The middle of a note's sung distances (the upper one of an even count).
+int32_t Middle(std::vector<int32_t>& values) {
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
 }
 
 }  // namespace
 
-CStrictJudge::CStrictJudge(const StrictLimits& limits) : m_limits(limits) { BeginSong(); }
+CStrictJudge::CStrictJudge(const StrictLimits& limits) : m_limits(limits) { BeginSong(nullptr); }
 
 int CStrictJudge::TrackLine(const int16_t* samples, int count, int32_t* pitch) const {
     return TrackPitchPrecise(samples, count, 8000, 256, 128, pitch);
 }
 
-void CStrictJudge::SmoothVibrato(int32_t* values, int count) {
-    // Each voiced value becomes the mean of the voiced values of its run within half a vibrato
-    // cycle either side (±kVibratoHalf frames of 11.6 ms): the note's centre, not its wobble.
-    m_smooth.assign(values, values + count);
-    for (int i = 0; i < count; ++i) {
-        if (m_smooth[static_cast<std::size_t>(i)] == 0) continue;
-        int64_t sum = 0;
-        int n = 0;
-        for (int j = i;
-             j >= 0 && j >= i - kVibratoHalf && m_smooth[static_cast<std::size_t>(j)] != 0;
-             --j, ++n)
-            sum += m_smooth[static_cast<std::size_t>(j)];
-        for (int j = i + 1;
-             j < count && j <= i + kVibratoHalf && m_smooth[static_cast<std::size_t>(j)] != 0;
-             ++j, ++n)
-            sum += m_smooth[static_cast<std::size_t>(j)];
-        values[i] = static_cast<int32_t>(sum / n);
-    }
-}
-
 std::unique_ptr<CJudge> CStrictJudge::Clone() const {
-    auto copy = std::make_unique<CStrictJudge>(*this);
-    copy->m_pMeanOf = nullptr;  // the copy may judge another copy of the song
+    auto copy = std::make_unique<CStrictJudge>(m_limits);
+    copy->m_song = m_song;
+    copy->m_lines = m_lines;
+    copy->m_votes = m_votes;
+    copy->m_nDelay = m_nDelay;
+    copy->m_nKey = m_nKey;
     return copy;
 }
 
-void CStrictJudge::BeginSong() {
+void CStrictJudge::BeginSong(std::shared_ptr<const CSong> song) {
     for (auto& row : m_votes) row.fill(0.0f);
     Votes(0, 0) = kPrior;
     m_nDelay = 0;
     m_nKey = 0;
+    m_heard.clear();
+    m_heard.reserve(4096);
+    m_lines.clear();
+    m_nHint = 0;
+    m_song = std::move(song);
+    if (!m_song) return;
+    const int32_t* record = m_song->Records();
+    for (int line = 0; line + 1 < m_song->Points(); ++line) {
+        m_lines.push_back({LineStartMs(m_song->Start(line)), std::max(record[0], 0), record + 1});
+        record += std::max(record[0], 0) + 1;
+    }
+}
+
+void CStrictJudge::ForgetBefore(int64_t ms) {
+    if (m_heard.empty() || m_heard.front().ms >= ms) return;
+    m_heard.erase(std::remove_if(m_heard.begin(), m_heard.end(),
+                                 [ms](const Frame& frame) { return frame.ms < ms; }),
+                  m_heard.end());
+}
+
+int32_t CStrictJudge::ValueAt(int64_t ms) {
+    if (m_lines.empty()) return 0;
+    auto inside = [&](std::size_t i) {
+        const SongLine& line = m_lines[i];
+        return ms >= line.startMs && ms < line.startMs + int64_t{kStepMs} * line.count;
+    };
+    if (!inside(m_nHint)) {
+        // The last line that starts at or before the moment.
+        const auto after =
+            std::upper_bound(m_lines.begin(), m_lines.end(), ms,
+                             [](int64_t t, const SongLine& line) { return t < line.startMs; });
+        if (after == m_lines.begin()) return 0;
+        const auto i = static_cast<std::size_t>(after - m_lines.begin()) - 1;
+        if (!inside(i)) return 0;
+        m_nHint = i;
+    }
+    const SongLine& line = m_lines[m_nHint];
+    return line.values[(ms - line.startMs) / kStepMs];
 }
 
 float& CStrictJudge::Votes(int delay, int key) {
@@ -79,14 +109,13 @@ float& CStrictJudge::Votes(int delay, int key) {
     return m_votes[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
 }
 
-void CStrictJudge::Vote(const BufferInput& in) {
-    for (int k = 0; k < in.frames; ++k) {
-        if (in.pitch[k] == 0) continue;
-        const int at = in.refIndex + FrameShift(k);
+void CStrictJudge::Vote(const Frame* frames, int count) {
+    for (int k = 0; k < count; ++k) {
+        if (frames[k].value == 0) continue;
         for (int delay = -kMaxDelay; delay <= kMaxDelay; ++delay) {
-            const int j = at - delay;
-            if (j < 0 || j >= in.count || in.ref[j] == 0) continue;
-            const int64_t semitones = FloorDiv(int64_t{in.pitch[k]} - in.ref[j] + 5, 10);
+            const int32_t value = ValueAt(frames[k].ms - int64_t{kStepMs} * delay);
+            if (value == 0) continue;
+            const int64_t semitones = FloorDiv(int64_t{frames[k].value} - value + 5, 10);
             Votes(delay, static_cast<int>(semitones % 12)) += 1.0f;
         }
     }
@@ -114,74 +143,93 @@ void CStrictJudge::Decide() {
     }
 }
 
-int32_t CStrictJudge::LineMean(const int32_t* ref, int count) {
-    if (ref != m_pMeanOf) {
-        m_pMeanOf = ref;
-        m_nMean = MeanVoicedPitch(ref, count);
+bool CStrictJudge::Nearest(int64_t ms, int64_t sung, int32_t& value, int32_t& distance) {
+    bool found = false;
+    // Nearest in time first (0, −1, 1, −2, 2, …), so that among equal distances the note playing
+    // at the moment wins.
+    for (int n = 0; n <= 2 * kTolerance; ++n) {
+        const int step = n % 2 == 1 ? -(n + 1) / 2 : n / 2;
+        const int32_t v = ValueAt(ms + int64_t{kStepMs} * step);
+        if (v == 0) continue;
+        const int32_t d = FoldOctave(sung - v);
+        if (!found || std::abs(d) < std::abs(distance)) {
+            found = true;
+            value = v;
+            distance = d;
+        }
     }
-    return m_nMean;
+    return found;
+}
+
+double CStrictJudge::FrameCredit(int32_t distance) const {
+    const int32_t off = std::abs(distance);
+    if (off < m_limits.nHitBelow) return 1.0;
+    return off <= m_limits.nNearUpTo ? 0.5 : 0.0;
+}
+
+double CStrictJudge::StepCredit(int32_t step, int32_t error) const {
+    const int32_t off = std::abs(error);
+    if (off < m_limits.nHitBelow) return 1.0;
+    // Near: the voice moved the way the melody does, by at least half a semitone.
+    const int64_t sung = int64_t{step} + error;
+    const bool sameWay = (step > 0 && sung >= 5) || (step < 0 && sung <= -5);
+    return off <= m_limits.nNearUpTo && sameWay ? 0.5 : 0.0;
 }
 
 BufferVerdict CStrictJudge::Compare(const BufferInput& in, LineTally& tally) {
     BufferVerdict verdict;
     verdict.y = in.height / 2;
     verdict.bFar = true;
-    // Far outside the line (no delay or slack reaches it): a neutral point, nothing gathered.
-    constexpr int kReach = kMaxDelay + kTolerance + 8;
-    if (in.refIndex < -kReach || in.refIndex > in.count + kReach) return verdict;
 
+    Frame frames[kMostFrames];
+    const int count = std::min(in.frames, kMostFrames);
+    int32_t sorted[kMostFrames];
     int voiced = 0;
-    int32_t sorted[64];
-    const int frames = std::min(in.frames, 64);
-    for (int k = 0; k < frames; ++k)
+    for (int k = 0; k < count; ++k) {
+        frames[k] = {in.momentMs + FrameShiftMs(k), in.pitch[k]};
+        m_heard.push_back(frames[k]);
         if (in.pitch[k] != 0) sorted[voiced++] = in.pitch[k];
+    }
+    if (voiced >= kMinVoiced) {
+        Vote(frames, count);
+        Decide();
+    }
+    tally.nKeyOffset = 10 * m_nKey;
+    if (!in.bInLine) return verdict;
 
-    const int centre = in.refIndex - m_nDelay;
-    const bool asked = centre >= 0 && centre < in.count && in.ref[centre] != 0;
+    // What the marker shows: the buffer's middle value against the music at its centre.
+    const int64_t centre = in.momentMs - DelayMs();
+    const int32_t asked = ValueAt(centre);
     if (voiced < kMinVoiced) {
         // Silence where the music asks for a voice is a miss.
-        if (asked) {
+        if (asked != 0) {
             ++tally.nExpected;
-            verdict.y = DisplayY(in.ref[centre], in.height);
+            verdict.y = DisplayY(asked, in.height);
         }
         tally.bPrevVoiced = false;
         return verdict;
     }
-
-    Vote(in);
-    Decide();
-    tally.nKeyOffset = 10 * m_nKey;
     std::nth_element(sorted, sorted + voiced / 2, sorted + voiced);
     const int64_t sung = int64_t{sorted[voiced / 2]} - tally.nKeyOffset;
-
-    // The reference value near the music's moment that the buffer comes closest to.
-    int match = -1;
-    int32_t distance = 0;
-    for (int j = std::max(centre - kTolerance, 0); j <= centre + kTolerance && j < in.count; ++j) {
-        if (in.ref[j] == 0) continue;
-        const int32_t d = FoldOctave(sung - in.ref[j]);
-        if (match < 0 || std::abs(d) < std::abs(distance)) {
-            match = j;
-            distance = d;
-        }
-    }
-    const int32_t home = match >= 0 ? in.ref[match] : LineMean(in.ref, in.count);
-    if (match >= 0) {
+    int32_t home = 0, distance = 0;
+    if (Nearest(centre, sung, home, distance)) {
         ++tally.nExpected;
-        const int32_t off = std::abs(distance);
-        if (off < m_limits.nHitBelow) {
+        const double credit = FrameCredit(distance);
+        if (credit == 1.0) {
             ++tally.nHits;
             verdict.bHit = true;
             verdict.bFar = false;
-        } else if (off <= m_limits.nNearUpTo) {
+        } else if (credit > 0.0) {
             ++tally.nNears;
             verdict.bNear = true;
             verdict.bFar = false;
         }
+        verdict.y = DisplayY(home + distance, in.height);
+    } else {
+        home = static_cast<int32_t>(sung);
+        verdict.y = DisplayY(home, in.height);
     }
-    verdict.y = DisplayY(home + FoldOctave(sung - home), in.height);
-
-    // What was sung, after the key, in the octave of the reference it is compared with.
+    // What was sung, after the key, in the octave of the music it is compared with.
     for (int k = 0; k < in.frames; ++k) {
         const int64_t value = int64_t{in.pitch[k]} - tally.nKeyOffset;
         tally.Append(in.pitch[k] == 0 ? 0 : home + FoldOctave(value - home), 1);
@@ -191,43 +239,121 @@ BufferVerdict CStrictJudge::Compare(const BufferInput& in, LineTally& tally) {
     return verdict;
 }
 
-LineJudgement CStrictJudge::ScoreLine(const int32_t* record, LineTally& tally, bool /*lastLine*/,
-                                      std::vector<int32_t>& scratch) {
-    LineJudgement judgement;
-    if (tally.nSung == 0) return judgement;
-    const int count = std::max(record[0], 0);
-    // The cleaning looks at the first M positions: nothing of an earlier line may lie there.
-    std::fill(tally.sung.begin() + tally.nSung,
-              tally.sung.begin() + std::max(tally.nSung, std::min(count, kSungCapacity)), 0);
-    SmoothVibrato(tally.sung.data(), tally.nSung);
-    const int cut = CleanSungSequence(record, tally.sung.data());
-    const int q = tally.nSung - cut;
-    judgement.nCut = cut;
-    if (q < 1) return judgement;
-
-    // How much of the melody's movement the singing follows: its alignment cost against that
-    // of one note held wherever it sang (which follows none of it), both from copies.
-    std::vector<int32_t>& flat = m_flat;
-    flat.assign(tally.sung.begin() + cut, tally.sung.begin() + cut + q);
-    for (int32_t& value : flat)
-        if (value != 0) value = 1;
-    scratch.assign(record + 1, record + 1 + count);
-    const float flatCost = AlignPitch(flat.data(), q, scratch.data(), count, kAlignFailed);
-    scratch.assign(record + 1, record + 1 + count);
-    const float cost = AlignPitch(tally.sung.data() + cut, q, scratch.data(), count, kAlignFailed);
-    judgement.bAligned = true;
-    judgement.fCost = cost;
-    if (cost < kAlignFailed && flatCost < kAlignFailed && flatCost > 0.0f) {
-        // A line whose melody hardly moves is not held against a singer who follows it closely:
-        // the held note's cost counts as at least kFlatFloor semitones per sung value.
-        const double follows = 1.0 - cost / std::max<double>(flatCost, kFlatFloor * 10.0 * q);
-        const double share =
-            (follows - m_limits.fFollowsNone) / (m_limits.fFollowsFull - m_limits.fFollowsNone);
-        judgement.fAlign = static_cast<float>(std::trunc(100.0 * std::clamp(share, 0.0, 1.0)));
+void CStrictJudge::TallyNotes(const LineToScore& line, int count) {
+    // The line's notes: runs of one value, parted where the song's file starts a note.
+    m_notes.clear();
+    const int32_t* ref = line.record + 1;
+    m_starts.assign(static_cast<std::size_t>(count) + 1, 0);
+    if (m_song && m_song->Info().bOwnLyrics && line.line >= 0 &&
+        static_cast<std::size_t>(line.line) < m_song->Info().lyrics.size()) {
+        for (const SongLyric& lyric : m_song->Info().lyrics[static_cast<std::size_t>(line.line)])
+            if (lyric.nIndex >= 0 && lyric.nIndex < count)
+                m_starts[static_cast<std::size_t>(lyric.nIndex)] = 1;
     }
-    const double hits = tally.nHits + 0.5 * tally.nNears;
-    const double onPitch = tally.nExpected > 0 ? std::min(1.0, hits / tally.nExpected) : 0.0;
-    judgement.fScore = static_cast<float>(std::min(100.0, 50.0 * onPitch + 0.5 * judgement.fAlign));
+    for (int i = 0; i < count;) {
+        int j = i + 1;
+        while (j < count && ref[j] == ref[i] && !m_starts[static_cast<std::size_t>(j)]) ++j;
+        if (ref[i] != 0) {
+            NoteTally note;
+            note.from = i;
+            note.to = j;
+            note.value = ref[i];
+            m_notes.push_back(std::move(note));
+        }
+        i = j;
+    }
+    if (m_notes.empty()) return;
+
+    // Every frame heard on a note (or within kNotePad values of it) counts for it.
+    const int64_t delay = DelayMs();
+    for (const Frame& frame : m_heard) {
+        const int64_t moment = frame.ms - delay;
+        const int64_t j = FloorDiv(moment - line.startMs, kStepMs);
+        if (j < -kNotePad || j >= count + kNotePad) continue;
+        auto after = std::upper_bound(m_notes.begin(), m_notes.end(), j,
+                                      [](int64_t at, const NoteTally& n) { return at < n.from; });
+        double credit = 0.0;
+        if (frame.value != 0) {
+            int32_t value = 0, distance = 0;
+            if (Nearest(moment, int64_t{frame.value} - 10 * m_nKey, value, distance))
+                credit = FrameCredit(distance);
+        }
+        const bool hit = credit == 1.0, near = credit > 0.0 && !hit;
+        // The note it falls in or after, and the next one when it lies just before it.
+        for (auto note = after == m_notes.begin() ? after : after - 1;
+             note != m_notes.end() && note <= after; ++note) {
+            if (j < note->from - kNotePad || j >= note->to + kNotePad) continue;
+            ++note->frames;
+            note->hits += hit;
+            note->nears += near;
+            if (frame.value != 0 && j >= note->from && j < note->to)
+                note->offsets.push_back(
+                    FoldOctave(int64_t{frame.value} - 10 * m_nKey - note->value));
+        }
+    }
+}
+
+double CStrictJudge::StepsFollowed() const {
+    bool moves = false;
+    const NoteTally* previous = nullptr;
+    for (const NoteTally& note : m_notes) {
+        if (note.frames == 0) continue;
+        if (previous && previous->value != note.value) moves = true;
+        previous = &note;
+    }
+    // In a line that moves, a repeated note sung as a repeated note is neither a step followed
+    // nor one missed; sung as a step, it is a step missed.
+    double steps = 0.0, followed = 0.0;
+    previous = nullptr;
+    for (const NoteTally& note : m_notes) {
+        if (note.frames == 0) continue;
+        if (previous) {
+            const int32_t step = note.value - previous->value;
+            double credit = 0.0;
+            if (!previous->offsets.empty() && !note.offsets.empty()) {
+                std::vector<int32_t>& a = m_middle[0];
+                std::vector<int32_t>& b = m_middle[1];
+                a = previous->offsets;
+                b = note.offsets;
+                credit = StepCredit(step, FoldOctave(int64_t{Middle(b)} - Middle(a)));
+            }
+            if (step != 0 || !moves || credit < 1.0) {
+                steps += 1.0;
+                followed += credit;
+            }
+        }
+        previous = &note;
+    }
+    return steps > 0.0 ? followed / steps : -1.0;
+}
+
+LineJudgement CStrictJudge::ScoreLine(const LineToScore& line, LineTally& /*tally*/,
+                                      std::vector<int32_t>& /*scratch*/) {
+    LineJudgement judgement;
+    const int count = std::max(line.record[0], 0);
+    TallyNotes(line, count);
+
+    double weight = 0.0, onPitch = 0.0;
+    for (const NoteTally& note : m_notes) {
+        if (note.frames == 0) continue;
+        // Three quarters of a note sung on it count in full; a note sung near it counts half.
+        const double full = kNoteFull * note.frames;
+        const double share = std::max(std::min(1.0, note.hits / full),
+                                      0.5 * std::min(1.0, (note.hits + note.nears) / full));
+        onPitch += share * (note.to - note.from);
+        weight += note.to - note.from;
+    }
+    if (weight <= 0.0) return judgement;
+    onPitch /= weight;
+
+    const double steps = StepsFollowed();
+    double movement = onPitch;  // a line of one note: its pitch is all there is to follow
+    if (steps >= 0.0)
+        movement = std::clamp(
+            (steps - m_limits.fStepsNone) / (m_limits.fStepsFull - m_limits.fStepsNone), 0.0, 1.0);
+    judgement.bAligned = true;
+    judgement.fAlign = static_cast<float>(std::trunc(100.0 * movement));
+    judgement.fScore = static_cast<float>(std::min(100.0, 50.0 * onPitch + 50.0 * movement));
     return judgement;
 }
 

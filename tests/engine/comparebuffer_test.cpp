@@ -330,29 +330,23 @@ TEST_F(EvaluationLoopTest, ASingleSongEndsWithTheMeanOfItsLines) {
     EXPECT_EQ(messages.Traces(), std::vector<std::string>{"final score: 0.0\n"});
 }
 
-TEST(JudgeLine, TheLastLineAlignsWithout135Values) {
+TEST(JudgeLine, EveryLineAlignsAllItSang) {
     Values record(401, 700);
     record[0] = 400;
     std::vector<int32_t> scratch;
-    // 140 − 135 = 5 values are aligned; 5 voiced against 400 fails, so only the hit term counts:
-    // 3 × 8 / 5 × 100 × 0.5 = 240, held at 100.
+    // 135 sung values against 400 voiced ones: the alignment runs and fails (too few), so only
+    // the hit term counts: 3 × 8 / 135 × 100 × 0.5.
     Values sung(kSungCapacity, 0);
-    std::fill_n(sung.begin(), 140, 700);
-    LineJudgement last = JudgeLine(record.data(), sung.data(), 140, 3, 0, true, scratch);
-    EXPECT_TRUE(last.bAligned);
-    EXPECT_GE(last.fCost, kAlignFailed);
-    EXPECT_EQ(last.fScore, 100.0f);
-    // 135 leave nothing to align: the line scores 0.
-    std::fill(sung.begin(), sung.end(), 0);
     std::fill_n(sung.begin(), 135, 700);
-    last = JudgeLine(record.data(), sung.data(), 135, 3, 0, true, scratch);
-    EXPECT_FALSE(last.bAligned);
-    EXPECT_EQ(last.fScore, 0.0f);
-    // Any other line aligns all it has; the alignment centres a copy, the record stays as it was.
+    LineJudgement line = JudgeLine(record.data(), sung.data(), 135, 3, 0, scratch);
+    EXPECT_TRUE(line.bAligned);
+    EXPECT_GE(line.fCost, kAlignFailed);
+    EXPECT_FLOAT_EQ(line.fScore, 3 * 8 / 135.0f * 100 * 0.5f);
+    // The alignment centres a copy: the record stays as it was.
     std::fill_n(sung.begin(), 400, 690);
-    const LineJudgement inner = JudgeLine(record.data(), sung.data(), 400, 3, 0, false, scratch);
-    EXPECT_TRUE(inner.bAligned);
-    EXPECT_LT(inner.fCost, kAlignFailed);
+    line = JudgeLine(record.data(), sung.data(), 400, 3, 0, scratch);
+    EXPECT_TRUE(line.bAligned);
+    EXPECT_LT(line.fCost, kAlignFailed);
     EXPECT_EQ(record, [] {
         Values expected(401, 700);
         expected[0] = 400;

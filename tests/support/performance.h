@@ -157,6 +157,20 @@ inline void WriteMonoWav(const std::filesystem::path& path, const std::vector<in
                         le(size, 4) + data);
 }
 
+// Room noise: a low rumble with a little hum, about −45 dBFS.
+inline std::vector<int16_t> RoomNoise(double seconds) {
+    std::mt19937 random(5);
+    std::normal_distribution<double> white(0.0, 1.0);
+    std::vector<int16_t> noise(static_cast<std::size_t>(seconds * kRate));
+    double low = 0.0;
+    for (std::size_t i = 0; i < noise.size(); ++i) {
+        low = 0.95 * low + 0.05 * white(random);
+        const double hum = std::sin(2 * M_PI * 50.0 * static_cast<double>(i) / kRate);
+        noise[i] = static_cast<int16_t>(std::lround(1200.0 * low + 60.0 * hum));
+    }
+    return noise;
+}
+
 // Mono samples as stereo frames, each sample in both channels.
 inline std::vector<int16_t> Stereo(const std::vector<int16_t>& mono) {
     std::vector<int16_t> stereo(mono.size() * 2);

@@ -74,7 +74,8 @@ bool WriteReview(const std::string& folder, int role, const std::string& level,
                 << ",\"grade\":" << JsonString(report.strGrade) << ",\"hits\":" << report.nHits
                 << ",\"nears\":" << report.nNears << ",\"key\":" << report.nKeyOffset
                 << ",\"keyWords\":" << JsonString(engine::KeyOffsetWords(report.nKeyOffset))
-                << ",\"inTune\":" << Number(review.inTune) << ",\"notes\":[";
+                << ",\"inTune\":" << Number(review.inTune) << ",\"judged\":["
+                << Number(review.judgedFrom) << "," << Number(review.judgedTo) << "],\"notes\":[";
             for (std::size_t n = 0; n < review.notes.size(); ++n) {
                 const engine::ReviewNote& note = review.notes[n];
                 out << (n ? "," : "") << "{\"start\":" << Number(note.start)
