@@ -18,6 +18,7 @@
 #include "engine/headlesssession.h"
 #include "engine/judginglevel.h"
 #include "platform/messages.h"
+#include "platform/virtualplayer.h"
 #include "tests/support/performance.h"
 #include "tests/support/pitchaccuracy.h"
 
@@ -114,6 +115,101 @@ TEST_F(JudgingLevels, StandardAndStrictTellWrongNotesFromRightOnesInBothRoles) {
         EXPECT_GE(easy["drone"], 70.0f);
         EXPECT_GT(easy["drone"], standard["drone"] + 30.0f);
         EXPECT_EQ(easy["silence"], 0.0f);
+    }
+}
+
+// Sings a made-up voice into the engine directly, buffer i stamped 120 (i + 1) ms, and keeps
+// every line's score and the clock it was scored at.
+struct Scored {
+    std::vector<float> scores;
+    std::vector<int> clocks;
+};
+class CScoringView : public CNullEngineView {
+public:
+    void OnLineScored(const LineReport& report) override {
+        scored.scores.push_back(report.fScore);
+        scored.clocks.push_back(clock);
+    }
+    Scored scored;
+    int clock = 0;
+};
+Scored SingDirectly(const std::vector<Line>& melody, const std::vector<int16_t>& mono,
+                    JudgingLevel level) {
+    std::vector<float> starts, ends;
+    std::vector<std::vector<int32_t>> records;
+    for (const Line& line : melody) {
+        starts.push_back(static_cast<float>(line.start));
+        ends.push_back(static_cast<float>(line.End()));
+        records.emplace_back();
+        for (const Note& note : line.notes)
+            records.back().insert(records.back().end(), note.nValues, note.nPitch);
+    }
+    starts.push_back(ends.back() + 1.0f);
+    ends.push_back(ends.back() + 2.0f);
+    CScoringView view;
+    CSingingEngine engine(view);
+    engine.SetJudgingLevel(level);
+    engine.StartRun(false);
+    engine.BeginSong(std::make_shared<const CSong>(starts, ends, records));
+    platform::CVirtualPlayer player;
+    player.Open("", {});
+    player.PlayFrom(0);
+    const std::vector<int16_t> stereo = Stereo(mono);
+    for (std::size_t first = 0; first + 1920 <= stereo.size(); first += 1920) {
+        view.clock += 120;
+        player.SetClock(view.clock);
+        engine.PollPlaybackTime(player);
+        if (engine.HandleBuffer(stereo.data() + first, 3840, view.clock) !=
+            CSingingEngine::Step::Singing)
+            break;
+    }
+    return view.scored;
+}
+
+// Phrasings real songs have: one held note, lines shorter than a capture buffer, a long phrase
+// only partly sung. Each level scores every line whose time has come, and Standard and Strict
+// give a held note sung as written full marks and score what was not sung as not sung.
+TEST(Phrasings, EveryLineIsScoredWhenItsTimeComes) {
+    platform::MessageCapture messages;
+    // One phrase of one note held for 3 s.
+    const std::vector<Line> held = {{2.0, {{660, 200}}}};
+    // 300 phrases of one 50 ms note each, 0.1 s apart, from 1 s.
+    std::vector<Line> brief;
+    for (int i = 0; i < 300; ++i) brief.push_back({1.0 + 0.1 * i, {{i % 2 ? 640 : 700, 3}}});
+    // A phrase of 120 s, sung for its first 30 s only.
+    std::vector<Line> long_ = {{1.0, {}}};
+    for (int i = 0; i < 240; ++i) long_[0].notes.push_back({600 + 10 * (i % 7), 33});
+    std::vector<Line> quarter = long_;
+    quarter[0].notes.resize(60);
+
+    struct Case {
+        const char* name;
+        const std::vector<Line>& melody;
+        const std::vector<Line>& sung;
+        float atLeast, atMost;  // at Standard and Strict
+    };
+    const Case cases[] = {
+        {"one held note", held, held, 95.0f, 100.0f},
+        {"lines shorter than a buffer", brief, brief, 0.0f, 100.0f},
+        {"a long phrase sung for a quarter", long_, quarter, 0.0f, 30.0f},
+    };
+    for (const Case& c : cases) {
+        const double seconds = c.melody.back().End() + 2.0;
+        const std::vector<int16_t> mono = Sing(c.sung, seconds, Singer{});
+        for (const JudgingLevel level : kJudgingLevels) {
+            SCOPED_TRACE(std::string(c.name) + " at " + JudgingLevelName(level));
+            const Scored scored = SingDirectly(c.melody, mono, level);
+            ASSERT_EQ(scored.scores.size(), c.melody.size());
+            // Scored when its time comes: the last line within a second of its end.
+            EXPECT_LE(scored.clocks.back(), (c.melody.back().End() + 1.0) * 1000);
+            float mean = 0.0f;
+            for (const float score : scored.scores) mean += score / scored.scores.size();
+            std::printf("%-34s %-8s %6.1f\n", c.name, JudgingLevelName(level),
+                        static_cast<double>(mean));
+            if (level == JudgingLevel::Easy) continue;
+            EXPECT_GE(mean, c.atLeast);
+            EXPECT_LE(mean, c.atMost);
+        }
     }
 }
 
