@@ -58,7 +58,7 @@ public:
     // 8000 Hz (frames of 256, hop 128 at 11025 Hz).
     virtual int TrackLine(const int16_t* samples, int count, int32_t* pitch) const = 0;
     // A song starts: what the level learns over a song starts afresh.
-    virtual void BeginSong(std::shared_ptr<const CSong> /*song*/) {}
+    virtual void BeginSong(const std::shared_ptr<const CSong>& /*song*/) {}
     // Whether the level hears every buffer on the song's clock (see CStrictJudge); else a line
     // takes the buffers that arrive while it plays.
     virtual bool JudgesOnSongClock() const { return false; }

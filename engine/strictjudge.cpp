@@ -17,8 +17,11 @@ constexpr int kMostFrames = 64;        // frames of a buffer looked at
 constexpr float kPrior = 4.0f;         // votes the song starts with for no key and no delay
 constexpr float kSwitchRatio = 1.2f;   // a better key and delay must have this many times the votes
 constexpr float kSwitchMargin = 8.0f;  // and this many more
+constexpr float kAgreement = 0.6f;     // and agree with this share of the frames sung on notes
 constexpr double kNoteFull = 0.75;     // the share of a note sung on pitch that counts in full
 constexpr int kNotePad = 1;            // reference values either side of a note its frames cover
+constexpr int kEdge = 2;               // reference values at a note's ends its pitch is not read in
+constexpr int kBriefNote = 10;         // reference values: a note shorter than this is brief
 constexpr int kHalfBufferMs = 60;      // half a 0.12 s capture buffer
 
 // x folded into [−60, 60): the same pitch class, in the octave nearest 0.
@@ -54,27 +57,32 @@ std::unique_ptr<CJudge> CStrictJudge::Clone() const {
     copy->m_song = m_song;
     copy->m_lines = m_lines;
     copy->m_votes = m_votes;
+    copy->m_fVoiced = m_fVoiced;
     copy->m_nDelay = m_nDelay;
     copy->m_nKey = m_nKey;
     return copy;
 }
 
-void CStrictJudge::BeginSong(std::shared_ptr<const CSong> song) {
+void CStrictJudge::BeginSong(const std::shared_ptr<const CSong>& song) {
     for (auto& row : m_votes) row.fill(0.0f);
     Votes(0, 0) = kPrior;
+    m_fVoiced = 0.0f;
     m_nDelay = 0;
     m_nKey = 0;
     m_heard.clear();
     m_heard.reserve(4096);
-    m_lines.clear();
     m_nHint = 0;
-    m_song = std::move(song);
-    if (!m_song) return;
-    const int32_t* record = m_song->Records();
-    for (int line = 0; line + 1 < m_song->Points(); ++line) {
-        m_lines.push_back({LineStartMs(m_song->Start(line)), std::max(record[0], 0), record + 1});
-        record += std::max(record[0], 0) + 1;
+    m_song = song;
+    auto lines = std::make_shared<std::vector<SongLine>>();
+    if (m_song) {
+        const int32_t* record = m_song->Records();
+        for (int line = 0; line + 1 < m_song->Points(); ++line) {
+            lines->push_back(
+                {LineStartMs(m_song->Start(line)), std::max(record[0], 0), record + 1});
+            record += std::max(record[0], 0) + 1;
+        }
     }
+    m_lines = std::move(lines);
 }
 
 void CStrictJudge::ForgetBefore(int64_t ms) {
@@ -85,22 +93,23 @@ void CStrictJudge::ForgetBefore(int64_t ms) {
 }
 
 int32_t CStrictJudge::ValueAt(int64_t ms) {
-    if (m_lines.empty()) return 0;
+    const std::vector<SongLine>& lines = *m_lines;
+    if (lines.empty()) return 0;
     auto inside = [&](std::size_t i) {
-        const SongLine& line = m_lines[i];
+        const SongLine& line = lines[i];
         return ms >= line.startMs && ms < line.startMs + int64_t{kStepMs} * line.count;
     };
     if (!inside(m_nHint)) {
         // The last line that starts at or before the moment.
         const auto after =
-            std::upper_bound(m_lines.begin(), m_lines.end(), ms,
+            std::upper_bound(lines.begin(), lines.end(), ms,
                              [](int64_t t, const SongLine& line) { return t < line.startMs; });
-        if (after == m_lines.begin()) return 0;
-        const auto i = static_cast<std::size_t>(after - m_lines.begin()) - 1;
+        if (after == lines.begin()) return 0;
+        const auto i = static_cast<std::size_t>(after - lines.begin()) - 1;
         if (!inside(i)) return 0;
         m_nHint = i;
     }
-    const SongLine& line = m_lines[m_nHint];
+    const SongLine& line = lines[m_nHint];
     return line.values[(ms - line.startMs) / kStepMs];
 }
 
@@ -112,12 +121,15 @@ float& CStrictJudge::Votes(int delay, int key) {
 void CStrictJudge::Vote(const Frame* frames, int count) {
     for (int k = 0; k < count; ++k) {
         if (frames[k].value == 0) continue;
+        bool voted = false;
         for (int delay = -kMaxDelay; delay <= kMaxDelay; ++delay) {
             const int32_t value = ValueAt(frames[k].ms - int64_t{kStepMs} * delay);
             if (value == 0) continue;
+            voted = true;
             const int64_t semitones = FloorDiv(int64_t{frames[k].value} - value + 5, 10);
             Votes(delay, static_cast<int>(semitones % 12)) += 1.0f;
         }
+        m_fVoiced += voted ? 1.0f : 0.0f;
     }
 }
 
@@ -137,9 +149,16 @@ void CStrictJudge::Decide() {
             }
         }
     }
-    if (best > Votes(m_nDelay, m_nKey) * kSwitchRatio + kSwitchMargin) {
+    // A pair is believed only while it explains at least 60 % of what was sung where the music
+    // has notes: another tune that matches the melody here and there teaches nothing, and the
+    // song is then judged as written.
+    const float enough = kAgreement * m_fVoiced;
+    if (best > Votes(m_nDelay, m_nKey) * kSwitchRatio + kSwitchMargin && best >= enough) {
         m_nDelay = bestDelay;
         m_nKey = bestKey;
+    } else if ((m_nDelay != 0 || m_nKey != 0) && Votes(m_nDelay, m_nKey) < enough) {
+        m_nDelay = 0;
+        m_nKey = 0;
     }
 }
 
@@ -167,9 +186,9 @@ double CStrictJudge::FrameCredit(int32_t distance) const {
     return off <= m_limits.nNearUpTo ? 0.5 : 0.0;
 }
 
-double CStrictJudge::StepCredit(int32_t step, int32_t error) const {
+double CStrictJudge::StepCredit(int32_t step, int32_t error, bool brief) const {
     const int32_t off = std::abs(error);
-    if (off < m_limits.nHitBelow) return 1.0;
+    if (off < m_limits.nHitBelow || (brief && off <= m_limits.nNearUpTo)) return 1.0;
     // Near: the voice moved the way the melody does, by at least half a semitone.
     const int64_t sung = int64_t{step} + error;
     const bool sameWay = (step > 0 && sung >= 5) || (step < 0 && sung <= -5);
@@ -275,7 +294,7 @@ void CStrictJudge::TallyNotes(const LineToScore& line, int count) {
         double credit = 0.0;
         if (frame.value != 0) {
             int32_t value = 0, distance = 0;
-            if (Nearest(moment, int64_t{frame.value} - 10 * m_nKey, value, distance))
+            if (Nearest(moment, int64_t{frame.value} - int64_t{10} * m_nKey, value, distance))
                 credit = FrameCredit(distance);
         }
         const bool hit = credit == 1.0, near = credit > 0.0 && !hit;
@@ -286,43 +305,43 @@ void CStrictJudge::TallyNotes(const LineToScore& line, int count) {
             ++note->frames;
             note->hits += hit;
             note->nears += near;
-            if (frame.value != 0 && j >= note->from && j < note->to)
+            // Its pitch, from the frames clear of the glide into it and out of it; on a brief
+            // note, from its second half, where the voice has left the note before.
+            const bool core = note->to - note->from >= kBriefNote
+                                  ? j >= note->from + kEdge && j < note->to - kEdge
+                                  : j >= (note->from + note->to) / 2 && j < note->to;
+            if (frame.value != 0 && core)
                 note->offsets.push_back(
-                    FoldOctave(int64_t{frame.value} - 10 * m_nKey - note->value));
+                    FoldOctave(int64_t{frame.value} - int64_t{10} * m_nKey - note->value));
         }
     }
 }
 
 double CStrictJudge::StepsFollowed() const {
+    // The notes whose pitch was heard, in order: a note not heard is a note missed, not a step.
+    std::vector<const NoteTally*>& heard = m_read;
+    heard.clear();
+    for (const NoteTally& note : m_notes)
+        if (!note.offsets.empty()) heard.push_back(&note);
     bool moves = false;
-    const NoteTally* previous = nullptr;
-    for (const NoteTally& note : m_notes) {
-        if (note.frames == 0) continue;
-        if (previous && previous->value != note.value) moves = true;
-        previous = &note;
-    }
+    for (std::size_t n = 1; n < heard.size(); ++n) moves |= heard[n]->value != heard[n - 1]->value;
     // In a line that moves, a repeated note sung as a repeated note is neither a step followed
     // nor one missed; sung as a step, it is a step missed.
     double steps = 0.0, followed = 0.0;
-    previous = nullptr;
-    for (const NoteTally& note : m_notes) {
-        if (note.frames == 0) continue;
-        if (previous) {
-            const int32_t step = note.value - previous->value;
-            double credit = 0.0;
-            if (!previous->offsets.empty() && !note.offsets.empty()) {
-                std::vector<int32_t>& a = m_middle[0];
-                std::vector<int32_t>& b = m_middle[1];
-                a = previous->offsets;
-                b = note.offsets;
-                credit = StepCredit(step, FoldOctave(int64_t{Middle(b)} - Middle(a)));
-            }
-            if (step != 0 || !moves || credit < 1.0) {
-                steps += 1.0;
-                followed += credit;
-            }
+    for (std::size_t n = 1; n < heard.size(); ++n) {
+        const int32_t step = heard[n]->value - heard[n - 1]->value;
+        std::vector<int32_t>& a = m_middle[0];
+        std::vector<int32_t>& b = m_middle[1];
+        a = heard[n - 1]->offsets;
+        b = heard[n]->offsets;
+        // The pitch of a short note is read less surely: its steps are judged at the near limit.
+        const bool brief = heard[n - 1]->to - heard[n - 1]->from < kBriefNote ||
+                           heard[n]->to - heard[n]->from < kBriefNote;
+        const double credit = StepCredit(step, FoldOctave(int64_t{Middle(b)} - Middle(a)), brief);
+        if (step != 0 || !moves || credit < 1.0) {
+            steps += 1.0;
+            followed += credit;
         }
-        previous = &note;
     }
     return steps > 0.0 ? followed / steps : -1.0;
 }
@@ -333,9 +352,10 @@ LineJudgement CStrictJudge::ScoreLine(const LineToScore& line, LineTally& /*tall
     const int count = std::max(line.record[0], 0);
     TallyNotes(line, count);
 
-    double weight = 0.0, onPitch = 0.0;
+    double weight = 0.0, onPitch = 0.0, read = 0.0;
     for (const NoteTally& note : m_notes) {
         if (note.frames == 0) continue;
+        if (!note.offsets.empty()) read += note.to - note.from;
         // Three quarters of a note sung on it count in full; a note sung near it counts half.
         const double full = kNoteFull * note.frames;
         const double share = std::max(std::min(1.0, note.hits / full),
@@ -346,11 +366,14 @@ LineJudgement CStrictJudge::ScoreLine(const LineToScore& line, LineTally& /*tall
     if (weight <= 0.0) return judgement;
     onPitch /= weight;
 
+    // The steps between the notes heard, as far as the line was heard.
     const double steps = StepsFollowed();
     double movement = onPitch;  // a line of one note: its pitch is all there is to follow
     if (steps >= 0.0)
-        movement = std::clamp(
-            (steps - m_limits.fStepsNone) / (m_limits.fStepsFull - m_limits.fStepsNone), 0.0, 1.0);
+        movement =
+            read / weight *
+            std::clamp((steps - m_limits.fStepsNone) / (m_limits.fStepsFull - m_limits.fStepsNone),
+                       0.0, 1.0);
     judgement.bAligned = true;
     judgement.fAlign = static_cast<float>(std::trunc(100.0 * movement));
     judgement.fScore = static_cast<float>(std::min(100.0, 50.0 * onPitch + 50.0 * movement));

@@ -3,9 +3,9 @@
 //   each of its frames is kept with the music's moment it was sung at.
 // - The singer's key (a whole number of semitones, within an octave) and a steady delay (up to
 //   0.45 s either way) are learnt over the song: every voiced frame votes for the key and delay
-//   under which it would be on the song's melody; the most voted pair is used. A song sung in
-//   another key, an octave away, a little behind or ahead of the music is judged as if sung as
-//   written.
+//   under which it would be on the song's melody; the most voted pair is used while it explains
+//   at least 60 % of the frames. A song sung in another key, an octave away, a little behind or
+//   ahead of the music is judged as if sung as written.
 // - A line is judged once the singer has been heard past its end (after the delay): every frame
 //   whose moment lies on one of its notes counts for that note, wherever the capture buffers
 //   begin and end, so the end of a line is judged as fully as its start, and lines that follow
@@ -40,15 +40,15 @@ struct StrictLimits {
     double fStepsNone = 0.3;
 };
 
-inline constexpr StrictLimits kStandardLimits{JudgingLevel::Standard, 10, 20, 0.85, 0.3};
-inline constexpr StrictLimits kStrictLimits{JudgingLevel::Strict, 5, 10, 0.9, 0.4};
+inline constexpr StrictLimits kStandardLimits{JudgingLevel::Standard, 10, 20, 0.85, 0.4};
+inline constexpr StrictLimits kStrictLimits{JudgingLevel::Strict, 5, 10, 0.9, 0.5};
 
 class CStrictJudge : public CJudge {
 public:
     explicit CStrictJudge(const StrictLimits& limits);
     JudgingLevel Level() const override { return m_limits.level; }
     int TrackLine(const int16_t* samples, int count, int32_t* pitch) const override;
-    void BeginSong(std::shared_ptr<const CSong> song) override;
+    void BeginSong(const std::shared_ptr<const CSong>& song) override;
     bool JudgesOnSongClock() const override { return true; }
     int DelayMs() const override { return m_nDelay * kStepMs; }
     void ForgetBefore(int64_t ms) override;
@@ -98,22 +98,25 @@ private:
     bool Nearest(int64_t ms, int64_t sung, int32_t& value, int32_t& distance);
     double FrameCredit(int32_t distance) const;
     // How well a step between two notes was sung: the written step, and how far the second
-    // note was sung from its own pitch less how far the first was (tenths of a semitone).
-    double StepCredit(int32_t step, int32_t error) const;
+    // note was sung from its own pitch less how far the first was (tenths of a semitone); a step
+    // to or from a brief note is a hit up to the near limit.
+    double StepCredit(int32_t step, int32_t error, bool brief) const;
     void TallyNotes(const LineToScore& line, int count);
     double StepsFollowed() const;
 
     StrictLimits m_limits;
     std::shared_ptr<const CSong> m_song;
-    std::vector<SongLine> m_lines;
-    std::size_t m_nHint = 0;     // the line ValueAt found last
+    std::shared_ptr<const std::vector<SongLine>> m_lines;  // shared by the copies
+    std::size_t m_nHint = 0;                               // the line ValueAt found last
     std::vector<Frame> m_heard;  // frames heard and not yet forgotten, in time order
     std::array<std::array<float, 12>, 2 * kMaxDelay + 1> m_votes{};
+    float m_fVoiced = 0.0f;  // voiced frames that voted: sung within reach of the music's notes
     int m_nDelay = 0;
     int m_nKey = 0;
     std::vector<NoteTally> m_notes;  // the notes of the line being scored
     std::vector<char> m_starts;      // the values of the line where the song's file starts a note
     mutable std::vector<int32_t> m_middle[2];  // copies of two notes' distances, for their middle
+    mutable std::vector<const NoteTally*> m_read;  // the notes whose pitch was heard
 };
 
 }  // namespace engine
