@@ -132,8 +132,11 @@ CSingingEngine::Step CSingingEngine::HandleBuffer(const int16_t* samples, uint32
     if (m_judge->JudgesOnSongClock()) {
         ClockedPath(samples, time, clockMs);
     } else if (time < m_song->Start(line)) {
-        // Between lines: the whole buffer, both channels, only to show the singer's pitch.
-        m_nFrames = TrackPitch(samples, kCaptureSamples, 8000, 256, 128, m_pitch.data());
+        // Between lines: the first channel, only to show the singer's pitch.
+        int taken = 0;
+        for (int i = 0; i < kCaptureSamples; i += 2)
+            m_work[static_cast<std::size_t>(taken++)] = samples[i];
+        m_nFrames = TrackPitch(m_work.data(), taken, 8000, 256, 128, m_pitch.data());
         ShowIdlePitch(m_pitch.data(), m_nFrames);
     } else {
         LinePath(samples, line, time, clockMs);

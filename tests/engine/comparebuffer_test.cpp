@@ -158,6 +158,28 @@ TEST(ShowIdlePitch, UsesTheDivisor800OrFourFifthsOfTheHeight) {
     EXPECT_EQ(view.markers, (std::vector<Marker>{{20, 0, 0, 1}, {88, 0, 0, 1}}));
 }
 
+// Between lines the marker shows the singer's pitch as sung: a 440 Hz tone in both channels of
+// the stereo capture reads 690, whichever level judges the lines.
+TEST(ShowIdlePitch, ATonesPitchBetweenLinesIsItsOwn) {
+    Values stereo(kCaptureSamples);
+    for (int i = 0; i < kCaptureSamples / 2; ++i)
+        stereo[2 * i] = stereo[2 * i + 1] =
+            static_cast<int32_t>(8000 * std::sin(2 * M_PI * 440.0 * i / 8000.0));
+    const std::vector<int16_t> samples(stereo.begin(), stereo.end());
+    for (const JudgingLevel level : kJudgingLevels) {
+        ScriptedView view;
+        CSingingEngine engine(view);
+        engine.SetJudgingLevel(level);
+        engine.StartRun(false);
+        engine.BeginSong(std::make_shared<const CSong>(std::vector<float>{5.0f, 6.0f},
+                                                       std::vector<float>{5.5f, 7.0f},
+                                                       std::vector<std::vector<int32_t>>{{700}}));
+        engine.HandleBuffer(samples.data(), kCaptureBufferBytes, 120);
+        ASSERT_EQ(view.markers.size(), 1u) << JudgingLevelName(level);
+        EXPECT_NEAR(view.markers[0].y, IdleDisplayY(690, kHeight), 1) << JudgingLevelName(level);
+    }
+}
+
 TEST(PitchCompare, Helpers) {
     const Values values = {0, 0, 610, 0, 620, 631};
     EXPECT_EQ(FirstVoicedFrame(values.data(), 6), 2);
