@@ -15,6 +15,7 @@
 #include "platform/messages.h"
 #include "platform/playbackorigin.h"
 #include "platform/quietalsa.h"
+#include "platform/waveformat.h"
 
 namespace platform {
 namespace {
@@ -47,10 +48,6 @@ uint64_t ClockState(uint64_t plays, bool running, int position) {
 int PositionOf(uint64_t state) { return int(uint32_t(state & kPositionBits)); }
 bool RunningOf(uint64_t state) { return state & kRunning; }
 uint64_t PlaysOf(uint64_t state) { return state >> 33; }
-
-int MillisecondsOf(int64_t samples, long rate) {
-    return int(std::min<int64_t>(INT_MAX, (samples * 1000 + rate / 2) / rate));
-}
 
 }  // namespace
 
@@ -223,7 +220,7 @@ bool CAccompanimentPlayer::Open(const std::string& path, const AudioSpan& span) 
             m_path = path;
             m_span = span;
             m_nMusicFrames = frames;
-            m_nLength = SpanLengthMs(span, MillisecondsOf(frames, m_nMusicRate));
+            m_nLength = SpanLengthMs(span, MillisecondsOfFrames(frames, m_nMusicRate));
             m_bOpen = true;
             return true;
         }

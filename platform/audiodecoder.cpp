@@ -9,6 +9,7 @@
 #include "platform/ffmpegdecoder.h"
 #include "platform/inputfile.h"
 #include "platform/mpg123decoder.h"
+#include "platform/waveformat.h"
 
 namespace platform {
 namespace {
@@ -78,7 +79,7 @@ int AudioLengthMs(const std::string& path, std::string& error) {
     const int64_t frames = decoder->Length(error);
     if (frames < 0) return -1;
     const int64_t rate = decoder->Rate();
-    return int(std::min<int64_t>(INT_MAX, (frames * 1000 + rate / 2) / rate));
+    return MillisecondsOfFrames(frames, rate);
 }
 
 }  // namespace platform

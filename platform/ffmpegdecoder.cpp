@@ -14,6 +14,7 @@ extern "C" {
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <utility>
 
 namespace platform {
@@ -24,6 +25,13 @@ constexpr int kIoBufferBytes = 64 * 1024;
 // Decoding after a seek starts this long before the frame sought, so that the decoder has
 // settled (overlapping transforms, Opus's pre-roll) by then.
 constexpr int kSeekPrerollDivisor = 5;  // a fifth of a second
+
+// The demuxers music may come through (FFmpeg's names): sound files and films.
+constexpr char kSoundContainers[] =
+    "wav,w64,aiff,au,caf,flac,ogg,mp3,aac,ac3,eac3,dts,truehd,mlp,ape,wv,tta,tak,mpc,mpc8,amr,"
+    "dsf,mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,asf,avi,flv,mpeg,mpegts,mpegvideo,rm";
+// A sample rate and channel count any sound file of music has.
+constexpr int kLowestRate = 4000, kHighestRate = 384000, kMostChannels = 8;
 
 // Containers whose length, in samples of the stream's own time base, is exact.
 constexpr const char* kExactLengthFormats[] = {"wav", "flac", "ogg", "mov,mp4,m4a,3gp,3g2,mj2"};
@@ -106,6 +114,12 @@ bool CFFmpegDecoder::Open(const std::string& path, long rate, int channels, std:
     m_pFormat->pb = m_pIo;
     m_pFormat->flags |= AVFMT_FLAG_CUSTOM_IO;
     m_pFormat->io_open = &RefuseToOpen;
+    // Music is a local file of sound: only the containers of sound and films are read, never a
+    // session description, a playlist or a list of other files, and no protocol reaches out.
+    m_pFormat->format_whitelist = av_strdup(kSoundContainers);
+    m_pFormat->protocol_whitelist = av_strdup("file");
+    if (!m_pFormat->format_whitelist || !m_pFormat->protocol_whitelist)
+        return Fail(error, "内存不足");
     // The name only helps to recognise the format by its extension; it is never opened.
     if (avformat_open_input(&m_pFormat, path.c_str(), nullptr, nullptr) < 0) {
         m_pFormat = nullptr;  // freed by FFmpeg
@@ -161,6 +175,13 @@ bool CFFmpegDecoder::Open(const std::string& path, long rate, int channels, std:
     if (!DecodeFrame()) return Fail(error, kNotAudio);
     m_bFrameReady = true;
     m_nInRate = m_pFrame->sample_rate;
+    if (m_nInRate < kLowestRate || m_nInRate > kHighestRate)
+        return Fail(error, "采样率 " + std::to_string(m_nInRate) + " Hz 超出范围（" +
+                               std::to_string(kLowestRate) + " 到 " + std::to_string(kHighestRate) +
+                               " Hz）");
+    if (m_pFrame->ch_layout.nb_channels > kMostChannels)
+        return Fail(error, "声道数 " + std::to_string(m_pFrame->ch_layout.nb_channels) + " 超过 " +
+                               std::to_string(kMostChannels));
     const int64_t pts = m_pFrame->best_effort_timestamp;
     if (pts != AV_NOPTS_VALUE) m_nFirstPts = pts;
     m_nRate = rate > 0 ? rate : m_nInRate;

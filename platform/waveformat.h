@@ -2,6 +2,7 @@
 // file's "fmt " chunk, byte for byte, and the format that the audio classes share.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 
@@ -13,6 +14,17 @@ inline constexpr uint16_t kWaveFormatPcm = 1;  // format tag of plain integer PC
 // count a stream reaches.
 inline constexpr int64_t NanosecondsOfFrames(int64_t frames, int64_t rate) {
     return frames / rate * 1'000'000'000 + frames % rate * 1'000'000'000 / rate;
+}
+
+// How long `frames` last at `rate` frames per second (a rate a decoder takes, up to 2^31), in
+// milliseconds rounded to the nearest; a length beyond the int range is held at INT_MAX, and no
+// frames or no rate are 0.
+inline constexpr int MillisecondsOfFrames(int64_t frames, int64_t rate) {
+    if (frames <= 0 || rate <= 0) return 0;
+    const int64_t whole = frames / rate;
+    if (whole >= INT_MAX / 1000) return INT_MAX;
+    const int64_t ms = whole * 1000 + (frames % rate * 1000 + rate / 2) / rate;
+    return ms >= INT_MAX ? INT_MAX : static_cast<int>(ms);
 }
 
 #pragma pack(push, 1)

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,11 +17,13 @@
 #include <numbers>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/audiospanreader.h"
 #include "platform/ffmpegdecoder.h"
 #include "platform/mpg123decoder.h"
+#include "platform/waveformat.h"
 #include "tests/support/songwriter.h"
 #include "tests/support/specialfiles.h"
 
@@ -307,6 +312,91 @@ TEST(AudioDecoder, FilesThatHoldNoMusicAreRefusedWithTheReason) {
     std::string error;
     EXPECT_EQ(AudioLengthMs(cut.string(), error), -1);
     EXPECT_FALSE(error.empty());
+}
+
+// A PCM WAVE header with any rate and channel count, and a second of silence's worth of bytes.
+std::string WaveBytes(uint32_t rate, uint16_t channels) {
+    auto le = [](uint32_t n, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i) out += static_cast<char>(n >> (8 * i));
+        return out;
+    };
+    const std::string data(4000, '\0');
+    const uint32_t align = 2u * channels;
+    return "RIFF" + le(36 + static_cast<uint32_t>(data.size()), 4) + "WAVEfmt " + le(16, 4) +
+           le(1, 2) + le(channels, 2) + le(rate, 4) + le(rate * align, 4) + le(align, 2) +
+           le(16, 2) + "data" + le(static_cast<uint32_t>(data.size()), 4) + data;
+}
+
+// Whether a UDP port of this host is bound, from the kernel's table.
+bool UdpPortBound(int port) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, ":%04X ", port);
+    for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
+        std::ifstream in(table);
+        std::string row;
+        while (std::getline(in, row))
+            if (row.find(hex) != std::string::npos && row.find(hex) < 40) return true;
+    }
+    return false;
+}
+
+// Music is a local file of sound: a session description, a playlist or a list of files under a
+// music name is refused, and opens no socket; a rate or channel count no music has is refused
+// before any memory is sized by it.
+TEST(AudioDecoder, MusicIsOnlyEverALocalSoundFile) {
+    testing_support::TemporaryFolder folder;
+    constexpr int kPort = 47913;
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* reason;
+    } cases[] = {
+        {"session.ogg",
+         "v=0\no=- 0 0 IN IP4 127.0.0.1\ns=x\nc=IN IP4 239.1.2.3/1\nt=0 0\nm=audio " +
+             std::to_string(kPort) + " RTP/AVP 0\na=rtpmap:0 PCMU/8000\n",
+         "不是音频文件"},
+        {"playlist.ogg", "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\nhttp://127.0.0.1/a.ts\n",
+         "不是音频文件"},
+        {"list.ogg", "ffconcat version 1.0\nfile '/etc/passwd'\n", "不是音频文件"},
+        {"tee.ogg", "tee:[f=wav]/tmp/x.wav|udp://127.0.0.1:47913\n", "不是音频文件"},
+        {"one-hertz.wav", WaveBytes(1, 1), "采样率 1 Hz 超出范围"},
+        {"too-fast.wav", WaveBytes(768000, 1), "采样率 768000 Hz 超出范围"},
+        {"sixteen.wav", WaveBytes(8000, 16), "声道数 16 超过 8"},
+    };
+    for (const auto& c : cases) {
+        const auto path = folder.Path() / c.name;
+        testing_support::WriteFile(path, c.bytes);
+        std::atomic<bool> done{false}, bound{false};
+        std::thread watch([&] {
+            while (!done) bound = bound || UdpPortBound(kPort);
+        });
+        std::string error;
+        EXPECT_FALSE(OpenAudioDecoder(path.string(), 8000, 2, error)) << c.name;
+        done = true;
+        watch.join();
+        EXPECT_FALSE(bound) << c.name;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
+    }
+}
+
+TEST(AudioDecoder, LengthsSaturateInsteadOfOverflowing) {
+    const struct {
+        int64_t frames, rate;
+        int ms;
+    } cases[] = {
+        {44100, 44100, 1000},
+        {22050, 44100, 500},
+        {1, 44100, 0},
+        {0, 44100, 0},
+        {100, 0, 0},
+        {-5, 8000, 0},
+        {INT64_MAX, 44100, INT_MAX},
+        {int64_t{1} << 40, 1, INT_MAX},
+        {2147483647LL * 8, 8000, 2147483647},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MillisecondsOfFrames(c.frames, c.rate), c.ms) << c.frames << " at " << c.rate;
 }
 
 // A FIFO or a device under a music name is refused at once, never waited on or read forever.
