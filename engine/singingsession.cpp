@@ -147,8 +147,7 @@ std::optional<Problem> CSingingSession::StartSong(int index) {
     if (!song) return problem;
     m_view.SongLoaded(index, current, song);
     m_engine.BeginSong(song);
-    Launch(*song, 0);
-    return std::nullopt;
+    return Launch(*song, 0);
 }
 
 std::optional<Problem> CSingingSession::StartPractice(const SongRef& song, int line,
@@ -172,21 +171,24 @@ std::optional<Problem> CSingingSession::StartPractice(const SongRef& song, int l
     m_nPracticeLine = std::clamp(line, 0, std::max(0, m_practiceSong->Points() - 2));
     m_practiceCarry = std::move(carry);
     m_nAttempt = 0;
-    StartAttempt();
+    if (std::optional<Problem> failed = StartAttempt()) {
+        Quiet();
+        return failed;
+    }
     return std::nullopt;
 }
 
-void CSingingSession::StartAttempt() {
+std::optional<Problem> CSingingSession::StartAttempt() {
     ++m_nAttempt;
     const int from = PracticeStartMs(*m_practiceSong, m_nPracticeLine);
     m_view.SongLoaded(0, m_songs.front(), m_practiceSong);
     m_view.PracticeAttemptStarted(m_nAttempt, from);
     m_engine.BeginPractice(m_practiceSong, m_nPracticeLine,
                            m_practiceCarry ? &*m_practiceCarry : nullptr);
-    Launch(*m_practiceSong, from);
+    return Launch(*m_practiceSong, from);
 }
 
-void CSingingSession::Launch(const CSong& song, int fromMs) {
+std::optional<Problem> CSingingSession::Launch(const CSong& song, int fromMs) {
     const SongInfo& info = song.Info();
     m_view.SetLineBarPos(0);
     m_view.SetTimeBarPos(0);
@@ -202,13 +204,16 @@ void CSingingSession::Launch(const CSong& song, int fromMs) {
         span.nStartMs = info.nAudioStartMs;
         span.nEndMs = info.nAudioEndMs;
         span.nFadeMs = info.nFadeMs;
-        m_player->Open(info.strAudio, span);
+        if (!m_player->Open(info.strAudio, span)) {
+            return Problem::Message(m_player->OpenProblem(), platform::MessageIcon::Exclamation);
+        }
         m_player->PlayFrom(fromMs);
         m_stampPlayer = m_player;
         m_view.AccompanimentStarted(m_player->Length());
     }
     platform::Trace("song: " + CurrentSong().strName + "\n");
     StartPoller();
+    return std::nullopt;
 }
 
 void CSingingSession::StopSong() {
@@ -249,7 +254,11 @@ void CSingingSession::Finish() {
         StopSong();
         // The next attempt starts as a step of its own, once this buffer's handling has returned.
         m_post([this, serial] {
-            if (serial == m_nSessionSerial && m_bRunning && m_practiceSong) StartAttempt();
+            if (serial != m_nSessionSerial || !m_bRunning || !m_practiceSong) return;
+            if (std::optional<Problem> problem = StartAttempt()) {
+                Quiet();
+                m_view.SessionEnded(&*problem);
+            }
         });
         return;
     }

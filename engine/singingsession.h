@@ -117,9 +117,10 @@ public:
 
 private:
     std::optional<Problem> StartSong(int index);
-    // The device records, the accompaniment plays from fromMs, the poller runs.
-    void Launch(const CSong& song, int fromMs);
-    void StartAttempt();
+    // The device records, the accompaniment plays from fromMs, the poller runs; the problem
+    // when the accompaniment cannot be opened (nothing then runs).
+    std::optional<Problem> Launch(const CSong& song, int fromMs);
+    std::optional<Problem> StartAttempt();  // the problem when it cannot start
     void StopSong();  // the player, the poller and the device stop; the song is let go
     void Quiet();     // StopSong and everything of the session reset
     void NextSong();

@@ -204,6 +204,7 @@ CAccompanimentPlayer::~CAccompanimentPlayer() {
 
 bool CAccompanimentPlayer::Open(const std::string& path, const AudioSpan& span) {
     std::string error;
+    m_openProblem.clear();
     {
         std::lock_guard lock(m_control);
         StopLocked();
@@ -226,8 +227,7 @@ bool CAccompanimentPlayer::Open(const std::string& path, const AudioSpan& span) 
         }
         m_path.clear();
     }
-    // Outside the lock: the message box waits for the user.
-    ShowMessage("伴奏文件“" + path + "”无法打开：" + error + "。", MessageIcon::Exclamation);
+    m_openProblem = "伴奏文件“" + path + "”无法打开：" + error + "。";
     return false;
 }
 

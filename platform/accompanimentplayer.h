@@ -52,9 +52,10 @@ public:
     using CPlayer::Open;
     using CPlayer::Play;
     // Stops what is playing and opens the file to play the span of it. A file that cannot be
-    // opened or decoded shows one message box naming it and the problem, and leaves nothing open
-    // (Length and Speed 0).
+    // opened or decoded leaves nothing open (Length and Speed 0), and OpenProblem names it and
+    // the problem.
     bool Open(const std::string& path, const AudioSpan& span) override;
+    std::string OpenProblem() const override { return m_openProblem; }
     // Plays the open file from positionMs into its span (again, if it was playing): the first
     // frame heard is the one at that time, exact to the frame, and the clock counts on from
     // positionMs. Nothing when no file is open. A position at or past the span's end leaves
@@ -82,6 +83,7 @@ private:
     const Output m_output;
     std::mutex m_control;  // Open, Play, Stop and the destructor, one at a time
     std::string m_path;
+    std::string m_openProblem;  // why the last Open failed (the opener's thread only)
     AudioSpan m_span;
     int64_t m_nMusicFrames = 0;  // the whole file's length, at m_nMusicRate
     long m_nMusicRate = 0;

@@ -27,9 +27,11 @@ class CPlayer {
 public:
     virtual ~CPlayer() = default;
 
-    // Opens the file to play the span of it; false (with a message already shown to the user)
-    // when it cannot be played.
+    // Opens the file to play the span of it; false when it cannot be played, OpenProblem() then
+    // saying why. Nothing is shown to the user: the caller does.
     virtual bool Open(const std::string& path, const AudioSpan& span) = 0;
+    // Why the last Open failed, naming the file, as the user is to read it ("" after a success).
+    virtual std::string OpenProblem() const { return {}; }
     // Opens the file to play all of it.
     bool Open(const std::string& path) { return Open(path, AudioSpan{}); }
     // Starts playing from positionMs into the span (0: its start) and returns at once; the

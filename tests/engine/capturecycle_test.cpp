@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/singingsession.h"
+#include "platform/accompanimentplayer.h"
 #include "platform/manualcapture.h"
 #include "platform/messages.h"
 #include "platform/virtualplayer.h"
@@ -329,6 +330,102 @@ TEST_F(PlaybackPoller, FollowsThePlayerUntilStopped) {
     session.Stop();  // returns once the thread has ended
     EXPECT_EQ(session.Engine().Time(), 0.0f);
     session.Stop();  // a second stop is harmless
+}
+
+// The virtual clock, with the real player's judgement of the file: it opens what the program
+// would open and refuses what it would refuse, with its reason.
+class CheckedVirtualPlayer : public platform::CVirtualPlayer {
+public:
+    bool Open(const std::string& path, const platform::AudioSpan& span) override {
+        if (!m_real.Open(path, span)) return false;
+        return CVirtualPlayer::Open(path, span);
+    }
+    std::string OpenProblem() const override { return m_real.OpenProblem(); }
+
+private:
+    platform::CAccompanimentPlayer m_real{platform::CAccompanimentPlayer::Output::None};
+};
+
+// A song whose music cannot be played ends the session cleanly with one problem that names the
+// file and the reason, whether it is the first song or a later one of a medley: nothing keeps
+// running, and no message box comes from below the session.
+TEST(SessionWithBrokenMusic, EndsWithTheFileAndTheReason) {
+    testing_support::TemporaryFolder library;
+    platform::MessageCapture messages;
+    CountingView view;
+    std::deque<std::function<void()>> posted;
+    CheckedVirtualPlayer* player = nullptr;
+    CSingingSession session(
+        view, [&](std::function<void()> step) { posted.push_back(std::move(step)); },
+        [&] {
+            auto made = std::make_unique<CheckedVirtualPlayer>();
+            player = made.get();
+            return made;
+        },
+        false);
+    session.SetLibraryFolder(library.Path().string());
+    auto made = std::make_unique<platform::CManualCapture>();
+    platform::CManualCapture* device = made.get();
+    session.SetCaptureDevice(std::move(made));
+    ASSERT_FALSE(session.OpenCapture());
+    const testing_support::SongFiles files{"2", "0.3 9", "0.5 10", {{1, "2 700 700"}}};
+    const std::string tone = std::string(QUORVEL_TEST_DATA) + "/audio/tone.ogg";
+    // Broken music: none, an empty file, text under a music name.
+    const struct {
+        const char* name;
+        const char* music;  // nullptr for none
+        const char* reason;
+    } cases[] = {
+        {"missing", nullptr, "不存在"},
+        {"empty", "", "空文件"},
+        {"text", "not music at all", "不是 MP3 文件"},
+    };
+    auto writeMusic = [](const std::filesystem::path& folder, const char* music) {
+        if (music) testing_support::WriteFile(folder / "music.mp3", music);
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A single song: the start is refused.
+        const auto single = testing_support::WriteSong(library.Path(), c.name, files);
+        writeMusic(single, c.music);
+        const std::optional<Problem> problem = session.Start({c.name}, false);
+        ASSERT_TRUE(problem);
+        EXPECT_NE(problem->strMessage.find((single / "music.mp3").string()), std::string::npos)
+            << problem->strMessage;
+        EXPECT_NE(problem->strMessage.find(c.reason), std::string::npos) << problem->strMessage;
+        EXPECT_FALSE(session.IsRunning());
+
+        // A medley whose second song is broken: it ends with that song's problem.
+        std::vector<std::string> medley;
+        for (int s = 0; s < 4; ++s) {
+            medley.push_back(std::string(c.name) + std::to_string(s));
+            const auto folder =
+                testing_support::WriteSong(library.Path(), medley.back(), files, true);
+            if (s == 1)
+                writeMusic(folder, c.music);
+            else
+                std::filesystem::copy_file(tone, folder / "music.mp3");
+        }
+        view.ended.clear();
+        ASSERT_FALSE(session.Start(medley, true));
+        const std::vector<char> silence(kCaptureBufferBytes, 0);
+        for (int time = 120; time <= 2400 && view.ended.empty(); time += 120) {
+            if (player) player->SetClock(time);
+            session.PollPlayback();
+            device->Feed(silence.data(), silence.size());
+            while (!posted.empty()) {
+                const std::function<void()> step = std::move(posted.front());
+                posted.pop_front();
+                step();
+            }
+        }
+        ASSERT_EQ(view.ended.size(), 1u);
+        EXPECT_NE(view.ended[0].find(medley[1] + "/music.mp3"), std::string::npos) << view.ended[0];
+        EXPECT_NE(view.ended[0].find(c.reason), std::string::npos) << view.ended[0];
+        EXPECT_FALSE(session.IsRunning());
+    }
+    EXPECT_TRUE(messages.Messages().empty());
+    session.CloseCapture();
 }
 
 }  // namespace
