@@ -1,7 +1,10 @@
 // A song in the UltraStar text format (a ".txt" beside its audio file), read into memory: the
 // headers, normalised to one unit each, and the notes of every part grouped into phrases. The
-// reader checks everything it keeps; UltraStarReference (ultrastarreference.h) turns a part's
-// notes into the reference lines the engine scores against.
+// reader refuses a file only when it cannot be sung (no tempo, no notes); whatever else it cannot
+// use it passes over or mends, and says so in the file's remarks. Everything it keeps holds
+// together: the notes of a part come in order, never overlap and last at least one beat.
+// UltraStarReference (ultrastarreference.h) turns a part's notes into the reference lines the
+// engine scores against.
 #pragma once
 
 #include <cstddef>
@@ -17,9 +20,9 @@ enum class UltraStarNoteType { Normal, Golden, Freestyle, Rap, GoldenRap };  // 
 
 struct UltraStarNote {
     UltraStarNoteType type = UltraStarNoteType::Normal;
-    int64_t nStartBeat = 0;   // absolute beat (relative mode already resolved)
-    int64_t nLength = 0;      // beats
-    int nPitch = 0;           // semitones from MIDI note 60
+    int64_t nStartBeat = 0;  // absolute beat (relative mode already resolved)
+    int64_t nLength = 0;     // beats
+    int nPitch = 0;  // semitones from MIDI note 60 (some editors write MIDI numbers; both are read)
     std::string strSyllable;  // UTF-8, exactly as in the file (spaces and "~" kept)
     int nLine = 0;            // 1-based text line number in the file
 };
@@ -35,13 +38,18 @@ struct UltraStarPart {
     int nNumber = 1;  // P1 → 1, P2 → 2, P3 → 3; 1 when the file has no parts
 };
 
+struct UltraStarProblem {
+    int nLine = 0;  // 1-based line at fault; 0 for the file as a whole
+    std::string strProblem;  // to follow the file's name, e.g. "第 2 行：#BPM 的值“0”必须大于 0"
+};
+
 struct UltraStarFile {
     std::string strTitle;
     std::string strArtist;
     std::string strAudio;  // #AUDIO, else #MP3
     std::string strCover;
     std::string strEncoding;  // as written in #ENCODING
-    std::string strVersion;   // as written in #VERSION
+    std::string strVersion;   // as written in #VERSION (even when it could not be read)
     std::string strSingerP1;  // #DUETSINGERP1 or #P1
     std::string strSingerP2;  // #DUETSINGERP2 or #P2
     double dBpm = 0;          // as written: quarter beats are 60 / (4 × BPM) seconds
@@ -63,26 +71,26 @@ struct UltraStarFile {
 
     bool bRelative = false;            // #RELATIVE:yes
     bool bDuet = false;                // the file has P marks
-    std::vector<UltraStarPart> parts;  // in file order; [0] is P1 (or the only part)
+    std::vector<UltraStarPart> parts;  // by part number; [0] is P1 (or the only part)
+
+    // What the reader passed over or mended, each "第 N 行：…" (or about the whole file), in the
+    // order of their lines; at most about a hundred, the rest counted in a last one.
+    std::vector<UltraStarProblem> remarks;
 
     // Seconds from the start of the audio file to a beat: GAP / 1000 + beat × 60 / (BPM × 4).
     double BeatSeconds(double beat) const;
 };
 
-struct UltraStarProblem {
-    int nLine = 0;  // 1-based line at fault; 0 for the file as a whole
-    std::string
-        strProblem;  // to follow the file's name, e.g. "第 12 行：音高 75 超出范围（-60 到 60）"
-};
-
 // Reads a whole .txt file (UTF-8 with or without a byte-order mark, UTF-16 with one, or an 8-bit
-// code page named by #ENCODING, CP1252 when none is). Returns false with the first problem when
-// the file cannot be a song; out is then unspecified. Memory stays linear in the input.
+// code page named by #ENCODING, CP1252 when none is; bytes invalid in it become U+FFFD). Returns
+// false with the problem when the file cannot be sung: it is no UltraStar file, has no usable
+// #BPM, or has no notes (in P1 or P2 of a duet); out is then unspecified. Memory stays linear in
+// the input.
 bool ReadUltraStarFile(std::string_view bytes, UltraStarFile& out, UltraStarProblem& problem);
 
-// Reads only the headers (title, artist, audio, cover, medley bounds, …), stopping at the first
-// note line, for listing a library of songs quickly; parts stay empty. Returns false when the
-// bytes are not an UltraStar file (no #BPM header, or a malformed header).
+// Reads only the headers (title, artist, audio, cover, medley bounds, …), for listing a library
+// of songs quickly: the notes are not read, and parts stay empty. The headers are those the whole
+// reader finds. Returns false when the bytes are not an UltraStar file or have no usable #BPM.
 bool ReadUltraStarHeaders(std::string_view bytes, UltraStarFile& out, UltraStarProblem& problem);
 
 }  // namespace engine

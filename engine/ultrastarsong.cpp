@@ -1,9 +1,11 @@
 #include "engine/ultrastarsong.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <new>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -45,6 +47,61 @@ const UltraStarPart* PartOf(const UltraStarFile& file, int role, std::size_t& in
     return &file.parts[0];
 }
 
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool IsAudioName(const std::filesystem::path& name) {
+    const std::string extension = Lower(name.extension().string());
+    for (const char* audio : {".mp3", ".ogg", ".oga", ".opus", ".flac", ".m4a", ".aac", ".wav"})
+        if (extension == audio) return true;
+    return false;
+}
+
+// The accompaniment of the text at textPath: the file it names when that exists, else a file
+// beside it that plainly is the one meant: the named one written in other capitals, or an audio
+// file of the text's own name, or the only audio file there. Which was taken instead is said on
+// remark. "" when none is.
+std::filesystem::path FindAudio(const std::filesystem::path& textPath, const std::string& named,
+                                std::string& remark) {
+    const std::filesystem::path folder = textPath.parent_path();
+    std::error_code error;
+    std::filesystem::path written = folder / named;
+    if (!named.empty() && std::filesystem::symlink_status(written, error).type() !=
+                              std::filesystem::file_type::not_found)
+        return written;
+    const auto choose = [&](const std::filesystem::path& found) {
+        remark = (named.empty() ? std::string("没有写明伴奏文件（#AUDIO 或 #MP3）")
+                                : "所写的伴奏文件“" + named + "”不存在") +
+                 "，使用“" + found.filename().string() + "”";
+        return found;
+    };
+    const auto filesIn = [](const std::filesystem::path& where) {
+        std::vector<std::filesystem::path> files;
+        std::error_code listError;
+        std::filesystem::directory_iterator it(where, listError), end;
+        for (; !listError && it != end && files.size() < 1000; it.increment(listError))
+            if (!it->is_directory(listError)) files.push_back(it->path());
+        std::sort(files.begin(), files.end());
+        return files;
+    };
+    if (!named.empty()) {
+        const std::string wanted = Lower(written.filename().string());
+        for (const auto& file : filesIn(written.parent_path()))
+            if (Lower(file.filename().string()) == wanted) return choose(file);
+    }
+    std::vector<std::filesystem::path> audio;
+    for (const auto& file : filesIn(folder))
+        if (IsAudioName(file.filename())) audio.push_back(file);
+    const std::string stem = Lower(textPath.stem().string());
+    for (const auto& file : audio)
+        if (Lower(file.stem().string()) == stem) return choose(file);
+    if (audio.size() == 1) return choose(audio.front());
+    return named.empty() ? std::filesystem::path() : written;
+}
+
 }  // namespace
 
 bool IsUltraStarText(const std::string& path) {
@@ -73,9 +130,9 @@ std::shared_ptr<const CSong> LoadUltraStarSong(const std::string& path,
     if (!part) return Fail(out, path, "没有可以演唱的音符");
 
     // The accompaniment, beside the text.
-    if (file.strAudio.empty()) return Fail(out, path, "没有写明伴奏文件（#AUDIO 或 #MP3）");
-    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    const std::string audio = (folder / file.strAudio).string();
+    std::string audioRemark;
+    const std::string audio = FindAudio(path, file.strAudio, audioRemark).string();
+    if (audio.empty()) return Fail(out, path, "没有写明伴奏文件（#AUDIO 或 #MP3）");
     {
         platform::CInputFile input;
         if (!input.Open(audio))
@@ -149,6 +206,9 @@ std::shared_ptr<const CSong> LoadUltraStarSong(const std::string& path,
     info.nAudioEndMs = to < kMaxSongSeconds ? Milliseconds(to) : -1;
     info.nFadeMs = fadeMs;
     info.bOwnLyrics = true;
+    for (UltraStarProblem& remark : file.remarks)
+        info.remarks.push_back(std::move(remark.strProblem));
+    if (!audioRemark.empty()) info.remarks.push_back(audioRemark);
     for (const UltraStarPart& other : file.parts)
         if (other.nNumber > 2)
             info.remarks.push_back("第 " + std::to_string(other.nNumber) + " 声部（P" +

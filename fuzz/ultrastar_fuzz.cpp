@@ -1,8 +1,9 @@
 // Arbitrary bytes as an UltraStar ".txt" file. The reader either names the problem, with a line
-// within the file, or gives a song whose every part turns into reference lines that hold
-// together: at least two values each, every value a rest or a MIDI note's value, every lyric on
-// one of its line's values, and lines that start no later than they end, within the 6 hours a
-// song may last.
+// within the file, or gives a song whose remarks name lines within the file and whose every part
+// has notes in order, none overlapping the next and none shorter than a beat, that turn into
+// reference lines that hold together: at least two values each, every value a rest or a MIDI
+// note's value, every lyric on one of its line's values, and lines that start no later than they
+// end, within the 6 hours a song may last.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -14,7 +15,15 @@ namespace {
 
 void CheckLines(const engine::UltraStarFile& file, std::size_t part) {
     std::size_t notes = 0;
-    for (const auto& phrase : file.parts[part].phrases) notes += phrase.notes.size();
+    int64_t lastEnd = INT64_MIN;
+    for (const auto& phrase : file.parts[part].phrases) {
+        if (phrase.notes.empty()) __builtin_trap();
+        notes += phrase.notes.size();
+        for (const auto& note : phrase.notes) {
+            if (note.nLength <= 0 || note.nStartBeat < lastEnd) __builtin_trap();
+            lastEnd = note.nStartBeat + note.nLength;
+        }
+    }
     const auto lines = engine::UltraStarReference(file, part);
     if (lines.size() != file.parts[part].phrases.size()) __builtin_trap();
     std::size_t lyrics = 0;
@@ -62,6 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         headers.strAudio != file.strAudio)
         __builtin_trap();
     if (file.parts.empty() || !(file.dBpm > 0)) __builtin_trap();
+    for (const auto& remark : file.remarks)
+        if (remark.strProblem.empty() || !lineOk(remark.nLine)) __builtin_trap();
     for (std::size_t part = 0; part < file.parts.size(); ++part) {
         if (file.parts[part].phrases.empty()) __builtin_trap();
         if (part > 0 && file.parts[part - 1].nNumber >= file.parts[part].nNumber) __builtin_trap();

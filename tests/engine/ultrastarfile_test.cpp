@@ -2,10 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "engine/song.h"
+#include "engine/songloader.h"
+#include "engine/ultrastarreference.h"
 
 namespace engine {
 namespace {
@@ -45,10 +53,36 @@ std::vector<std::string> Syllables(const UltraStarPart& part) {
     return syllables;
 }
 
+// The notes of a part as "start+length", or "start+length“syllable”", phrases apart by " / ".
+std::string Layout(const UltraStarPart& part, bool syllables = false) {
+    std::string text;
+    for (const auto& phrase : part.phrases) {
+        if (!text.empty()) text += " /";
+        for (const auto& note : phrase.notes) {
+            if (!text.empty()) text += ' ';
+            text.append(std::to_string(note.nStartBeat)).append("+");
+            text.append(std::to_string(note.nLength));
+            if (syllables) text.append("“").append(note.strSyllable).append("”");
+        }
+    }
+    return text;
+}
+
+std::string RemarkText(const UltraStarFile& file) {
+    std::string text;
+    for (const auto& remark : file.remarks) text += (text.empty() ? "" : "\n") + remark.strProblem;
+    return text;
+}
+
 std::vector<std::size_t> PhraseSizes(const UltraStarPart& part) {
     std::vector<std::size_t> sizes;
     for (const auto& phrase : part.phrases) sizes.push_back(phrase.notes.size());
     return sizes;
+}
+
+std::string Bytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // The UTF-16 bytes of text with a byte-order mark.
@@ -182,10 +216,12 @@ TEST(ReadUltraStarFileTest, LineEndsLfCrLfAndLoneCr) {
         EXPECT_EQ(file.strTitle, "Ends");
         EXPECT_EQ(Syllables(file.parts[0]), (std::vector<std::string>{"a ", "b"}));
         EXPECT_EQ(Notes(file.parts[0])[1].nLine, 5);
-        // The problem on line 5 is counted the same way.
-        std::string bad = text;
-        bad.replace(bad.find(": 4 1 2"), 7, ": 4 1 99");
-        EXPECT_EQ(ProblemOf(bad).nLine, 5);
+        // A remark on line 5 is counted the same way.
+        std::string odd = text;
+        odd.replace(odd.find(": 4 1 2"), 7, ": 4 0 2");
+        const UltraStarFile mended = Read(odd);
+        ASSERT_EQ(mended.remarks.size(), 1u);
+        EXPECT_EQ(mended.remarks[0].nLine, 5);
     }
 }
 
@@ -204,9 +240,11 @@ TEST(ReadUltraStarFileTest, RelativeBeatsCountFromTheLineOffset) {
     EXPECT_TRUE(file.bRelative);
     EXPECT_EQ(StartBeats(file.parts[0]), (std::vector<int64_t>{0, 4, 8, 11, 14}));
     EXPECT_EQ(PhraseSizes(file.parts[0]), (std::vector<std::size_t>{2, 2, 1}));
-    // Without the header the same beats are absolute, and c would start before b ends.
+    // Without the header the same beats are absolute, and c would start before b: it is left out.
     EXPECT_TRUE(Read("#RELATIVE:YES\n#BPM:1\n: 0 2 0 a\n- 2 2\n: 0 2 0 b\n").bRelative);
-    EXPECT_EQ(ProblemOf("#RELATIVE:no\n#BPM:100\n: 0 2 0 a\n: 4 2 0 b\n- 6 8\n: 0 2 0 c\n").nLine,
+    EXPECT_EQ(Read("#RELATIVE:no\n#BPM:100\n: 0 2 0 a\n: 4 2 0 b\n- 6 8\n: 0 2 0 c\n")
+                  .remarks.at(0)
+                  .nLine,
               6);
 }
 
@@ -242,7 +280,8 @@ TEST(ReadUltraStarFileTest, DuetPartsInEverySpelling) {
     ASSERT_EQ(swapped.parts.size(), 2u);
     EXPECT_EQ(Syllables(swapped.parts[0]), (std::vector<std::string>{"one"}));
     EXPECT_EQ(Syllables(swapped.parts[1]), (std::vector<std::string>{"two", "more"}));
-    EXPECT_EQ(ProblemOf("#BPM:100\nP1\n: 5 1 0 a\nP2\n: 0 1 0 b\nP1\n: 2 1 0 c\n").nLine, 7);
+    EXPECT_EQ(Read("#BPM:100\nP1\n: 5 1 0 a\nP2\n: 0 1 0 b\nP1\n: 2 1 0 c\n").remarks.at(0).nLine,
+              7);
 }
 
 TEST(ReadUltraStarFileTest, TextEncodings) {
@@ -378,48 +417,237 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"AbsurdBpm", "#BPM:1000000000\n: 0 1 0 a\n", 1, "超出范围"},
         BadFile{"NanBpm", "#BPM:nan\n: 0 1 0 a\n", 1, "不是数字"},
         BadFile{"EmptyBpm", "#BPM:\n: 0 1 0 a\n", 1, "#BPM"},
-        BadFile{"MalformedGap", "#BPM:100\n#GAP:1.000,5\n: 0 1 0 a\n", 2, "#GAP"},
-        BadFile{"MalformedVersion", "#VERSION:two\n#BPM:100\n: 0 1 0 a\n", 1, "#VERSION"},
-        BadFile{"MalformedStart", "#BPM:100\n#START:1s\n: 0 1 0 a\n", 2, "#START"},
-        BadFile{"MedleyBeyondTheSong", "#BPM:100\n#MEDLEYENDBEAT:99999999999\n: 0 1 0 a\n", 2,
-                "#MEDLEYENDBEAT"},
-        BadFile{"OverlappingNote", kHead + ": 0 4 0 a\n: 2 1 0 b\n", 4, "上一个音符"},
-        BadFile{"NoteOutOfOrder", kHead + ": 10 2 0 a\n- 12\n: 5 1 0 b\n", 5, "上一个音符"},
-        BadFile{"NegativeBeat", kHead + ": -5 2 0 a\n", 3, "0 到 21600 秒"},
-        BadFile{"NegativeGapPutsANoteBeforeTheAudio", "#BPM:100\n#GAP:-1000\n: 0 2 0 a\n", 3,
-                "0 到 21600 秒"},
-        BadFile{"HugeBeat", kHead + ": 0 1 0 a\n: 99999999999 1 0 b\n", 4, "0 到 21600 秒"},
-        BadFile{"HugeLength", kHead + ": 0 9000000 0 a\n", 3, "0 到 21600 秒"},
-        BadFile{"BeatBeyond64Bits", kHead + ": 99999999999999999999 1 0 a\n", 3, "超出范围"},
-        BadFile{"EndBeyond64Bits", kHead + ": 9223372036854775800 100 0 a\n", 3, "超出范围"},
-        BadFile{"NegativeLength", kHead + ": 0 -2 0 a\n", 3, "长度 -2"},
-        BadFile{"PitchTooHigh", kHead + ": 0 1 61 a\n", 3, "音高 61 超出范围（-60 到 60）"},
-        BadFile{"PitchTooLow", kHead + ": 0 1 -61 a\n", 3, "音高 -61"},
-        BadFile{"TwoBreaksInARow", kHead + ": 0 1 0 a\n- 2\n- 3\n: 4 1 0 b\n", 5, "换行"},
-        BadFile{"BreakBeforeTheFirstNote", kHead + "- 2\n: 4 1 0 b\n", 3, "换行"},
-        BadFile{"BreakBeforeTheFirstNoteOfAPart", kHead + "P1\n: 0 1 0 a\nP2\n- 1\n: 2 1 0 b\n", 6,
-                "换行"},
-        BadFile{"LetterInANumber", kHead + ": 0 x 5 a\n", 3, "“x”不是整数"},
-        BadFile{"FractionalPitch", kHead + ": 0 3 5.5 a\n", 3, "“5.5”不是整数"},
-        BadFile{"MissingPitch", kHead + ": 0 3\n", 3, "音高"},
-        BadFile{"MalformedBreak", kHead + ": 0 1 0 a\n- later\n: 4 1 0 b\n", 4, "不是整数"},
-        BadFile{"RelativeBreakWithoutBeats", "#BPM:100\n#RELATIVE:yes\n: 0 1 0 a\n-\n: 4 1 0 b\n",
-                4, "换行"},
-        BadFile{"UnknownLine", kHead + ": 0 1 0 a\nhello\n", 4, "“hello”"},
-        BadFile{"BadPartMark", kHead + "P0\n: 0 1 0 a\n", 3, "P1"},
-        BadFile{"PartWithoutNotes", kHead + "P1\n: 0 1 0 a\nP2\nE\n", 5, "P2"},
-        BadFile{"NotesBeforeTheFirstPartMark",
-                kHead + ": 0 1 0 a\n: 2 1 0 b\nP1\n: 4 1 0 c\nP2\n: 0 1 0 d\n", 3, "P"},
+        BadFile{"FirstBpmCounts", "#BPM:fast\n#BPM:100\n: 0 1 0 a\n", 1, "不是数字"},
+        BadFile{"PartWithoutNotes", kHead + "P1\n: 0 1 0 a\nP2\nE\n", 5, "P2 没有音符"},
+        BadFile{"SecondPartOfNoteLeft", kHead + "P1\n: 0 1 0 a\nP2\n: 0 0 0 b\n", 5, "P2"},
         BadFile{"NoNotes", kHead + "E\n: 0 1 0 after the end\n", 0, "没有任何音符"},
-        BadFile{"InvalidUtf8AfterAByteOrderMark", "\xEF\xBB\xBF" + kHead + ": 0 1 0 \xFF\n", 3,
-                "UTF-8"},
-        BadFile{"ByteMissingFromCp1252", kHead + ": 0 1 0 \xE9\n: 1 1 0 \x81\n", 4, "CP1252"},
-        BadFile{"UnknownCodePage", "#ENCODING:NO-SUCH-PAGE\n" + kHead + ": 0 1 0 \xE9\n", 1,
-                "NO-SUCH-PAGE"},
-        BadFile{"LoneUtf16Surrogate", Utf16(u"#BPM:100\n: 0 1 0 a\n: 1 1 0 \xD800z\n", false), 3,
-                "UTF-16"},
-        BadFile{"OddUtf16Length", Utf16(u"#BPM:100\n: 0 1 0 a\n", true) + "\x01", 3, "UTF-16"}),
+        BadFile{"NoNoteLeft", kHead + "- 1\n: 0 0 0 a\nhello\n: -5 2 0 b\n", 0, "没有任何音符"}),
     [](const ::testing::TestParamInfo<BadFile>& param) { return std::string(param.param.name); });
+
+// What a song is sung without, or sung mended, is said with its line.
+struct OddFile {
+    const char* name;
+    std::string text;
+    std::string remarks;  // every remark, one a line ("" for none)
+    std::string layout;   // the first part's notes (see Layout)
+};
+
+void PrintTo(const OddFile& odd, std::ostream* out) { *out << odd.name; }
+
+class OddUltraStarFileTest : public ::testing::TestWithParam<OddFile> {};
+
+TEST_P(OddUltraStarFileTest, IsSungAndSaysWhatWasPassedOver) {
+    const OddFile& odd = GetParam();
+    const UltraStarFile file = Read(odd.text);
+    EXPECT_EQ(RemarkText(file), odd.remarks);
+    ASSERT_FALSE(file.parts.empty());
+    EXPECT_EQ(Layout(file.parts[0]), odd.layout);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mended, OddUltraStarFileTest,
+    ::testing::Values(
+        OddFile{"UnreadableGap", "#BPM:100\n#GAP:1.000,5\n: 0 1 0 a\n",
+                "第 2 行：#GAP 的值“1.000,5”不是数字（已忽略）", "0+1"},
+        OddFile{"StartOutOfRange", "#BPM:100\n#START:99999\n: 0 1 0 a\n",
+                "第 2 行：#START 的值“99999”不在 0 到 21600 之内（已忽略）", "0+1"},
+        OddFile{"MedleyBeyondTheSong", "#BPM:100\n#MEDLEYENDBEAT:99999999999\n: 0 1 0 a\n",
+                "第 2 行：#MEDLEYENDBEAT 的第 99999999999 拍不在歌曲的 0 到 21600 秒之内（已忽略）",
+                "0+1"},
+        // The note cut away was the only one of its phrase: the phrase goes too.
+        OddFile{"NoteStartingWithTheLastIsKept", kHead + ": 0 1 0 a\n- 1\n: 2 4 0 b\n: 2 2 0 c\n",
+                "第 6 行：音符从第 2 拍开始，而上一个音符到第 6 拍才结束（上一个音符已去掉）",
+                "0+1 / 2+2"},
+        OddFile{"NegativeBeat", kHead + ": -5 2 0 a\n: 0 1 0 b\n",
+                "第 3 行：音符（第 -5 到 -3 拍）不在歌曲的 0 到 21600 秒之内（已忽略）", "0+1"},
+        OddFile{"BeatBeyond64Bits", kHead + ": 99999999999999999999 1 0 a\n: 0 1 0 b\n",
+                "第 3 行：起始拍“99999999999999999999”超出范围（已忽略）", "0+1"},
+        OddFile{"EndBeyond64Bits", kHead + ": 9223372036854775800 100 0 a\n: 0 1 0 b\n",
+                "第 3 行：音符的拍数超出范围（已忽略）", "0+1"},
+        OddFile{"AnyPitch", kHead + ": 0 1 61 a\n: 1 1 -99 b\n: 2 1 99999999999 c\n", "",
+                "0+1 1+1 2+1"},
+        OddFile{"BreakBeforeTheFirstNoteOfAPart",
+                kHead + "P2\n- 1\n: 2 1 0 b\nP1\n- 0\n: 0 1 0 a\n", "", "0+1"},
+        OddFile{"UnreadableNumbers", kHead + ": 0 3 5.5 a\n: 1 1 0 b\n- 3 4 5\n",
+                "第 3 行：音高“5.5”不是整数（已忽略）\n第 5 行：换行后的内容“5”多余（已忽略）",
+                "1+1"},
+        // In relative mode a break without beats lets the next line count from the last note's
+        // end.
+        OddFile{"RelativeBreakWithoutBeats",
+                "#BPM:100\n#RELATIVE:yes\n: 0 1 0 a\n: 2 2 0 b\n-\n: 1 1 0 c\n",
+                "第 5 行：相对拍数的歌曲中，换行没有写出拍数（下一行从上一个音符的结尾算起）",
+                "0+1 2+2 / 5+1"},
+        OddFile{"UnusablePartMark",
+                kHead + "P1\n: 0 1 0 a\nP0\n: 0 1 0 zero\nPause\nP1\n: 2 1 0 b\n",
+                "第 5 行：演唱者标记“P0”无效（应为 P1、P2 …），其后的音符不会被演唱\n"
+                "第 7 行：无法识别的内容“Pause”（已忽略）",
+                "0+1 / 2+1"},
+        OddFile{"HeadersAmongTheNotes",
+                "#BPM:100\n#TITLE:First\n: 0 1 0 a\n#TITLE:Second\n#GAP:500\n#BPM:200\n: 1 1 0 b\n",
+                "第 4 行：#TITLE 重复出现，以第 2 行为准（已忽略）\n"
+                "第 5 行：#GAP 写在音符之间（已读取）\n"
+                "第 6 行：#BPM 重复出现，以第 1 行为准（已忽略）",
+                "0+1 1+1"},
+        OddFile{"ByteMissingFromCp1252", kHead + ": 0 1 0 \xE9\n: 1 1 0 \x81\n",
+                "第 4 行：含有 CP1252 编码中不存在的字节（已换成 �）", "0+1 1+1"},
+        OddFile{"ByteMissingFromANamedCodePage",
+                "#ENCODING:CP1250\n" + kHead + ": 0 1 0 \xB3\n: 1 1 0 \x83\xE9\n",
+                "第 5 行：含有 CP1250 编码中不存在的字节（这一行按 CP1252 读取）", "0+1 1+1"},
+        OddFile{"UnknownCodePage", "#ENCODING:NO-SUCH-PAGE\n" + kHead + ": 0 1 0 \xE9\n",
+                "第 1 行：不支持的编码“NO-SUCH-PAGE”（按 CP1252 读取）", "0+1"},
+        OddFile{"LoneUtf16Surrogate", Utf16(u"#BPM:100\n: 0 1 0 a\n: 1 1 0 \xD800z\n", false),
+                "第 3 行：UTF-16 文本不完整或含有无效的字符（已换成 �）", "0+1 1+1"},
+        OddFile{"OddUtf16Length", Utf16(u"#BPM:100\n: 0 1 0 a\n", true) + "\x01",
+                "第 3 行：UTF-16 文本不完整或含有无效的字符（已换成 �）\n"
+                "第 3 行：无法识别的内容“�”（已忽略）",
+                "0+1"}),
+    [](const ::testing::TestParamInfo<OddFile>& param) { return std::string(param.param.name); });
+
+TEST(OddUltraStarFileTest, MendedTextAndLenientVersions) {
+    EXPECT_EQ(Syllables(Read("#BPM:100\n: 0 1 0 a\xFF\n").parts[0])[0], "aÿ");
+    EXPECT_EQ(Syllables(Read("\xEF\xBB\xBF#BPM:100\n: 0 1 0 a\xFF\xFE"
+                             "b\n")
+                            .parts[0])[0],
+              "a\uFFFD\uFFFDb");
+    EXPECT_EQ(
+        Syllables(Read("#ENCODING:CP1250\n#BPM:100\n: 0 1 0 \xB3\n: 1 1 0 \x83\xE9\n").parts[0]),
+        (std::vector<std::string>{"ł", "ƒé"}));
+    EXPECT_EQ(Syllables(Read(Utf16(u"#BPM:100\n: 0 1 0 a\xDC00"
+                                   u"b\n",
+                                   false))
+                            .parts[0])[0],
+              "a\uFFFDb");
+    // "v2", "V2.1" and "2" are 2.0.0 and later: #START in milliseconds.
+    for (const char* version : {"v2", "V2.1", "2", "2.0.0"}) {
+        SCOPED_TRACE(version);
+        EXPECT_EQ(Read("#VERSION:" + std::string(version) + "\n#BPM:1\n#START:1500\n: 0 1 0 a\n")
+                      .startSeconds,
+                  1.5);
+    }
+    for (const char* version : {"v1.1", "1", "two", "2.0.0.0", "-2"}) {
+        SCOPED_TRACE(version);
+        EXPECT_EQ(Read("#VERSION:" + std::string(version) + "\n#BPM:1\n#START:15\n: 0 1 0 a\n")
+                      .startSeconds,
+                  15);
+    }
+}
+
+TEST(OddUltraStarFileTest, RemarksAreCounted) {
+    std::string text = "#BPM:100\n: 0 1 0 a\n";
+    for (int i = 0; i < 250; ++i) text += "?\n";
+    const UltraStarFile file = Read(text);
+    ASSERT_EQ(file.remarks.size(), 101u);
+    EXPECT_EQ(file.remarks[99].nLine, 102);
+    EXPECT_EQ(file.remarks.back().strProblem, "另有 150 处未一一列出");
+}
+
+// The files of tests/data/ultrastar, one of each oddity met in songs people share, loaded as a
+// session loads them: the remarks are what `quorvel-score check` prints.
+struct SharedSong {
+    const char* folder;
+    std::string problem;               // what a song that cannot be sung says ("" when sung)
+    std::vector<std::string> remarks;  // as the song's info has them
+    std::string layout;                // the sung part's notes and syllables
+    float fStart = 0.1f;               // the first line's start on the song's clock (#GAP:100)
+    int32_t nFirstValue = 600;         // its first value (the melody placed at MIDI 48)
+};
+
+void PrintTo(const SharedSong& song, std::ostream* out) { *out << song.folder; }
+
+class SharedSongTest : public ::testing::TestWithParam<SharedSong> {};
+
+TEST_P(SharedSongTest, LoadsWithItsRemarks) {
+    const SharedSong& expected = GetParam();
+    const auto folder = std::filesystem::path(QUORVEL_TEST_DATA) / "ultrastar" / expected.folder;
+    Problem problem;
+    const auto song = LoadSong(folder.string(), {}, &problem);
+    if (!expected.problem.empty()) {
+        ASSERT_FALSE(song);
+        EXPECT_EQ(problem.strProblem, expected.problem);
+        return;
+    }
+    ASSERT_TRUE(song) << problem.strProblem;
+    EXPECT_EQ(song->Info().remarks, expected.remarks);
+    EXPECT_FLOAT_EQ(song->Start(0), expected.fStart);
+    EXPECT_EQ(song->Records()[1], expected.nFirstValue);
+    const UltraStarFile file = Read(Bytes(folder / (std::string(expected.folder) + ".txt")));
+    EXPECT_EQ(Layout(file.parts[0], true), expected.layout);
+}
+
+const char* const kPlain = "0+4“la” 5+4“li” / 12+4“lo”";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SharedSongTest,
+    ::testing::Values(
+        SharedSong{"breaks", "", {}, kPlain},
+        SharedSong{"trailing-spaces", "", {}, "0+4“la” 5+4“li ” / 12+4“lo”"},
+        SharedSong{"missing-end", "", {}, kPlain}, SharedSong{"text-after-end", "", {}, kPlain},
+        SharedSong{"windows-line-ends", "", {}, kPlain},
+        SharedSong{"byte-order-marks", "", {}, kPlain},
+        // MIDI numbers: the melody is placed as if written from note 60 (MIDI 64 sounds as 52).
+        SharedSong{"midi-pitches", "", {}, "0+4“la” 5+4“li” / 12+4“lo” 17+4“lu”", 0.1f, 640},
+        // "V2": #START:50 is in milliseconds.
+        SharedSong{"version-letter", "", {}, "0+4“la” 5+4“li”", 0.05f},
+        SharedSong{"overlapping-notes",
+                   "",
+                   {"第 7 行：音符从第 4 拍开始，而上一个音符到第 8 拍才结束（上一个音符已缩短）",
+                    "第 9 行：音符从第 8 拍开始，而上一个音符到第 14 拍才结束（上一个音符已去掉）",
+                    "第 12 行：音符从第 10 拍开始，早于从第 14 拍开始的上一个音符（已忽略）"},
+                   "0+4“la” 4+4“li” 8+4“lu” / 14+4“le”"},
+        SharedSong{
+            "short-notes",
+            "",
+            {"第 7 行：音符的长度为 0 拍（已忽略）", "第 8 行：音符的长度为 -2 拍（已忽略）"},
+            "0+4“la” 8+4“lu”"},
+        SharedSong{"version-unreadable",
+                   "",
+                   {"第 1 行：#VERSION 的值“two”不是版本号（已忽略）"},
+                   "0+4“la” 5+4“li”"},
+        SharedSong{
+            "extra-parts",
+            "",
+            {"第 13 行：音符从第 2 拍开始，而上一个音符到第 8 拍才结束（上一个音符已缩短）",
+             "第 14 行：无法识别的内容“something”（已忽略）", "第 15 行：P4 没有音符（已忽略）",
+             "第 3 声部（P3）不会被演唱：只唱第 1、2 声部"},
+            "0+4“la” 5+4“li”"},
+        SharedSong{"duplicate-headers",
+                   "",
+                   {"第 6 行：#TITLE 重复出现，以第 1 行为准（已忽略）",
+                    "第 7 行：#GAP 重复出现，以第 5 行为准（已忽略）"},
+                   "0+4“la” 5+4“li”"},
+        SharedSong{
+            "late-headers",
+            "",
+            {"第 5 行：#ARTIST 写在音符之间（已读取）", "第 6 行：#GAP 写在音符之间（已读取）"},
+            "0+4“la” 5+4“li”"},
+        SharedSong{
+            "unreadable-lines",
+            "",
+            {"第 7 行：无法识别的内容“refrain”（已忽略）", "第 8 行：长度“x”不是整数（已忽略）",
+             "第 9 行：音符缺少音高，应为：类型 起始拍 长度 音高 音节（已忽略）",
+             "第 10 行：换行的拍数“later”不是整数（已忽略）"},
+            "0+4“la” / 12+4“lo”"},
+        SharedSong{"notes-before-mark",
+                   "",
+                   {"第 6 行：二重唱文件的音符出现在第一个 P 标记之前（算作第 1 声部）"},
+                   "0+4“la” / 5+4“li”"},
+        SharedSong{"audio-name-case",
+                   "",
+                   {"所写的伴奏文件“Tone.OGG”不存在，使用“tone.ogg”"},
+                   "0+4“la” 5+4“li”"},
+        SharedSong{"damaged-text",
+                   "",
+                   {"第 7 行：含有无效的 UTF-8 字节（已换成 �）"},
+                   "0+4“la” 5+4“l\uFFFDi”"},
+        SharedSong{"no-bpm", "缺少 #BPM（每分钟拍数），无法计算音符的时间", {}, ""},
+        SharedSong{"zero-bpm", "第 3 行：#BPM 的值“0”必须大于 0", {}, ""},
+        SharedSong{"empty-second-part", "第 8 行：P2 没有音符", {}, ""},
+        SharedSong{"no-audio", "没有写明伴奏文件（#AUDIO 或 #MP3）", {}, ""}),
+    [](const ::testing::TestParamInfo<SharedSong>& param) {
+        std::string name = param.param.folder;
+        std::replace(name.begin(), name.end(), '-', '_');
+        return name;
+    });
 
 }  // namespace
 }  // namespace engine

@@ -161,16 +161,59 @@ TEST_F(CheckCommand, UltraStarSongsAreCheckedAsTheyAreSung) {
                                                 ": 第 3 声部（P3）不会被演唱：只唱第 1、2 声部"});
 
     const auto late = write("late", head + ": 0 40 0 la\nE\n");  // ends at 2 s
-    const auto broken = write("broken", head + ": 0 4 0 la\n: 2 4 0 li\nE\n");
+    const auto broken = write("broken", "#TITLE:T\n#MP3:tone.ogg\n#BPM:0\n: 0 4 0 la\nE\n");
     const auto noMusic = library.Path() / "歌曲" / "单曲" / "nomusic";
     WriteFile(noMusic / "a.txt", head + ": 0 4 0 la\nE\n");
     EXPECT_EQ(Run({"late", "broken", "nomusic"}), 1);
     const std::vector<std::string> lines = Lines();
     ASSERT_EQ(lines.size(), 3u) << out.str();
     EXPECT_EQ(lines[0], (late / "tone.ogg").string() + ": 伴奏长 1.5 秒，最后一句在 2 秒才结束");
-    EXPECT_TRUE(lines[1].starts_with((broken / "notes.txt").string() + ": 第 7 行")) << lines[1];
+    EXPECT_TRUE(lines[1].starts_with((broken / "notes.txt").string() + ": 第 3 行")) << lines[1];
     EXPECT_TRUE(lines[2].starts_with((noMusic / "a.txt").string() + ": 所写的伴奏文件"))
         << lines[2];
+}
+
+// The UltraStar files of tests/data/ultrastar as a library: a song that can be sung passes with
+// each remark on a line of its own, one that cannot is a problem.
+TEST_F(CheckCommand, UltraStarOdditiesAreRemarksUnlessTheSongCannotBeSung) {
+    const std::filesystem::path data = std::filesystem::path(QUORVEL_TEST_DATA) / "ultrastar";
+    std::filesystem::create_directories(library.Path() / "歌曲");
+    std::filesystem::copy(data, library.Path() / "歌曲" / "单曲",
+                          std::filesystem::copy_options::recursive);
+    struct Case {
+        const char* song;
+        int nStatus;
+        std::size_t nLines;
+    };
+    const Case cases[] = {
+        {"breaks", 0, 0},
+        {"windows-line-ends", 0, 0},
+        {"byte-order-marks", 0, 0},
+        {"midi-pitches", 0, 0},
+        {"overlapping-notes", 0, 3},
+        {"short-notes", 0, 2},
+        {"duplicate-headers", 0, 2},
+        {"late-headers", 0, 2},
+        {"version-unreadable", 0, 1},
+        {"audio-name-case", 0, 1},
+        {"extra-parts", 0, 4},
+        {"unreadable-lines", 0, 4},
+        {"no-bpm", 1, 1},
+        {"zero-bpm", 1, 1},
+        {"empty-second-part", 1, 1},
+        {"no-audio", 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.song);
+        EXPECT_EQ(Run({c.song}), c.nStatus) << out.str();
+        const std::vector<std::string> lines = Lines();
+        EXPECT_EQ(lines.size(), c.nLines) << out.str();
+        const std::string text = (library.Path() / "歌曲" / "单曲" / c.song / c.song).string();
+        for (const std::string& line : lines) EXPECT_EQ(line.rfind(text + ".txt: ", 0), 0u) << line;
+    }
+    // Remarks and problems of several songs together: the problems decide.
+    EXPECT_EQ(Run({"short-notes", "no-bpm", "breaks"}), 1);
+    EXPECT_EQ(Lines().size(), 3u);
 }
 
 }  // namespace

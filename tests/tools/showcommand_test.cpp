@@ -129,7 +129,7 @@ TEST_F(ShowCommand, ANativeSongShowsTheUnitsItsLyricGivesEachLine) {
 }
 
 TEST_F(ShowCommand, ABrokenSongNamesItsFileAndLine) {
-    WriteUltraStar("broken", "#TITLE:X\n#MP3:tone.ogg\n#BPM:300\n: 0 2 99 a\nE\n");
+    WriteUltraStar("broken", "#TITLE:X\n#MP3:tone.ogg\n#GAP:0\n#BPM:0\n: 0 2 0 a\nE\n");
     EXPECT_EQ(Run({"broken"}), 1);
     EXPECT_NE(err.str().find("broken/song.txt: 第 4 行"), std::string::npos) << err.str();
     EXPECT_TRUE(out.str().empty());

@@ -91,8 +91,8 @@ void CheckNativeSong(const std::filesystem::path& folder, const Report& report) 
 }
 
 // An UltraStar song: the text read and turned into reference data for each part a role sings
-// (P1, and P2 of a duet), and the music it names. What is left unsung of a song of more parts is
-// said without counting as a problem.
+// (P1, and P2 of a duet), and the music it names. What the reader passed over or mended, and what
+// is left unsung of a song of more parts, is said without counting as a problem.
 void CheckUltraStarSong(const std::string& folder, bool medley, const Report& report,
                         std::ostream& out) {
     engine::SongLoadOptions options;
