@@ -211,10 +211,14 @@ bool CAccompanimentPlayer::Open(const std::string& path, const AudioSpan& span) 
         m_bOpen = false;
         m_nLength = 0;
         m_clockState = ClockState(PlaysOf(m_clockState) + 1, false, 0);
-        // The music's exact length, found as AudioLengthMs finds it.
+        // The music's exact length, found as ProbeMusic finds it: where counting it would take
+        // too long (a FLAC without its length), the container's estimate; the music still plays
+        // until its stream ends when the span has no end of its own.
         int64_t frames = -1;
         if (const auto decoder = OpenAudioDecoder(path, 0, 0, error)) {
-            frames = decoder->Length(error);
+            frames = decoder->LengthBefore(std::chrono::steady_clock::now() + kLengthBudget, error);
+            if (frames == CAudioDecoder::kTooLongToCount) frames = decoder->EstimatedLength();
+            if (frames < 0 && error.empty()) frames = decoder->Length(error);
             m_nMusicRate = decoder->Rate();
         }
         if (frames >= 0) {

@@ -82,4 +82,25 @@ int AudioLengthMs(const std::string& path, std::string& error) {
     return MillisecondsOfFrames(frames, rate);
 }
 
+MusicProbe ProbeMusic(const std::string& path, std::chrono::milliseconds budget) {
+    MusicProbe probe;
+    const auto decoder = OpenAudioDecoder(path, 0, 0, probe.strProblem);
+    if (!decoder) return probe;
+    int64_t frames =
+        decoder->LengthBefore(std::chrono::steady_clock::now() + budget, probe.strProblem);
+    probe.bExact = frames >= 0;
+    if (frames == CAudioDecoder::kTooLongToCount) {
+        frames = decoder->EstimatedLength();
+        if (frames < 0) frames = decoder->Length(probe.strProblem);
+        probe.bExact = false;
+    }
+    if (frames < 0) {
+        if (probe.strProblem.empty()) probe.strProblem = "无法读出长度";
+        return probe;
+    }
+    probe.strProblem.clear();
+    probe.nLengthMs = MillisecondsOfFrames(frames, decoder->Rate());
+    return probe;
+}
+
 }  // namespace platform

@@ -13,6 +13,7 @@
 // by one thread at a time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -38,6 +39,17 @@ public:
     // output is resampled), or -1 with the problem, in Chinese, in error. It may read the whole
     // file; call it before reading: reading then starts from the first frame.
     virtual int64_t Length(std::string& error) = 0;
+    // Length, unless counting would go on past the deadline: then kTooLongToCount, with nothing
+    // in error and reading still from the first frame. A format whose length is found quickly
+    // ignores the deadline.
+    static constexpr int64_t kTooLongToCount = -2;
+    virtual int64_t LengthBefore(std::chrono::steady_clock::time_point /*deadline*/,
+                                 std::string& error) {
+        return Length(error);
+    }
+    // The container's own idea of the length in output frames (a header's duration, a bit
+    // rate's estimate), without reading further; -1 when it has none.
+    virtual int64_t EstimatedLength() const { return -1; }
     virtual long Rate() const = 0;     // output frames per second
     virtual int Channels() const = 0;  // output samples per frame
     // Why Read gave 0 or Seek failed, for a trace line (English); empty at the end of the music.
@@ -54,6 +66,20 @@ std::unique_ptr<CAudioDecoder> OpenAudioDecoder(const std::string& path, long ra
 // nearest millisecond), or -1 with the problem, in Chinese, in error. Quick where the container
 // records the exact length (WAV, FLAC, OGG, MP4/M4A); otherwise the file is decoded to count.
 int AudioLengthMs(const std::string& path, std::string& error);
+
+// What a look at a music file found: its length, exact or the container's estimate where counting
+// it exactly would have taken longer than the time allowed, or why it cannot be played.
+struct MusicProbe {
+    int nLengthMs = -1;  // -1 when it cannot be played
+    bool bExact = false;
+    std::string strProblem;  // in Chinese; empty when it can be played
+
+    bool operator==(const MusicProbe&) const = default;
+};
+// Opens the file as the player does and finds its length within budget (see LengthBefore); past
+// it the container's estimate is taken, and a file with none is counted to the end anyway.
+MusicProbe ProbeMusic(const std::string& path, std::chrono::milliseconds budget);
+inline constexpr std::chrono::milliseconds kLengthBudget{2000};
 
 // Opens a file of the accompaniment for reading through CInputFile: the descriptor (the caller
 // closes it), or -1 with the problem, in Chinese, in error. A missing file, a folder, a FIFO, a

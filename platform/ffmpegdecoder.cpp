@@ -12,6 +12,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -480,6 +481,11 @@ bool CFFmpegDecoder::Rewind() {
 }
 
 int64_t CFFmpegDecoder::Length(std::string& error) {
+    return LengthBefore(std::chrono::steady_clock::time_point::max(), error);
+}
+
+int64_t CFFmpegDecoder::LengthBefore(std::chrono::steady_clock::time_point deadline,
+                                     std::string& error) {
     if (!m_pFormat) {
         error = kNotAudio;
         return -1;
@@ -501,10 +507,20 @@ int64_t CFFmpegDecoder::Length(std::string& error) {
         }
         return InputToOutput(samples);
     }
-    // Decoded to count, without conversion.
+    // Decoded to count, without conversion; the clock is looked at every few frames.
+    if (std::chrono::steady_clock::now() >= deadline) return kTooLongToCount;
     int64_t count = m_bFrameReady ? m_nFrameTo - m_nFrameFrom : 0;
     m_bFrameReady = false;
-    while (DecodeFrame()) count += m_nFrameTo - m_nFrameFrom;
+    for (int frames = 1; DecodeFrame(); ++frames) {
+        count += m_nFrameTo - m_nFrameFrom;
+        if (frames % 64 == 0 && std::chrono::steady_clock::now() > deadline) {
+            if (!Rewind()) {
+                error = "读取失败（" + m_problem + "）";
+                return -1;
+            }
+            return kTooLongToCount;
+        }
+    }
     if (!m_problem.empty()) {
         Fail(error, "读取失败（" + m_problem + "）");
         return -1;
@@ -518,6 +534,18 @@ int64_t CFFmpegDecoder::Length(std::string& error) {
         return -1;
     }
     return InputToOutput(count);
+}
+
+int64_t CFFmpegDecoder::EstimatedLength() const {
+    if (!m_pFormat || m_nStream < 0 || m_nInRate <= 0) return -1;
+    if (m_nKnownLength >= 0) return InputToOutput(m_nKnownLength);
+    const AVStream* stream = m_pFormat->streams[m_nStream];
+    int64_t samples = -1;
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+        samples = av_rescale_q(stream->duration, stream->time_base, AVRational{1, int(m_nInRate)});
+    else if (m_pFormat->duration != AV_NOPTS_VALUE && m_pFormat->duration > 0)
+        samples = av_rescale(m_pFormat->duration, m_nInRate, AV_TIME_BASE);
+    return samples > 0 ? InputToOutput(samples) : -1;
 }
 
 int64_t CFFmpegDecoder::InputToOutput(int64_t samples) const {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <utility>
@@ -124,6 +125,22 @@ int64_t CMpg123Decoder::Length(std::string& error) {
         return -1;
     }
     return samples;
+}
+
+int64_t CMpg123Decoder::LengthBefore(std::chrono::steady_clock::time_point deadline,
+                                     std::string& error) {
+    // The scan reads every frame header of the file and cannot stop halfway: with no time left
+    // it is not begun.
+    if (std::chrono::steady_clock::now() >= deadline) return kTooLongToCount;
+    return Length(error);
+}
+
+int64_t CMpg123Decoder::EstimatedLength() const {
+    // Before a scan, libmpg123 estimates from the stream's header (a Xing or Info record, else
+    // the file's size and the first frame's bit rate).
+    if (!m_pHandle) return -1;
+    const off_t samples = mpg123_length(m_pHandle);
+    return samples > 0 ? int64_t(samples) : -1;
 }
 
 void CMpg123Decoder::Close() {

@@ -25,6 +25,9 @@ public:
     bool Seek(int64_t frame) override;
     // Scans the whole file (the position is kept).
     int64_t Length(std::string& error) override;
+    int64_t LengthBefore(std::chrono::steady_clock::time_point deadline,
+                         std::string& error) override;
+    int64_t EstimatedLength() const override;
     long Rate() const override { return m_nRate; }
     int Channels() const override { return m_nChannels; }
     std::string Problem() const override { return m_problem; }

@@ -400,6 +400,30 @@ TEST(AudioDecoder, LengthsSaturateInsteadOfOverflowing) {
 }
 
 // A FIFO or a device under a music name is refused at once, never waited on or read forever.
+TEST(AudioDecoder, ALengthTooLongToCountInTimeIsTheContainersEstimate) {
+    // A FLAC that does not record its length is decoded to count, unless there is no time for
+    // it; the estimate then is near. A recorded length is always exact.
+    const struct {
+        const char* file;
+        int budgetMs;
+        bool exact;
+    } cases[] = {
+        {"tone-nolength.flac", 0, false},
+        {"tone-nolength.flac", 60'000, true},
+        {"tone.flac", 0, true},
+    };
+    for (const auto& c : cases) {
+        const MusicProbe probe = ProbeMusic(kAudio + c.file, std::chrono::milliseconds(c.budgetMs));
+        EXPECT_EQ(probe.strProblem, "") << c.file;
+        EXPECT_EQ(probe.bExact, c.exact) << c.file << " in " << c.budgetMs << " ms";
+        if (c.exact) {
+            EXPECT_EQ(probe.nLengthMs, 1500) << c.file;
+        } else {
+            EXPECT_NEAR(probe.nLengthMs, 1500, 300) << c.file;
+        }
+    }
+}
+
 TEST(AudioDecoder, AFifoOrADeviceIsRefusedAtOnce) {
     testing_support::TemporaryFolder folder;
     const auto fifo = folder.Path() / "music.ogg";

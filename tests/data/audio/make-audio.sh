@@ -44,6 +44,9 @@ film() {
 film tone.mp4 -c:v libx264 -preset veryslow -crf 51 -c:a aac -b:a 24k
 film tone.webm -c:v libvpx -b:v 8k -ar 48000 -c:a opus -strict -2 -b:a 24k
 
+# A FLAC written to a pipe: its header cannot be gone back to, so it does not record the length.
+ff -i "$work/tone.wav" -map_metadata -1 -fflags +bitexact -c:a flac -f flac - >tone-nolength.flac
+
 # Not audio at all, under a music name; and an empty file.
 printf 'This is a text file with an .ogg name, not music.\n' >not-audio.ogg
 : >empty.flac
