@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "engine/songloader.h"
+#include "engine/songmusic.h"
 #include "platform/messages.h"
 
 namespace engine {
@@ -200,11 +201,7 @@ std::optional<Problem> CSingingSession::Launch(const CSong& song, int fromMs) {
         m_player = m_playerObject.get();
     }
     if (m_player) {
-        platform::AudioSpan span;
-        span.nStartMs = info.nAudioStartMs;
-        span.nEndMs = info.nAudioEndMs;
-        span.nFadeMs = info.nFadeMs;
-        if (!m_player->Open(info.strAudio, span)) {
+        if (!m_player->Open(info.strAudio, MusicSpan(info))) {
             return Problem::Message(m_player->OpenProblem(), platform::MessageIcon::Exclamation);
         }
         m_player->PlayFrom(fromMs);

@@ -15,7 +15,7 @@ namespace {
 
 // The file: the magic line, the format's version, the payload's length and MD5, the payload.
 constexpr char kMagic[] = "Quorvel song library cache\n";
-constexpr uint32_t kVersion = 1;
+constexpr uint32_t kVersion = 2;
 constexpr std::size_t kMagicSize = sizeof kMagic - 1;
 constexpr std::size_t kDigestSize = 16;
 constexpr std::size_t kHeaderSize = kMagicSize + 4 + 8 + kDigestSize;
@@ -140,6 +140,7 @@ std::string CSongCache::Frame(std::string_view payload) {
 
 bool CSongCache::Parse(std::string_view bytes) {
     Set({}, {}, {});
+    m_music.clear();
     if (bytes.size() < kHeaderSize || bytes.substr(0, kMagicSize) != kMagic) return false;
     Reader header(bytes.data() + kMagicSize, kHeaderSize - kMagicSize);
     const uint32_t version = header.U32();
@@ -183,10 +184,28 @@ bool CSongCache::Parse(std::string_view bytes) {
         record.strProblem = in.Text();
         files.emplace(std::move(path), std::move(record));
     }
+    Music music;
+    const uint32_t songs = in.Count(4 * 4 + 5 * 8 + 1);
+    music.reserve(songs);
+    for (uint32_t i = 0; i < songs && in.Ok(); ++i) {
+        std::string path = in.Text();
+        MusicRecord record;
+        record.strSongFile = in.Text();
+        record.nSongSize = in.I64();
+        record.nSongModifiedNs = in.I64();
+        record.strMusic = in.Text();
+        record.nMusicSize = in.I64();
+        record.nMusicModifiedNs = in.I64();
+        record.nLengthMs = static_cast<int>(in.I64());
+        record.bExact = in.Flag();
+        record.strProblem = in.Text();
+        music.emplace(std::move(path), std::move(record));
+    }
     if (!in.Ok() || !in.AtEnd()) return false;
     // The search keys are made again: the folding may differ between versions of the program.
     for (SongEntry& entry : entries) entry.searchKey = SearchKey(entry);
     Set(std::move(roots), std::move(entries), std::move(files));
+    m_music = std::move(music);
     return true;
 }
 
@@ -216,6 +235,19 @@ std::string CSongCache::Encode() const {
         out.U8(record.bMedley ? 1 : 0);
         out.Text(record.strTitle);
         out.Text(record.strArtist);
+        out.Text(record.strProblem);
+    }
+    out.U32(static_cast<uint32_t>(m_music.size()));
+    for (const auto& [path, record] : m_music) {
+        out.Text(path);
+        out.Text(record.strSongFile);
+        out.I64(record.nSongSize);
+        out.I64(record.nSongModifiedNs);
+        out.Text(record.strMusic);
+        out.I64(record.nMusicSize);
+        out.I64(record.nMusicModifiedNs);
+        out.I64(record.nLengthMs);
+        out.U8(record.bExact ? 1 : 0);
         out.Text(record.strProblem);
     }
     const QByteArray& payload = out.Bytes();

@@ -29,9 +29,26 @@ struct TextFileRecord {
     bool operator==(const TextFileRecord&) const = default;
 };
 
+// What a look at a song's music found (CMusicCheck): it holds while the song's own file (its
+// UltraStar text, a native song's "endpoint") and the music file keep their sizes and times.
+struct MusicRecord {
+    std::string strSongFile;  // absolute
+    int64_t nSongSize = 0;
+    int64_t nSongModifiedNs = 0;
+    std::string strMusic;     // absolute; the file the song plays
+    int64_t nMusicSize = -1;  // -1: there was no such file
+    int64_t nMusicModifiedNs = 0;
+    int nLengthMs = -1;      // the music's length, as far as it was found
+    bool bExact = false;     // counted, not estimated
+    std::string strProblem;  // "file: problem" when the song cannot be sung with it; else empty
+
+    bool operator==(const MusicRecord&) const = default;
+};
+
 class CSongCache {
 public:
     using Files = std::unordered_map<std::string, TextFileRecord>;  // by the file's absolute path
+    using Music = std::unordered_map<std::string, MusicRecord>;     // by the song's absolute path
 
     explicit CSongCache(std::string path) : m_strPath(std::move(path)) {}
 
@@ -55,6 +72,8 @@ public:
     const TextFileRecord* Find(const std::string& path, int64_t size, int64_t modifiedNs) const;
 
     const Files& TextFiles() const { return m_files; }
+    const Music& MusicRecords() const { return m_music; }
+    void SetMusic(Music music) { m_music = std::move(music); }
     const std::vector<LibraryRoot>& Roots() const { return m_roots; }
     const std::vector<SongEntry>& Entries() const { return m_entries; }
     // The result of a scan: the folders (absolute), the files it read (those of removed songs
@@ -68,6 +87,7 @@ private:
     std::vector<LibraryRoot> m_roots;
     std::vector<SongEntry> m_entries;
     Files m_files;
+    Music m_music;
 };
 
 }  // namespace library

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "library/musiccheck.h"
 #include "library/songcache.h"
 #include "library/songscanner.h"
 
@@ -120,12 +121,24 @@ void CSongLibrary::Run() {
             if (!m_strCachePath.empty() && cache.Load() && cache.Roots() == resolved)
                 Publish(cache.Entries());
         }
-        CSongScanner scanner(cache, [this] { return m_bStop || m_bRestart; });
+        const auto cancelled = [this] { return m_bStop || m_bRestart; };
+        CSongScanner scanner(cache, cancelled);
         CSongScanner::Result result = scanner.Scan(roots);
+        // The songs' music: what earlier looks found shows with the list at once, the songs not
+        // looked at yet follow.
+        CMusicCheck musicCheck(cache, cancelled);
+        CSongCache::Music music;
+        if (result.bComplete)
+            result.bComplete = musicCheck.Check(result.entries, CMusicCheck::Pass::Kept, music);
+        if (result.bComplete) {
+            Publish(result.entries);
+            result.bComplete = musicCheck.Check(result.entries, CMusicCheck::Pass::All, music);
+        }
         if (result.bComplete) {
             const bool changed = resolved != cache.Roots() || result.entries != cache.Entries() ||
-                                 result.files != cache.TextFiles();
+                                 result.files != cache.TextFiles() || music != cache.MusicRecords();
             cache.Set(std::move(resolved), result.entries, std::move(result.files));
+            cache.SetMusic(std::move(music));
             if (changed && !m_strCachePath.empty()) cache.Save();
             Publish(std::move(result.entries));
         }

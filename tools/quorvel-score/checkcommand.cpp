@@ -1,6 +1,5 @@
 #include "tools/quorvel-score/checkcommand.h"
 
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -9,6 +8,7 @@
 #include "engine/song.h"
 #include "engine/songfolder.h"
 #include "engine/songloader.h"
+#include "engine/songmusic.h"
 #include "platform/audiodecoder.h"
 #include "platform/codepage.h"
 #include "platform/inputfile.h"
@@ -48,40 +48,31 @@ std::string FolderProblem(const std::filesystem::path& folder) {
 
 using Report = std::function<void(const std::string& file, const std::string& problem)>;
 
-std::string Seconds(double seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", seconds);
-    return text;
-}
-
-// The accompaniment, scanned as the player scans it. A last line that ends after the music is
-// sung without it (the session's clock runs on), which is worth a word.
-void CheckMusic(const std::filesystem::path& music, int startMs, int endMs, float lastLineEnd,
+// The accompaniment, looked at as the song list looks at it. A last line that ends after the music
+// is sung without it (the session's clock runs on), which is worth a word.
+void CheckMusic(const std::string& music, const platform::AudioSpan& span, int lastLineEndMs,
                 const Report& report) {
-    std::string musicProblem;
     if (const std::string problem = FileProblem(music); !problem.empty()) {
-        report(music.string(), problem);
-    } else if (const int length = platform::AudioLengthMs(music.string(), musicProblem);
-               length < 0) {
-        report(music.string(), musicProblem);
-    } else if (const int played = platform::SpanLengthMs({startMs, endMs, 0}, length);
-               lastLineEnd >= 0 && std::lround(double(lastLineEnd) * 1000) > played) {
-        report(music.string(), "伴奏长 " + Seconds(played / 1000.0) + " 秒，最后一句在 " +
-                                   Seconds(lastLineEnd) + " 秒才结束");
+        report(music, problem);
+        return;
     }
+    const platform::MusicProbe probe = platform::ProbeMusic(music, platform::kLengthBudget);
+    if (const std::string problem = engine::MusicProblem(probe, span, lastLineEndMs);
+        !problem.empty())
+        report(music, problem);
 }
 
 // A native song folder: the reference data as a session loads it, the accompaniment
 // "music.mp3" as the player opens it, and the lyric file "Lyric".
 void CheckNativeSong(const std::filesystem::path& folder, const Report& report) {
-    float lastLineEnd = -1;  // seconds; -1 when the reference data did not load
+    int lastLineEndMs = -1;  // -1 when the reference data did not load
     engine::Problem loadProblem;
     if (const auto loaded = engine::CSong::Load(folder.string(), &loadProblem); !loaded)
         report(loadProblem.strFile.empty() ? folder.string() : loadProblem.strFile,
                loadProblem.strProblem);
     else
-        lastLineEnd = loaded->End(loaded->Points() - 2);
-    CheckMusic(folder / "music.mp3", 0, -1, lastLineEnd, report);
+        lastLineEndMs = engine::LastLineEndMs(*loaded);
+    CheckMusic((folder / "music.mp3").string(), {}, lastLineEndMs, report);
     const std::filesystem::path lyric = folder / "Lyric";
     std::string text, converted;
     if (const std::string problem = FileProblem(lyric, &text); !problem.empty())
@@ -106,8 +97,7 @@ void CheckUltraStarSong(const std::string& folder, bool medley, const Report& re
     const engine::SongInfo& info = first->Info();
     for (const std::string& remark : info.remarks)
         out << Printable(info.strFile) << ": " << remark << '\n';
-    CheckMusic(info.strAudio, info.nAudioStartMs, info.nAudioEndMs, first->End(first->Points() - 2),
-               report);
+    CheckMusic(info.strAudio, engine::MusicSpan(info), engine::LastLineEndMs(*first), report);
     if (info.nParts < 2) return;
     options.nRole = 2;
     if (!engine::LoadSong(folder, options, &problem))
