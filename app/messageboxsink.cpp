@@ -17,6 +17,8 @@ void CMessageBoxSink::ShowMessage(const std::string& text, platform::MessageIcon
             Qt::QueuedConnection);
         return;
     }
+    // Every message is in the trace output too, for whoever reads the log afterwards.
+    Trace("message: " + text + "\n");
     QMessageBox::Icon shown = QMessageBox::NoIcon;
     switch (icon) {
         case platform::MessageIcon::Information:

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""A person sings a song, an UltraStar song and a medley with the real quorvel program, then
-measures the microphone's latency on the settings page and sings a song with it.
+"""A person measures the microphone's latency on the settings page, then sings a song with it, an
+UltraStar song whose music was cut short, and a medley with the real quorvel program; a song whose
+music is missing is picked too.
 
 The program runs on a private desktop in a copy of the demo library; its accompaniment plays into
 one null sink and the demo performances are sung into another, whose monitor is the program's
@@ -46,6 +47,10 @@ SINGLE_SONG = "纸船与月光"
 ULTRASTAR_SONG = "Quorvel Demo - 海边的灯塔"  # an UltraStar song with OGG music, as listed
 ULTRASTAR_RECORDING = "海边的灯塔.wav"
 ULTRASTAR_LEAD = 0.158        # its music begins with this much silence, seconds
+ULTRASTAR_MUSIC = "海边的灯塔.ogg"
+ULTRASTAR_KEPT = 0.7          # the share of its music file left: the music ends before the song
+BROKEN_SONG = "Quorvel Demo - 没有伴奏的歌"  # an UltraStar song whose music file is missing
+BROKEN_MUSIC = "没有伴奏的歌.ogg"
 MEDLEY_SONGS = ["蓝色小邮筒", "雨后的操场", "晒太阳的猫", "萤火虫的信"]
 # Where each medley song starts in the medley's recording, seconds.
 MEDLEY_STARTS = [0.0, 31.68, 65.64, 101.88]
@@ -126,8 +131,8 @@ class Run:
         listed = self.shot(f"{label}-1-list")
         order = desk.listing_order(program.library, medley)
         rows = self.rows(listed)
-        self.check(len(rows) == len(order) == (6 if medley else 4),
-                   f"the list shows the {len(order)} demo songs ({len(rows)} lines of text)")
+        self.check(len(rows) == len(order) == (6 if medley else 5),
+                   f"the list shows the {len(order)} songs ({len(rows)} lines of text)")
         if len(rows) != len(order):
             raise desk.Failure("cannot tell where the songs are in the list")
         boxes = BOXES if medley else [SINGLE_BOX]
@@ -231,6 +236,33 @@ class Run:
         self.check(len(whole) >= 1 and len(practised) >= 2,
                    f"the history keeps the song and both attempts ({attempts})")
 
+    def broken(self, song, music):
+        """From the type choice: pick a song whose music is missing and confirm; the message names
+        the file, and once it is read the list is back with its songs."""
+        program = self.program
+        program.click(*SINGLES)
+        listed = self.shot("broken-1-list")
+        order = desk.listing_order(program.library, False)
+        rows = self.rows(listed)
+        if len(rows) != len(order):
+            raise desk.Failure(f"the list shows {len(rows)} lines for {len(order)} songs")
+        program.click(LIST[0] + 60, rows[order.index(song)])
+        traced = len(program.trace())
+        threads = program.threads()
+        program.click(*CONFIRM, settle=0.0)
+        match = program.wait_for_trace(r"message: ([^\n]*)\n", 60, traced)
+        self.check(music in match.group(1), f"the message names the missing music ({match.group(1)})")
+        time.sleep(1.0)
+        self.shot("broken-2-message")
+        program.key("Return", settle=1.5)
+        back = self.shot("broken-3-list-again")
+        self.check(len(self.rows(back)) == len(order), "the list is back with the songs")
+        self.check(desk.differing_pixels(listed, back, *SINGLE_BOX) > 40,
+                   "the picked song's name is kept in its box")
+        left = self.wait_threads(threads)
+        self.check(left == threads, f"no thread of the song is left ({left} now, {threads} before)")
+        program.click(*BACK)
+
     def calibrate(self):
         """Home → settings page → 校准, with the clicks looped back into the microphone as a
         person's claps; back home. Returns the latency the program measured (ms)."""
@@ -286,10 +318,33 @@ def main():
             return 1
 
 
+def break_songs(library):
+    """The copied library's UltraStar song loses the end of its music file, and a copy of it names
+    a music file that is not there."""
+    singles = os.path.join(library, "歌曲", "单曲")
+    source = next(os.path.join(singles, name) for name in os.listdir(singles)
+                  if os.path.exists(os.path.join(singles, name, ULTRASTAR_MUSIC)))
+    music = os.path.join(source, ULTRASTAR_MUSIC)
+    os.truncate(music, int(os.path.getsize(music) * ULTRASTAR_KEPT))
+    broken = os.path.join(singles, BROKEN_SONG)
+    os.makedirs(broken)
+    title = BROKEN_SONG.split(" - ", 1)[1]
+    for name in os.listdir(source):
+        if name.lower().endswith(".txt"):
+            with open(os.path.join(source, name), encoding="utf-8-sig") as text:
+                lines = text.read().splitlines()
+            lines = [f"#TITLE:{title}" if line.startswith("#TITLE:") else
+                     f"#MP3:{BROKEN_MUSIC}" if line.startswith(("#MP3:", "#AUDIO:")) else line
+                     for line in lines if not line.startswith("#MEDLEY")]
+            with open(os.path.join(broken, name), "w", encoding="utf-8") as text:
+                text.write("\n".join(lines) + "\n")
+
+
 def scenario(stage, args, recordings):
     """The whole visit, from the home screen to leaving; returns the exit status."""
     desktop, sound = stage.desktop, stage.sound
     library = desk.copy_library(args.demo, args.out)
+    break_songs(library)
     program = stage.start(args.quorvel, library, log=os.path.join(args.out, "quorvel.log"))
     run = Run(program, desktop, sound, args.out)
     time.sleep(1.0)
@@ -298,40 +353,38 @@ def scenario(stage, args, recordings):
     desktop.run("xdotool", "mousemove", "0", "0")  # the pointer off the window
     time.sleep(0.5)
     home = run.shot("0-home")
+
+    print("the microphone's latency, measured on the settings page")
+    latency = run.calibrate()
     program.click(*START)
     choice = run.shot("0-choice")
     run.check(desk.differing_pixels(home, choice, 0, 0, 800, 600) > 100000,
               "start leads to the choice of single songs or a medley")
 
-    print(f"a single song: {SINGLE_SONG}")
+    print(f"a single song with the measured latency ({latency} ms): {SINGLE_SONG}")
     single = run.sing("single", False, [SINGLE_SONG],
                       [os.path.join(recordings, SINGLE_SONG + ".wav")], timeout=300, review=True)
 
-    print(f"an UltraStar song with OGG music: {ULTRASTAR_SONG}")
+    print(f"an UltraStar song whose OGG music ends early: {ULTRASTAR_SONG}")
     program.click(*BACK)
     ultrastar = run.sing("ultrastar", False, [ULTRASTAR_SONG],
                          [os.path.join(recordings, ULTRASTAR_RECORDING)], timeout=300,
                          leads=[ULTRASTAR_LEAD])
 
+    print(f"a song whose music is missing: {BROKEN_SONG}")
+    program.click(*BACK)
+    run.broken(BROKEN_SONG, BROKEN_MUSIC)
+
     medley = None
     if args.medley == "yes":
         print("a medley: " + ", ".join(MEDLEY_SONGS))
-        program.click(*BACK)
         pieces = desk.split_wav(os.path.join(recordings, "medley.wav"), MEDLEY_STARTS,
                                 args.out)
         medley = run.sing("medley", True, MEDLEY_SONGS, pieces, timeout=600)
 
-    print("the microphone's latency, measured on the settings page")
-    program.click(*BACK)
-    program.click(*BACK)  # the type choice's home button
-    latency = run.calibrate()
-    program.click(*START)
-    print(f"a single song with the measured latency ({latency} ms): {SINGLE_SONG}")
-    calibrated = run.sing("calibrated", False, [SINGLE_SONG],
-                          [os.path.join(recordings, SINGLE_SONG + ".wav")], timeout=300)
-
     print("leaving")
-    program.click(*BACK)
+    if medley is not None:
+        program.click(*BACK)
     program.click(*BACK)  # the type choice's home button
     run.shot("9-home-again")
     program.click(*EXIT, settle=0.0)
@@ -348,8 +401,8 @@ def scenario(stage, args, recordings):
                              ("single-3-singing", "singing"), ("single-4-score", "score")):
             shutil.copy(os.path.join(args.out, source + ".png"),
                         os.path.join(args.docs, name + ".png"))
-    print(f"final scores: single {single}, UltraStar {ultrastar}, medley {medley}, with the "
-          f"measured latency {calibrated}")
+    print(f"final scores (with the measured latency {latency} ms): single {single}, UltraStar "
+          f"with its music cut short {ultrastar}, medley {medley}")
     if run.failures:
         print(f"{len(run.failures)} checks failed")
         return 1

@@ -557,6 +557,32 @@ TEST_F(PortAudioCaptureTest, TheAccompanimentRestartsRunsOnAndEndsCleanly) {
         << "threads were left running: " << TasksNow() << ", " << threadsBefore << " before";
 }
 
+// Music cut short (a download that broke off) plays what it holds and ends; the clock runs on
+// to the song's end, and the device is not given up on. The FLAC still claims its whole length.
+TEST_F(PortAudioCaptureTest, MusicCutShortEndsAndTheClockRunsOn) {
+    const std::string folder = ::testing::TempDir();
+    for (const char* name : {"audio/tone.flac", "audio/tone.opus", "mp3/tone-440.mp3"}) {
+        SCOPED_TRACE(name);
+        std::ifstream in(std::string(QUORVEL_TEST_DATA "/") + name, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_FALSE(bytes.empty());
+        const std::string cut = folder + "/cut-" + std::filesystem::path(name).filename().string();
+        std::ofstream(cut, std::ios::binary)
+            .write(bytes.data(), std::streamsize(bytes.size() * 4 / 5));
+        platform::CAccompanimentPlayer player;
+        ASSERT_TRUE(player.Open(cut)) << player.OpenProblem();
+        player.Play();
+        ASSERT_TRUE(player.HasSound()) << "the player found no output device";
+        const int past = 2500;  // past the whole music (1.5 s, 2 s), not only what is left of it
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (player.Position() <= past && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_GT(player.Position(), past) << "the clock stopped where the music broke off";
+        EXPECT_TRUE(player.HasSound()) << "the device was given up on";
+        player.Stop();
+    }
+}
+
 // A device that stops taking sound (the sink suspended) leaves the clock running on alone; when it
 // takes sound again the clock follows the sound once more. The position never goes back.
 TEST_F(PortAudioCaptureTest, AStalledOutputLetsTheClockRunOnUntilTheSoundComesBack) {
