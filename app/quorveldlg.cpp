@@ -124,6 +124,9 @@ void CQuorvelDlg::ApplyControlColours(int id) {
 }
 
 CQuorvelDlg::~CQuorvelDlg() {
+    // The focus moves while the controls are taken apart: the colours are not looked after any
+    // more (a control found among half-destroyed children would crash the program on exit).
+    disconnect(qApp, nullptr, this, nullptr);
     m_pHistory.reset();  // what was posted to it is kept; nothing comes back from it any more
     m_library.Stop();    // no change of the library is posted to this window any more
     qApp->removeEventFilter(this);

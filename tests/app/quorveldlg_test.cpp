@@ -37,10 +37,20 @@
 #include "tests/support/brokencapture.h"
 #include "tests/support/clockplayer.h"
 #include "tests/support/performance.h"
+#include "tests/support/tonewav.h"
 
 namespace {
 
 using namespace testing_support;
+
+// A native song with its music (silence, a minute: longer than the test songs' lines), which
+// the song list looks at.
+std::filesystem::path SongWithMusic(const std::filesystem::path& library, const std::string& name,
+                                    const SongFiles& files, bool medley = false) {
+    const std::filesystem::path folder = WriteSong(library, name, files, medley);
+    WriteTones((folder / "music.mp3").string(), {{0, 60.0}}, 8000);
+    return folder;
+}
 
 class DialogTest : public ::testing::Test {
 protected:
@@ -94,10 +104,22 @@ protected:
                           list->visualItemRect(item).center());
     }
 
+    // Songs with their music (silence, longer than their lines), which the list looks at.
     void Songs(bool medley, const std::vector<std::string>& names, int lines = 2) {
         unsigned seed = 1;
         for (const std::string& name : names)
-            WriteSong(library.Path(), name, SongFilesOf(MakeMelody(lines, 3, seed++)), medley);
+            Music(
+                WriteSong(library.Path(), name, SongFilesOf(MakeMelody(lines, 3, seed++)), medley) /
+                    "music.mp3",
+                5.0 + 10.0 * lines);
+    }
+    // An UltraStar song (ultrastartext.h) with its music.
+    static void UltraStar(const std::filesystem::path& folder, const std::string& text) {
+        WriteFile(folder / "song.txt", text);
+        Music(folder / "song.mp3", 3.0);
+    }
+    static void Music(const std::filesystem::path& file, double seconds) {
+        WriteTones(file.string(), {{0, seconds}}, 8000);
     }
 
     // Home → type choice → the list of the given kind, once the library's scan has shown in it.
@@ -319,8 +341,7 @@ std::vector<QString> Rows(const CQuorvelDlg& dialog) {
 
 TEST_F(DialogTest, TypingInTheSearchBoxFiltersTheListByArtistAndTitle) {
     Songs(false, {"Café del Mar", "稻香"});
-    WriteFile(library.Path() / "歌曲/单曲/aerzte/song.txt",
-              UltraStarText("Die Ärzte", "Schrei nach Liebe"));
+    UltraStar(library.Path() / "歌曲/单曲/aerzte", UltraStarText("Die Ärzte", "Schrei nach Liebe"));
     WriteFile(library.Path() / "歌曲/单曲/broken/song.txt", "#TITLE:Kaputt\n#BPM:schnell\n");
     auto dialog = MakeDialog();
     ToList(*dialog, false);
@@ -407,9 +428,9 @@ TEST_F(DialogTest, SongFoldersAddedOnTheSettingsPageAreSearchedAndListed) {
     CLibrarySettings{}.Save();
     TemporaryFolder collection;
     const std::filesystem::path queen = collection.Path() / "Rock/Queen/Bohemian";
-    WriteFile(queen / "song.txt", UltraStarText("Queen", "Bohemian Rhapsody",
-                                                "#MEDLEYSTARTBEAT:100\n#MEDLEYENDBEAT:400\n"));
-    WriteFile(collection.Path() / "Pop/x/song.txt", UltraStarText("ABBA", "Waterloo"));
+    UltraStar(queen, UltraStarText("Queen", "Bohemian Rhapsody",
+                                   "#MEDLEYSTARTBEAT:100\n#MEDLEYENDBEAT:400\n"));
+    UltraStar(collection.Path() / "Pop/x", UltraStarText("ABBA", "Waterloo"));
     Songs(true, {"串烧"});
     auto dialog = MakeDialog();
     dialog->OnSettingsPage();
@@ -592,7 +613,7 @@ protected:
 
 TEST_F(SessionTest, AFaithfulSingleSongReachesTheScore) {
     const auto melody = MakeMelody(2, 3, 7, 4.5);
-    WriteSong(library.Path(), "s", SongFilesOf(melody));
+    SongWithMusic(library.Path(), "s", SongFilesOf(melody));
     auto dialog = MakeDialog(Recording(Sing(melody, melody.back().End() + 3.0, Singer{})));
     ToList(*dialog, false);
     Pick(*dialog, 0);
@@ -643,7 +664,7 @@ private:
 // attempt, and the stop button goes back to the review.
 TEST_F(SessionTest, TheReviewShowsEveryLinePlaysItAndPractisesOne) {
     const auto melody = MakeMelody(2, 3, 7, 4.5);
-    WriteSong(library.Path(), "s", SongFilesOf(melody));
+    SongWithMusic(library.Path(), "s", SongFilesOf(melody));
     const std::vector<int16_t> sung = Sing(melody, melody.back().End() + 30.0, Singer{});
     std::vector<KeptTracks::Track> tracks;
     CQuorvelDlg::Devices devices;
@@ -767,7 +788,7 @@ TEST_F(SessionTest, TheReviewShowsEveryLinePlaysItAndPractisesOne) {
 // to the list; the attempts are kept.
 TEST_F(SessionTest, ALineOfAListedSongIsPractisedAndStopGoesBackToTheList) {
     const auto melody = MakeMelody(2, 3, 7, 4.5);
-    WriteSong(library.Path(), "s", SongFilesOf(melody));
+    SongWithMusic(library.Path(), "s", SongFilesOf(melody));
     auto dialog = MakeDialog(Recording(Sing(melody, melody.back().End() + 60.0, Singer{})));
     ToList(*dialog, false);
     QTimer chooser;  // answers the question of the line: the second
@@ -805,7 +826,7 @@ TEST_F(SessionTest, AMedleyReachesTheScoreAfterItsFourSongs) {
     double songs = 0.0;  // seconds the four songs take at the least
     for (int s = 0; s < 4; ++s) {
         const auto melody = MakeMelody(1, 2, 40 + s, 4.0);
-        WriteSong(library.Path(), "m" + std::to_string(s), SongFilesOf(melody), true);
+        SongWithMusic(library.Path(), "m" + std::to_string(s), SongFilesOf(melody), true);
         songs += melody.back().End() - 0.3;
     }
     auto dialog = MakeDialog(Recording(std::vector<int16_t>(8000, 0)));  // a silent singer
@@ -832,7 +853,7 @@ TEST_F(SessionTest, AMedleyReachesTheScoreAfterItsFourSongs) {
 
 TEST_F(SessionTest, StopInTheMiddleLeavesNothingRunning) {
     const auto melody = MakeMelody(3, 3, 9, 4.5);
-    WriteSong(library.Path(), "s", SongFilesOf(melody));
+    SongWithMusic(library.Path(), "s", SongFilesOf(melody));
     auto dialog = MakeDialog(Recording(Sing(melody, melody.back().End() + 3.0, Singer{})));
     ToList(*dialog, false);
     Pick(*dialog, 0);
@@ -870,7 +891,7 @@ private:
 TEST_F(SessionTest, AMedleyWhoseThirdSongIsBrokenGoesBackToTheListWithTheNames) {
     for (int s = 0; s < 4; ++s) {
         const std::string name = "m" + std::to_string(s);
-        WriteSong(library.Path(), name, SongFilesOf(MakeMelody(1, 2, 50 + s, 4.0)), true);
+        SongWithMusic(library.Path(), name, SongFilesOf(MakeMelody(1, 2, 50 + s, 4.0)), true);
         WriteFile(library.Path() / "歌曲/串烧歌曲" / name / "Lyric", "啊 啊");
     }
     NestedLoopSink sink;
