@@ -15,7 +15,7 @@ namespace {
 
 // The file: the magic line, the format's version, the payload's length and MD5, the payload.
 constexpr char kMagic[] = "Quorvel song library cache\n";
-constexpr uint32_t kVersion = 2;
+constexpr uint32_t kVersion = 3;
 constexpr std::size_t kMagicSize = sizeof kMagic - 1;
 constexpr std::size_t kDigestSize = 16;
 constexpr std::size_t kHeaderSize = kMagicSize + 4 + 8 + kDigestSize;
@@ -158,7 +158,7 @@ bool CSongCache::Parse(std::string_view bytes) {
         if (kind > static_cast<uint8_t>(LibraryRoot::Kind::Collection)) return false;
         root.kind = static_cast<LibraryRoot::Kind>(kind);
     }
-    std::vector<SongEntry> entries(in.Count(5 * 4 + 2));
+    std::vector<SongEntry> entries(in.Count(5 * 4 + 3));
     for (SongEntry& entry : entries) {
         entry.strName = in.Text();
         entry.strFolder = in.Text();
@@ -167,10 +167,11 @@ bool CSongCache::Parse(std::string_view bytes) {
         entry.strProblem = in.Text();
         entry.strTitle = in.Text();
         entry.strArtist = in.Text();
+        entry.bDuet = in.Flag();
         if (!in.Ok()) return false;
     }
     Files files;
-    const uint32_t count = in.Count(4 * 4 + 2 * 8 + 2);
+    const uint32_t count = in.Count(4 * 4 + 2 * 8 + 3);
     files.reserve(count);
     for (uint32_t i = 0; i < count && in.Ok(); ++i) {
         std::string path = in.Text();
@@ -179,6 +180,7 @@ bool CSongCache::Parse(std::string_view bytes) {
         record.nModifiedNs = in.I64();
         record.bSong = in.Flag();
         record.bMedley = in.Flag();
+        record.bDuet = in.Flag();
         record.strTitle = in.Text();
         record.strArtist = in.Text();
         record.strProblem = in.Text();
@@ -225,6 +227,7 @@ std::string CSongCache::Encode() const {
         out.Text(entry.strProblem);
         out.Text(entry.strTitle);
         out.Text(entry.strArtist);
+        out.U8(entry.bDuet ? 1 : 0);
     }
     out.U32(static_cast<uint32_t>(m_files.size()));
     for (const auto& [path, record] : m_files) {
@@ -233,6 +236,7 @@ std::string CSongCache::Encode() const {
         out.I64(record.nModifiedNs);
         out.U8(record.bSong ? 1 : 0);
         out.U8(record.bMedley ? 1 : 0);
+        out.U8(record.bDuet ? 1 : 0);
         out.Text(record.strTitle);
         out.Text(record.strArtist);
         out.Text(record.strProblem);

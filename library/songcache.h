@@ -22,6 +22,7 @@ struct TextFileRecord {
     int64_t nModifiedNs = 0;  // modification time, ns since the epoch, when it was read
     bool bSong = false;       // an UltraStar file (one that reads, or one that looks like one)
     bool bMedley = false;     // it has medley bounds
+    bool bDuet = false;       // its headers are a duet's (singers of parts, or "P1" first)
     std::string strTitle;
     std::string strArtist;
     std::string strProblem;  // why it cannot be read; empty when it reads

@@ -21,6 +21,7 @@ struct SongEntry {
     std::string strProblem;  // "file: problem" when the song cannot be read; empty when fine
     std::string strTitle;    // UltraStar #TITLE (empty for native songs)
     std::string strArtist;   // UltraStar #ARTIST (empty for native songs)
+    bool bDuet = false;      // an UltraStar duet: two parts, one for each role
     QString searchKey;       // FoldForSearch of "artist title" (or of the name)
 
     // The single-song list takes every UltraStar song and the native songs that are not medleys.

@@ -103,6 +103,22 @@ std::string HeaderPart(platform::CInputFile& file) {
     return bytes;
 }
 
+// Whether the headers read (the header part of a file, through its first line that is not a
+// header) are a duet's: its parts' singers are named, or that first line is a part mark ("P1").
+bool StartsAsDuet(std::string_view bytes, const engine::UltraStarFile& song) {
+    if (!song.strSingerP1.empty() || !song.strSingerP2.empty()) return true;
+    if (Utf16(bytes)) return false;
+    const std::size_t end = bytes.find_last_not_of("\r\n");
+    if (end == std::string_view::npos) return false;
+    const std::size_t newline = bytes.rfind('\n', end);
+    std::string_view line = bytes.substr(newline == std::string_view::npos ? 0 : newline + 1);
+    line.remove_prefix(std::min(line.size(), line.find_first_not_of(" \t")));
+    if (line.empty() || line[0] != 'P') return false;
+    const std::size_t digit = line.find_first_not_of(" \t", 1);
+    return digit != std::string_view::npos &&
+           std::isdigit(static_cast<unsigned char>(line[digit])) != 0;
+}
+
 std::string ShownName(const TextFileRecord& record, const std::string& folderName) {
     if (record.strTitle.empty()) return folderName;
     if (record.strArtist.empty()) return record.strTitle;
@@ -260,6 +276,7 @@ private:
             entry.strProblem = record.strProblem;
             entry.strTitle = record.strTitle;
             entry.strArtist = record.strArtist;
+            entry.bDuet = record.bDuet;
             m_result.entries.push_back(std::move(entry));
         }
         // Texts of one folder that name the same song are told apart by their file names.
@@ -295,6 +312,7 @@ TextFileRecord CSongScanner::ReadTextFile(const std::string& path) {
         record.bSong = true;
         record.strTitle = song.strTitle;
         record.strArtist = song.strArtist;
+        record.bDuet = StartsAsDuet(bytes, song);
         record.bMedley =
             (song.medleyStartBeat && song.medleyEndBeat &&
              *song.medleyEndBeat > *song.medleyStartBeat) ||

@@ -110,10 +110,11 @@ TEST_F(LibraryTest, TheCacheNoticesAddedRemovedAndChangedSongs) {
 
 TEST_F(LibraryTest, TheCacheKeepsWhatItWasGiven) {
     Song("a", "Ärzte");
+    WriteFile(songs.Path() / "duet/song.txt", UltraStarText("Band", "Two", "", true));
     WriteFile(songs.Path() / "broken/x.txt", "#TITLE:x\n#BPM:none\n");
     CSongCache cache(CachePath());
     CSongScanner::Result result = CSongScanner(cache).Scan(Roots());
-    ASSERT_EQ(result.entries.size(), 2u);
+    ASSERT_EQ(result.entries.size(), 3u);
     cache.Set(Roots(), result.entries, result.files);
     ASSERT_TRUE(cache.Save());
     CSongCache again(CachePath());

@@ -149,16 +149,23 @@ TEST_F(ScannerTest, EachUltraStarTextOfAFolderIsASong) {
     WriteFile(duet / "readme.txt", "Converted by hand.\n#1 hit of 1976\n");
     WriteFile(duet / "notes.TXT", "");
     WriteFile(user.Path() / "One/one.txt", UltraStarText("Solo", "One"));
+    // Singers named for the parts make a duet too, whatever comes after the headers.
+    WriteFile(user.Path() / "Two/two.txt",
+              UltraStarText("Pair", "Two", "#DUETSINGERP1:Ann\n#DUETSINGERP2:Bo\n"));
     WriteFile(user.Path() / "One/license.txt", "free to sing\n");
     const CSongScanner::Result result = Scan({Collection(user.Path())});
     const auto songs = ByName(result.entries);
-    ASSERT_EQ(songs.size(), 3u);
+    ASSERT_EQ(songs.size(), 4u);
     const std::string name = "Elton John & Kiki Dee - Don't Go Breaking My Heart";
     // The same song twice: told apart by file, and each loads its own text.
     EXPECT_EQ(songs.at(name + " (song [DUET].txt)").strFolder, (duet / "song [DUET].txt").string());
     EXPECT_EQ(songs.at(name + " (song.txt)").strFolder, (duet / "song.txt").string());
+    EXPECT_TRUE(songs.at(name + " (song [DUET].txt)").bDuet);
+    EXPECT_FALSE(songs.at(name + " (song.txt)").bDuet);
     // One song beside texts of other kinds: its folder.
     EXPECT_EQ(songs.at("Solo - One").strFolder, (user.Path() / "One").string());
+    EXPECT_FALSE(songs.at("Solo - One").bDuet);
+    EXPECT_TRUE(songs.at("Pair - Two").bDuet);
     for (const SongEntry& entry : result.entries) EXPECT_EQ(entry.strProblem, "") << entry.strName;
 }
 
