@@ -35,6 +35,7 @@
 #include "history/songhash.h"
 #include "library/libraryroot.h"
 #include "library/searchfold.h"
+#include "library/songhints.h"
 #include "platform/accompanimentplayer.h"
 #include "platform/clickplayer.h"
 #include "platform/messages.h"
@@ -44,6 +45,8 @@
 namespace {
 
 constexpr const char* kDownloadPage = "https://quorvel.example.org/songs";
+// The text of a listed song that cannot be sung: grey, as a control that cannot be used.
+constexpr QRgb kUnsingableText = qRgb(150, 150, 150);
 
 // Dialog units are two pixels each way.
 QRect Units(int x, int y, int w, int h) { return QRect(2 * x, 2 * y, 2 * w, 2 * h); }
@@ -630,9 +633,17 @@ void CQuorvelDlg::mouseMoveEvent(QMouseEvent* event) {
 
 void CQuorvelDlg::FillSongList(bool medley) {
     m_listEntries.clear();
+    std::vector<const library::SongEntry*> listed;
     if (m_pSongEntries)
         for (std::size_t i = 0; i < m_pSongEntries->size(); ++i)
-            if ((*m_pSongEntries)[i].InList(medley)) m_listEntries.push_back(static_cast<int>(i));
+            if ((*m_pSongEntries)[i].InList(medley)) {
+                m_listEntries.push_back(static_cast<int>(i));
+                listed.push_back(&(*m_pSongEntries)[i]);
+            }
+    // Songs of one name are told apart over the whole list, so that a search keeps their hints.
+    m_listHints.clear();
+    for (const std::string& hint : library::TellApart(listed))
+        m_listHints.push_back(QString::fromStdString(hint));
     OnSearchChanged();
 }
 
@@ -646,22 +657,33 @@ void CQuorvelDlg::OnSearchChanged() {
     m_listSongs->clear();
     m_nListCount = 0;
     int currentRow = -1;
-    for (int index : m_listEntries) {
+    for (std::size_t position = 0; position < m_listEntries.size(); ++position) {
+        const int index = m_listEntries[position];
         const library::SongEntry& entry = (*m_pSongEntries)[static_cast<std::size_t>(index)];
         if (!library::MatchesWords(entry.searchKey, words)) continue;
         const QString name = QString::fromStdString(entry.strName);
-        // A song that cannot be read is listed, marked, with its problem as the tooltip.
+        // A song that cannot be sung is listed greyed and marked, with its problem in the
+        // tooltip; a song whose name another one has, with what tells it apart (its folder in
+        // the tooltip); one sung before, with its best score (the last one in the tooltip).
         auto* item =
             new QListWidgetItem(entry.strProblem.empty() ? name : QStringLiteral("⚠ ") + name);
         item->setData(Qt::UserRole, index);
-        if (const auto scores = m_songScores.find(entry.strFolder); scores != m_songScores.end())
-            item->setData(CSongListDelegate::kScoresRole,
-                          QStringLiteral("最好 %1 · 上次 %2")
-                              .arg(QString::number(double(scores->second.fBest), 'f', 1),
-                                   QString::number(double(scores->second.fLast), 'f', 1)));
-        item->setToolTip(entry.strProblem.empty() ? name
-                                                  : name + QStringLiteral("\n") +
-                                                        QString::fromStdString(entry.strProblem));
+        QStringList tip{name};
+        if (const QString& hint = m_listHints[position]; !hint.isEmpty()) {
+            item->setData(CSongListDelegate::kHintRole, hint);
+            tip.append(QString::fromStdString(entry.strFolder));
+        }
+        if (const auto scores = m_songScores.find(entry.strFolder); scores != m_songScores.end()) {
+            const QString best = QString::number(double(scores->second.fBest), 'f', 1);
+            item->setData(CSongListDelegate::kScoresRole, QStringLiteral("最好 ") + best);
+            tip.append(QStringLiteral("最好 %1 · 上次 %2")
+                           .arg(best, QString::number(double(scores->second.fLast), 'f', 1)));
+        }
+        if (!entry.strProblem.empty()) {
+            item->setForeground(QColor(kUnsingableText));
+            tip.append(QString::fromStdString(entry.strProblem));
+        }
+        item->setToolTip(tip.join(QLatin1Char('\n')));
         m_listSongs->addItem(item);
         if (index == currentEntry) currentRow = m_nListCount;
         ++m_nListCount;

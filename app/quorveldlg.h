@@ -231,8 +231,9 @@ private:
     engine::CSingingSession m_session;
     library::CSongLibrary m_library;
     std::shared_ptr<const std::vector<library::SongEntry>> m_pSongEntries;  // the library's
-    unsigned m_nSongGeneration = 0;  // the library's change they are
-    std::vector<int> m_listEntries;  // the entries of the list shown, by index, in order
+    unsigned m_nSongGeneration = 0;    // the library's change they are
+    std::vector<int> m_listEntries;    // the entries of the list shown, by index, in order
+    std::vector<QString> m_listHints;  // for each of them, what tells it from songs of its name
     std::array<engine::SongRef, 4> m_pickedSongs;  // what each box got from the list
 
     QIcon m_hIcon;

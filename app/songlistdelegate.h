@@ -1,13 +1,18 @@
-// The song list's rows: the song's name as the list has always drawn it, and, where the singer's
-// history knows the song, its best and last scores right-aligned in a quieter colour beside it.
+// The song list's rows: the song's name on the left, cut short with "…" where the row ends; a
+// quieter hint after it where another song of the list has the same name (what tells them
+// apart); and, where the singer's history knows the song, its best score in a column of its own
+// on the right, never under the name. A song that cannot be sung has its row greyed (the
+// item's foreground) and "⚠" before its name.
 #pragma once
 
 #include <QStyledItemDelegate>
 
 class CSongListDelegate : public QStyledItemDelegate {
 public:
-    // The role of an item's scores text ("最好 92.1 · 上次 85.0"); none when the song is new.
+    // The role of an item's scores text ("最好 92.1"); none when the song is new.
     static constexpr int kScoresRole = Qt::UserRole + 1;
+    // The role of the hint that tells it from songs of the same name ("Rock/Queen", "二重唱").
+    static constexpr int kHintRole = Qt::UserRole + 2;
 
     using QStyledItemDelegate::QStyledItemDelegate;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,

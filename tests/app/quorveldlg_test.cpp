@@ -384,6 +384,42 @@ TEST_F(DialogTest, TypingInTheSearchBoxFiltersTheListByArtistAndTitle) {
     EXPECT_EQ(Rows(*dialog).size(), 4u);
 }
 
+// Songs of one name show what tells them apart; a song without its music is greyed and marked.
+TEST_F(DialogTest, TheListTellsSongsOfOneNameApartAndGreysThoseThatCannotBeSung) {
+    const std::filesystem::path singles = library.Path() / "歌曲/单曲";
+    WriteUltraStarSong(singles / "Rock/Queen/song.txt", UltraStarText("Queen", "Bohemian"));
+    WriteUltraStarSong(singles / "Covers/Queen/song.txt", UltraStarText("Queen", "Bohemian"));
+    WriteUltraStarSong(singles / "solo/song.txt", UltraStarText("ABBA", "Waterloo"));
+    WriteUltraStarSong(singles / "duet/song.txt", UltraStarText("ABBA", "Waterloo", "", true));
+    WriteFile(singles / "mute/song.txt", UltraStarText("Mute", "Song"));
+    auto dialog = MakeDialog();
+    ToList(*dialog, false);
+    auto* list = static_cast<QListWidget*>(dialog->Control(ids::kSongList));
+    ASSERT_EQ(list->count(), 5);
+    std::set<std::pair<QString, QString>> shown;
+    const QImage rows = list->viewport()->grab().toImage();
+    for (int row = 0; row < list->count(); ++row) {
+        const QListWidgetItem* item = list->item(row);
+        shown.emplace(item->text(), item->data(CSongListDelegate::kHintRole).toString());
+        const QRect area = list->visualItemRect(item);
+        int darkest = 255;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                darkest = std::min(darkest, rows.pixelColor(x, y).lightness());
+        const bool mute = item->text() == QStringLiteral("⚠ Mute - Song");
+        if (mute) {
+            EXPECT_GE(darkest, 120) << "the song without music is not greyed";
+            EXPECT_NE(item->toolTip().indexOf(QStringLiteral("“song.mp3”不存在")), -1)
+                << item->toolTip().toStdString();
+        } else {
+            EXPECT_LT(darkest, 80) << item->text().toStdString();
+        }
+    }
+    EXPECT_EQ(shown.size(), 5u) << "two rows look alike";
+    EXPECT_EQ(shown.count({QStringLiteral("⚠ Mute - Song"), QString()}), 1u);
+    EXPECT_EQ(shown.count({QStringLiteral("ABBA - Waterloo"), QStringLiteral("二重唱")}), 1u);
+}
+
 TEST_F(DialogTest, PickingAFilteredEntryFillsTheBoxWithItsSong) {
     Songs(false, {"Café del Mar", "稻香"});
     WriteFile(library.Path() / "歌曲/单曲/Pop/aerzte/song.txt",
