@@ -191,9 +191,10 @@ void CQuorvelDlg::CreateControls() {
     connect(m_btnHelp, &QPushButton::clicked, this, [this] { OnHelpPage(); });
     connect(m_btnExit, &QPushButton::clicked, this, [this] { OnExit(); });
 
-    // The search box takes the top of the list's place.
+    // The song list's panel takes the left of the screen, wide enough for "Artist - Title" with
+    // a score beside it; the search box takes the top of the list's place.
     m_editSearch = new QLineEdit(this);
-    name(m_editSearch, ids::kSongSearch)->setGeometry(Units(11, 103, 103, 14));
+    name(m_editSearch, ids::kSongSearch)->setGeometry(Units(11, 103, 152, 14));
     m_editSearch->setPlaceholderText(QStringLiteral("搜索歌手或歌名"));
     m_editSearch->setClearButtonEnabled(true);
     m_editSearch->setFont(display::MakeFont(QStringLiteral("宋体"), 20));
@@ -201,7 +202,8 @@ void CQuorvelDlg::CreateControls() {
     connect(m_editSearch, &QLineEdit::textChanged, this, [this] { OnSearchChanged(); });
     m_listSongs = new QListWidget(this);
     m_listSongs->setItemDelegate(new CSongListDelegate(m_listSongs));
-    name(m_listSongs, ids::kSongList)->setGeometry(Units(11, 118, 103, 115));
+    name(m_listSongs, ids::kSongList)->setGeometry(Units(11, 118, 152, 115));
+    m_listSongs->setFont(display::MakeFont(QStringLiteral("宋体"), 20));
     m_listSongs->setUniformItemSizes(true);
     // A name longer than the list is cut short with "…"; its tooltip gives it whole.
     m_listSongs->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -217,14 +219,14 @@ void CQuorvelDlg::CreateControls() {
     const int boxTops[4] = {113, 147, 177, 208};
     for (int i = 0; i < 4; ++i) {
         auto* box = new QLineEdit(this);
-        name(box, m_pSongEdits[i])->setGeometry(Units(158, boxTops[i], 76, 14));
+        name(box, m_pSongEdits[i])->setGeometry(Units(198, boxTops[i], 76, 14));
     }
 
     m_btnConfirm = iconButton(ids::kConfirmButton, Units(338, 240, 62, 59));
     m_btnHome = iconButton(ids::kHomeButton, Units(1, 240, 62, 59));
-    m_btnClear[0] = iconButton(ids::kClearButton1, Units(241, 112, 15, 14));
+    m_btnClear[0] = iconButton(ids::kClearButton1, Units(281, 112, 15, 14));
     for (int i = 1; i < 4; ++i)
-        m_btnClear[i] = iconButton(ids::kClearButtons[i], Units(241, boxTops[i], 16, 11));
+        m_btnClear[i] = iconButton(ids::kClearButtons[i], Units(281, boxTops[i], 16, 11));
     m_btnListBack = iconButton(ids::kListBackButton, Units(1, 240, 62, 59));
     m_btnStop = iconButton(ids::kStopButton, Units(0, 222, 28, 15));
     connect(m_btnConfirm, &QPushButton::clicked, this, [this] { OnConfirm(); });
@@ -254,9 +256,9 @@ void CQuorvelDlg::CreateControls() {
     m_picStage->lower();
 
     m_radioBoy = new QRadioButton(this);
-    name(m_radioBoy, ids::kRoleBoy)->setGeometry(Units(315, 118, 66, 46));
+    name(m_radioBoy, ids::kRoleBoy)->setGeometry(Units(333, 118, 58, 46));
     m_radioGirl = new QRadioButton(this);
-    name(m_radioGirl, ids::kRoleGirl)->setGeometry(Units(315, 173, 66, 43));
+    name(m_radioGirl, ids::kRoleGirl)->setGeometry(Units(333, 173, 58, 43));
     connect(m_radioBoy, &QRadioButton::clicked, this, [this] { OnRoleBoy(); });
     connect(m_radioGirl, &QRadioButton::clicked, this, [this] { OnRoleGirl(); });
 
@@ -264,7 +266,8 @@ void CQuorvelDlg::CreateControls() {
     for (const engine::JudgingLevel level : engine::kJudgingLevels)
         levels.append(QString::fromUtf8(engine::JudgingLevelCaption(level)));
     m_levelChoice = new CPillChoice(this, QStringLiteral("评分"), levels);
-    name(m_levelChoice, ids::kLevelChoice)->setGeometry(Units(283, 220, 106, 14));
+    // Between the two round buttons at the foot of the list screen.
+    name(m_levelChoice, ids::kLevelChoice)->setGeometry(Units(147, 272, 106, 14));
     m_levelChoice->onChosen = [this](int index) { OnLevelChosen(index); };
 }
 

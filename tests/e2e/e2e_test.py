@@ -38,8 +38,9 @@ REVIEW_BUTTONS_X = 676        # the review's column of line buttons (hear, melod
 REVIEW_BUTTONS_EDGE = 600     # a column through the buttons left of their captions
 REVIEW_CLOSE = (764, 23)      # "返回" at the top right of the review
 PINK = "#ff80c0"              # the review's header and buttons
-LIST = (22, 236, 206, 230)    # the song list below its search box: x, y, width, height
-BOXES = [(316, y, 152, 28) for y in (226, 294, 354, 416)]  # the four song-name boxes
+LIST = (22, 236, 304, 230)    # the song list below its search box: x, y, width, height
+LIST_NAMES = 206              # the width of the list's left part, where every song's name begins
+BOXES = [(396, y, 152, 28) for y in (226, 294, 354, 416)]  # the four song-name boxes
 STAGE = (0, 0, 800, 446)      # the stage picture, where the score dialog appears
 SINGLE_BOX = BOXES[1]
 
@@ -74,7 +75,10 @@ class Run:
         return condition
 
     def rows(self, path):
-        return desk.text_rows(path, *LIST)
+        # Only where the names begin: the scores at the right and the empty rest of short rows
+        # would thin out the darkness by which a line of text is found.
+        x, y, _, h = LIST
+        return desk.text_rows(path, x, y, LIST_NAMES, h)
 
     def score_window(self):
         """The score dialog: a second window the size of the stage, over it."""
