@@ -9,6 +9,7 @@
 
 #include "engine/numberscanner.h"
 #include "platform/codepage.h"
+#include "platform/codepagedetector.h"
 
 namespace engine {
 namespace {
@@ -276,6 +277,14 @@ HeaderValue RawEncodingHeader(std::string_view bytes) {
     return found;
 }
 
+// The part of 8-bit text its code page is detected from: the first kUltraStarDetectionBytes in
+// whole lines, or all of a shorter text.
+std::string_view DetectionSample(std::string_view bytes) {
+    if (bytes.size() <= kUltraStarDetectionBytes) return bytes;
+    const std::size_t end = bytes.find_last_of('\n', kUltraStarDetectionBytes - 1);
+    return bytes.substr(0, end == std::string_view::npos ? kUltraStarDetectionBytes : end + 1);
+}
+
 // The UTF-8 form of a code point.
 void AppendUtf8(std::string& out, uint32_t c) {
     if (c < 0x80) {
@@ -495,8 +504,19 @@ void CReader::Decode(std::string_view bytes) {
         return;
     }
     const HeaderValue encoding = RawEncodingHeader(bytes);
-    const std::string codePage = CodePageName(encoding.value);
+    std::string codePage = CodePageName(encoding.value);
     if (codePage.empty()) {
+        // No code page named (nor one by "UTF-8" or "Auto"): the detected one, else CP1252.
+        codePage = platform::DetectCodePage(DetectionSample(bytes));
+        const bool named = !encoding.value.empty();
+        Remark(named ? encoding.nLine : 0,
+               (named ? "#ENCODING 的值" + Quoted(encoding.value) + "不是代码页"
+                      : std::string("没有 #ENCODING")) +
+                   "，文本也不是有效的 UTF-8" +
+                   (codePage.empty() ? "（编码无法确定，按 CP1252 读取）"
+                                     : "（按检测到的 " + codePage + " 读取）"));
+    }
+    if (codePage.empty() || codePage == "CP1252") {
         bad = Cp1252ToUtf8(bytes, m_text);
         if (bad != std::string_view::npos)
             Remark(LineAt(bytes, bad), "含有 CP1252 编码中不存在的字节（已换成 �）");

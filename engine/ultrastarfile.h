@@ -81,16 +81,23 @@ struct UltraStarFile {
     double BeatSeconds(double beat) const;
 };
 
+// 8-bit text that names no code page is read in the one detected from its first this many bytes
+// (in whole lines).
+inline constexpr std::size_t kUltraStarDetectionBytes = 64 << 10;
+
 // Reads a whole .txt file (UTF-8 with or without a byte-order mark, UTF-16 with one, or an 8-bit
-// code page named by #ENCODING, CP1252 when none is; bytes invalid in it become U+FFFD). Returns
-// false with the problem when the file cannot be sung: it is no UltraStar file, has no usable
-// #BPM, or has no notes (in P1 or P2 of a duet); out is then unspecified. Memory stays linear in
-// the input.
+// code page: the one #ENCODING names, else the one detected, else CP1252, which a remark names;
+// bytes invalid in it become U+FFFD). Returns false with the problem when the file cannot be
+// sung: it is no UltraStar file, has no usable #BPM, or has no notes (in P1 or P2 of a duet); out
+// is then unspecified. Memory stays linear in the input.
 bool ReadUltraStarFile(std::string_view bytes, UltraStarFile& out, UltraStarProblem& problem);
 
 // Reads only the headers (title, artist, audio, cover, medley bounds, …), for listing a library
 // of songs quickly: the notes are not read, and parts stay empty. The headers are those the whole
-// reader finds. Returns false when the bytes are not an UltraStar file or have no usable #BPM.
+// reader finds when bytes are the file's lines through its headers or, when those hold bytes
+// beyond ASCII, the whole file or more than its first kUltraStarDetectionBytes in whole lines (its
+// code page is detected from these). Returns false when the bytes are not an UltraStar file or
+// have no usable #BPM.
 bool ReadUltraStarHeaders(std::string_view bytes, UltraStarFile& out, UltraStarProblem& problem);
 
 }  // namespace engine

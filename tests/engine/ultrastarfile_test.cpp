@@ -14,6 +14,7 @@
 #include "engine/song.h"
 #include "engine/songloader.h"
 #include "engine/ultrastarreference.h"
+#include "platform/codepage.h"
 
 namespace engine {
 namespace {
@@ -285,8 +286,12 @@ TEST(ReadUltraStarFileTest, DuetPartsInEverySpelling) {
 }
 
 TEST(ReadUltraStarFileTest, TextEncodings) {
-    // CP1252 when the file is not UTF-8 and names no code page.
-    UltraStarFile file = Read("#TITLE:Caf\xE9\n#BPM:100\n: 0 1 0 \xE9t\xE9\n");
+    // 8-bit text that names no code page: the detected one, else CP1252.
+    const std::string koi8 = "#TITLE:\xF0\xD2\xC9\xD7\xC5\xD4\n#BPM:100\n: 0 1 0 \xF0\xD2\xC9\n";
+    UltraStarFile file = Read(koi8);
+    EXPECT_EQ(file.strTitle, "Привет");
+    EXPECT_EQ(Syllables(file.parts[0])[0], "При");
+    file = Read("#TITLE:Caf\xE9\n#BPM:100\n: 0 1 0 \xE9t\xE9\n");
     EXPECT_EQ(file.strTitle, "Café");
     EXPECT_EQ(Syllables(file.parts[0])[0], "été");
 
@@ -305,7 +310,6 @@ TEST(ReadUltraStarFileTest, TextEncodings) {
     }
 
     // An 8-bit code page named by #ENCODING, in its usual spellings.
-    const std::string koi8 = "#TITLE:\xF0\xD2\xC9\xD7\xC5\xD4\n#BPM:100\n: 0 1 0 \xF0\xD2\xC9\n";
     for (const char* name : {"KOI8-R", "koi8r", "KOI8_R"}) {
         SCOPED_TRACE(name);
         file = Read("#ENCODING:" + std::string(name) + "\n" + koi8);
@@ -324,6 +328,25 @@ TEST(ReadUltraStarFileTest, TextEncodings) {
     file = Read("#ENCODING:CP1252\n#TITLE:Café\n#BPM:100\n: 0 1 0 a\n");
     EXPECT_EQ(file.strTitle, "Café");
     EXPECT_EQ(file.strEncoding, "CP1252");
+}
+
+// The German, French and Spanish songs of tests/data/songs saved in CP1252, as West European
+// editors save them: they read as their UTF-8 originals do.
+TEST(ReadUltraStarFileTest, WestEuropeanSongsInCp1252ReadAsInUtf8) {
+    for (const char* name :
+         {"stille-nacht", "ode-an-die-freude", "frere-jacques", "la-cucaracha"}) {
+        SCOPED_TRACE(name);
+        const std::string utf8 = Bytes(std::filesystem::path(QUORVEL_TEST_DATA) / "songs" / name /
+                                       (name + std::string(".txt")));
+        std::string cp1252;
+        ASSERT_EQ(platform::ConvertText("CP1252", "UTF-8", utf8, cp1252), platform::Conversion::Ok);
+        const UltraStarFile original = Read(utf8), file = Read(cp1252);
+        EXPECT_EQ(file.strTitle, original.strTitle);
+        for (std::size_t part = 0; part < original.parts.size(); ++part)
+            EXPECT_EQ(Layout(file.parts.at(part), true), Layout(original.parts[part], true));
+        EXPECT_EQ(RemarkText(file),
+                  "没有 #ENCODING，文本也不是有效的 UTF-8（按检测到的 CP1252 读取）");
+    }
 }
 
 TEST(ReadUltraStarFileTest, TimesAndMedleyFollowTheVersion) {
@@ -489,7 +512,27 @@ INSTANTIATE_TEST_SUITE_P(
                 "第 6 行：#BPM 重复出现，以第 1 行为准（已忽略）",
                 "0+1 1+1"},
         OddFile{"ByteMissingFromCp1252", kHead + ": 0 1 0 \xE9\n: 1 1 0 \x81\n",
-                "第 4 行：含有 CP1252 编码中不存在的字节（已换成 �）", "0+1 1+1"},
+                "没有 #ENCODING，文本也不是有效的 UTF-8（编码无法确定，按 CP1252 读取）\n"
+                "第 4 行：含有 CP1252 编码中不存在的字节（已换成 �）",
+                "0+1 1+1"},
+        OddFile{"DetectedCodePage", kHead + ": 0 1 0 \xF0\xD2\xC9\xD7\xC5\xD4\n",
+                "没有 #ENCODING，文本也不是有效的 UTF-8（按检测到的 KOI8-R 读取）", "0+1"},
+        // CP1252 would put signs between letters: "Prze¿yj mi³oœæ".
+        OddFile{"DetectedLatinCodePage", kHead + ": 0 1 0 Prze\xBFyj\n: 1 1 0 mi\xB3o\x9C\xE6\n",
+                "没有 #ENCODING，文本也不是有效的 UTF-8（按检测到的 WINDOWS-1250 读取）",
+                "0+1 1+1"},
+        // On short West European text uchardet guesses oddly (here ISO-8859-10).
+        OddFile{"UnsureDetection", "#TITLE:Se\xF1orita\n#BPM:100\n: 0 1 0 don\xB4t\n",
+                "没有 #ENCODING，文本也不是有效的 UTF-8（编码无法确定，按 CP1252 读取）", "0+1"},
+        OddFile{"EncodingNamingNoCodePage", "#ENCODING:Auto\n" + kHead + ": 0 1 0 \xF0\xD2\xC9\n",
+                "第 1 行：#ENCODING 的值“Auto”不是代码页，文本也不是有效的 UTF-8（按检测到的 "
+                "KOI8-R 读取）",
+                "0+1"},
+        OddFile{"Utf8WithALineOfAnotherCodePage",
+                "#TITLE:Grüße\n#BPM:100\n: 0 1 0 你\n: 1 1 0 \xE9t\xE9\n",
+                "没有 #ENCODING，文本也不是有效的 UTF-8（按检测到的 UTF-8 读取）\n"
+                "第 4 行：含有 UTF-8 编码中不存在的字节（这一行按 CP1252 读取）",
+                "0+1 1+1"},
         OddFile{"ByteMissingFromANamedCodePage",
                 "#ENCODING:CP1250\n" + kHead + ": 0 1 0 \xB3\n: 1 1 0 \x83\xE9\n",
                 "第 5 行：含有 CP1250 编码中不存在的字节（这一行按 CP1252 读取）", "0+1 1+1"},
@@ -639,6 +682,19 @@ INSTANTIATE_TEST_SUITE_P(
                    "",
                    {"第 7 行：含有无效的 UTF-8 字节（已换成 �）"},
                    "0+4“la” 5+4“l\uFFFDi”"},
+        // 8-bit text without #ENCODING, in code pages other than CP1252.
+        SharedSong{"undeclared-koi8-r",
+                   "",
+                   {"没有 #ENCODING，文本也不是有效的 UTF-8（按检测到的 KOI8-R 读取）"},
+                   "0+2“Ти” 3+2“хо ” 6+2“све” 9+2“тят ” 12+2“ог” 15+2“ни ” 18+2“над ” 21+2“ре” "
+                   "24+2“кой,” / 28+2“ве” 31+2“тер ” 34+2“пес” 37+2“ню ” 40+2“не” 43+2“сёт ” "
+                   "46+2“за ” 49+2“со” 52+2“бой.”"},
+        // Windows' Shift-JIS, in which "~" stays a held syllable.
+        SharedSong{"undeclared-shift-jis",
+                   "",
+                   {"没有 #ENCODING，文本也不是有效的 UTF-8（按检测到的 CP932 读取）"},
+                   "0+2“星” 3+2“が” 6+2“光” 9+2“る” 12+2“夜” 15+2“の” 18+2“空” 21+2“~” / "
+                   "25+2“君” 28+2“と” 31+2“歌” 34+2“う” 37+2“風” 40+2“の” 43+2“中”"},
         SharedSong{"no-bpm", "缺少 #BPM（每分钟拍数），无法计算音符的时间", {}, ""},
         SharedSong{"zero-bpm", "第 3 行：#BPM 的值“0”必须大于 0", {}, ""},
         SharedSong{"empty-second-part", "第 8 行：P2 没有音符", {}, ""},

@@ -198,6 +198,8 @@ TEST_F(CheckCommand, UltraStarOdditiesAreRemarksUnlessTheSongCannotBeSung) {
         {"audio-name-case", 0, 1},
         {"extra-parts", 0, 4},
         {"unreadable-lines", 0, 4},
+        {"undeclared-koi8-r", 0, 1},
+        {"undeclared-shift-jis", 0, 1},
         {"no-bpm", 1, 1},
         {"zero-bpm", 1, 1},
         {"empty-second-part", 1, 1},
