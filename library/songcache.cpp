@@ -15,7 +15,9 @@ namespace {
 
 // The file: the magic line, the format's version, the payload's length and MD5, the payload.
 constexpr char kMagic[] = "Quorvel song library cache\n";
-constexpr uint32_t kVersion = 3;
+// Version 4: each song's music as it was looked at, whether a text is a duet, and titles of 8-bit
+// texts that name no code page read in the detected one.
+constexpr uint32_t kVersion = 4;
 constexpr std::size_t kMagicSize = sizeof kMagic - 1;
 constexpr std::size_t kDigestSize = 16;
 constexpr std::size_t kHeaderSize = kMagicSize + 4 + 8 + kDigestSize;

@@ -54,11 +54,13 @@ bool Utf16(std::string_view bytes) {
                                  (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
 }
 
+bool Utf8Bom(std::string_view bytes) { return bytes.starts_with("\xEF\xBB\xBF"); }
+
 // Whether the bytes begin as an UltraStar file: a UTF-16 text, or one whose first line that is
 // not blank is a header ("#NAME:value", after a UTF-8 byte-order mark).
 bool LooksLikeUltraStar(std::string_view bytes) {
     if (Utf16(bytes)) return true;
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    if (Utf8Bom(bytes)) bytes.remove_prefix(3);
     const std::size_t text = bytes.find_first_not_of(" \t\r\n");
     if (text == std::string_view::npos || bytes[text] != '#') return false;
     const std::string_view line = bytes.substr(text, bytes.find('\n', text) - text);
@@ -67,29 +69,38 @@ bool LooksLikeUltraStar(std::string_view bytes) {
 
 // Reads from the open file what the headers take: whole lines up to and including the first
 // line that is neither blank nor a header (the first note), or the whole file, or complete lines
-// up to kHeaderLimit bytes. UTF-16 files are read up to the limit and cut after a whole
-// character.
+// up to kHeaderLimit bytes. Headers with bytes beyond ASCII and no UTF-8 byte-order mark may be in
+// a code page detected from the text after them: then the file is read on, all of it or complete
+// lines up to kHeaderLimit.
+// UTF-16 files are read up to the limit and cut after a whole character.
 std::string HeaderPart(platform::CInputFile& file) {
     constexpr std::size_t kChunk = 16 << 10;
     const auto limit = static_cast<std::size_t>(CSongScanner::kHeaderLimit);
+    static_assert(CSongScanner::kHeaderLimit > engine::kUltraStarDetectionBytes);
     std::string bytes;
     std::size_t lineStart = 0;
     bool firstLine = true;
+    bool readOn = false;
     while (bytes.size() < limit) {
         const std::size_t had = bytes.size();
         bytes.resize(std::min(limit, had + kChunk));
         const int64_t got = file.Read(bytes.data() + had, bytes.size() - had);
         bytes.resize(had + static_cast<std::size_t>(std::max<int64_t>(got, 0)));
         if (got <= 0) return bytes;  // the end of the file (or an error: what was read)
-        if (Utf16(bytes)) continue;
+        if (Utf16(bytes) || readOn) continue;
         for (std::size_t end = bytes.find('\n', lineStart); end != std::string::npos;
              end = bytes.find('\n', lineStart)) {
             std::string_view line(bytes.data() + lineStart, end - lineStart);
-            if (firstLine && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
+            if (firstLine && Utf8Bom(line)) line.remove_prefix(3);
             firstLine = false;
             const std::size_t text = line.find_first_not_of(" \t\r");
             lineStart = end + 1;
             if (text != std::string_view::npos && line[text] != '#') {
+                const std::string_view headers(bytes.data(), end);
+                readOn = !Utf8Bom(headers) &&
+                         std::any_of(headers.begin(), headers.end(),
+                                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+                if (readOn) break;
                 bytes.resize(lineStart);  // through the first note
                 return bytes;
             }
@@ -99,6 +110,7 @@ std::string HeaderPart(platform::CInputFile& file) {
         bytes.resize(bytes.size() & ~std::size_t{1});
         return bytes;
     }
+    if (readOn) lineStart = bytes.rfind('\n') + 1;
     bytes.resize(lineStart);  // whole lines only
     return bytes;
 }

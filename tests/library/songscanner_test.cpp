@@ -197,6 +197,17 @@ TEST_F(ScannerTest, MedleyBoundsCountOnlyInTheUnitsOfTheFilesVersion) {
     }
 }
 
+// A text in an 8-bit code page it does not name is listed with the title the song reader finds:
+// the code page is detected from the whole text, as the reader detects it (its headers alone
+// would read as Arabic).
+TEST_F(ScannerTest, ATitleInACodePageNoHeaderNamesReadsAsTheSongReaderReadsIt) {
+    TemporaryFolder user;
+    fs::copy(fs::path(QUORVEL_TEST_DATA) / "ultrastar/undeclared-koi8-r", user.Path() / "koi8-r");
+    const std::vector<SongEntry> songs = Scan({Collection(user.Path())}).entries;
+    ASSERT_EQ(songs.size(), 1u);
+    EXPECT_EQ(songs[0].strTitle, "Огонёк");
+}
+
 TEST_F(ScannerTest, ASongThatCannotBeReadIsListedOnceWithItsProblem) {
     TemporaryFolder user;
     WriteFile(user.Path() / "bad bpm/bad.txt",
