@@ -565,6 +565,11 @@ void CQuorvelDlg::OnAbout() {
 void CQuorvelDlg::done(int result) {
     // However the dialog ends, nothing of a session is left running.
     EndSession();
+    // Attempts still waiting for the history file are lost with the program: the singer is told.
+    if (m_nHistoryWaiting > 0)
+        platform::ShowMessage(
+            std::to_string(m_nHistoryWaiting) + " 次成绩没能写进历史记录，程序关闭后就会丢失。",
+            platform::MessageIcon::Exclamation);
     QDialog::done(result);
 }
 
@@ -1292,20 +1297,7 @@ void CQuorvelDlg::KeepRun(float finalScore) {
         attempt.fRunScore = finalScore;
         attempts.push_back(std::move(attempt));
     }
-    m_pHistory->Post([attempts = std::move(attempts)](history::CHistoryStore& store) mutable {
-        // The songs of a medley are one run: the first one's id names it.
-        int64_t run = 0;
-        for (history::Attempt& attempt : attempts) {
-            attempt.nRun = run;
-            std::string error;
-            const std::optional<int64_t> id = store.Add(attempt, error);
-            if (!id) {
-                platform::Trace("history: the song was not kept: " + error + "\n");
-                return;
-            }
-            if (run == 0) run = *id;
-        }
-    });
+    KeepInHistory(std::move(attempts));
     RefreshSongScores();
 }
 
@@ -1316,10 +1308,28 @@ void CQuorvelDlg::KeepAttempt(float score) {
     attempt.fScore = score;
     attempt.fRunScore = score;
     attempt.lineScores = {score};
-    m_pHistory->Post([attempt = std::move(attempt)](history::CHistoryStore& store) {
+    KeepInHistory({std::move(attempt)});
+}
+
+void CQuorvelDlg::KeepInHistory(std::vector<history::Attempt> run) {
+    // Written on the history's thread with whatever waits from before; what cannot be written
+    // now waits there in memory, and the window is told how much waits (and why, the first time).
+    m_pHistory->Post([this, run = std::move(run)](history::CHistoryStore& store) mutable {
         std::string error;
-        if (!store.Add(attempt, error))
-            platform::Trace("history: the attempt was not kept: " + error + "\n");
+        const bool written = store.Keep(std::move(run), error);
+        const std::size_t waiting = store.Waiting();
+        if (!written) platform::Trace("history: not written yet: " + error + "\n");
+        QMetaObject::invokeMethod(
+            this,
+            [this, waiting, error] {
+                m_nHistoryWaiting = waiting;
+                if (waiting == 0 || m_bHistoryWaitSaid) return;
+                m_bHistoryWaitSaid = true;
+                platform::ShowMessage(
+                    "历史记录现在无法写入（" + error + "）。成绩先留在内存里，能写入时再写进去。",
+                    platform::MessageIcon::Exclamation);
+            },
+            Qt::QueuedConnection);
     });
 }
 

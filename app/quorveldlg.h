@@ -221,6 +221,7 @@ private:
     history::Attempt NewAttempt(const engine::SongRecord& song) const;
     void KeepRun(float finalScore);
     void KeepAttempt(float score);
+    void KeepInHistory(std::vector<history::Attempt> run);
     // The list screen of the current kind from the start: no search, the library's songs,
     // and a scan for what changed meanwhile.
     void ListAnew();
@@ -301,6 +302,8 @@ private:
     // The history, on its own thread, and what it last told of the songs' scores.
     std::string m_strHistoryPath;
     std::unique_ptr<history::CHistoryService> m_pHistory;
+    std::size_t m_nHistoryWaiting = 0;  // attempts the history could not write yet
+    bool m_bHistoryWaitSaid = false;    // the singer was told why
     std::map<std::string, history::SongScores> m_songScores;
     CIntroduceDlg* m_pIntroDlg = nullptr;
 };

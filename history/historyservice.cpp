@@ -50,6 +50,10 @@ void CHistoryService::Run(const std::string& path,
         if (m_jobs.empty()) m_idle.notify_all();
     }
     m_idle.notify_all();
+    lock.unlock();
+    // A last try at what still waits for the file.
+    std::string error;
+    store.Keep({}, error);
 }
 
 }  // namespace history

@@ -7,10 +7,16 @@
 // in the middle of a write loses at most that attempt and never damages what was kept before. A
 // file that is not a database of ours, is damaged, or comes from a newer version of the program
 // is moved aside (renamed with ".damaged-<time>" or ".newer-<time>") and a fresh one started; the
-// user is told. A store is used on one thread (CHistoryService gives it a thread of its own).
+// user is told. Nothing else moves it: a file that cannot be written now (a full disk, another
+// program's lock, no permission) stays as it is, the attempts kept meanwhile wait in memory (Keep)
+// and are written once it can be. An older file is brought up to the present format by the
+// migrations, each in its own transaction. A store is used on one thread (CHistoryService gives it
+// a thread of its own).
 #pragma once
 
 #include <QString>
+
+class QSqlQuery;
 
 #include <cstdint>
 #include <map>
@@ -59,6 +65,13 @@ public:
     // Keeps an attempt (its song, the attempt, its line scores) in one transaction; its id, or
     // nullopt with the reason in error.
     std::optional<int64_t> Add(const Attempt& attempt, std::string& error);
+    // Keeps the attempts of one run (a song, the songs of a medley, a practice attempt): they are
+    // written together, with every run that waits from before, in order. False, with the reason
+    // in error, when the file cannot be written now: the runs then wait in memory for the next
+    // Keep (an empty run only tries again).
+    bool Keep(std::vector<Attempt> run, std::string& error);
+    // The attempts waiting in memory to be written.
+    std::size_t Waiting() const;
     // Every attempt at a song, oldest first, with their line scores.
     std::vector<Attempt> Attempts(const std::string& songHash) const;
     // The whole-song scores of every song sung, by the folder it was last sung from.
@@ -69,11 +82,17 @@ public:
     // Where the history lives: the user's data folder, "history.sqlite".
     static std::string DefaultPath();
     // The database's format; a file of a higher one is a newer program's.
-    static constexpr int kVersion = 1;
+    static constexpr int kVersion = 2;
 
 private:
-    bool Prepare(std::string& error);
+    // Brings the file to the present format (a new one: made); false with the reason in error,
+    // and whether it says the file is damaged in *damaged.
+    bool Prepare(std::string& error, bool* damaged = nullptr);
+    bool Migrate(QSqlQuery& query, int from, std::string& error, bool* damaged);
+    bool WriteRun(std::vector<Attempt>& run, std::string& error);
     QString m_connection;
+    bool m_bPrepared = false;  // the tables are there, in the present format
+    std::vector<std::vector<Attempt>> m_waiting;
 };
 
 }  // namespace history

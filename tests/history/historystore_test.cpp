@@ -14,8 +14,10 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -153,6 +155,130 @@ TEST_F(HistoryStore, ADamagedOrNewerFileIsKeptAsideAndAFreshOneStarts) {
     std::filesystem::create_directories(folderInstead);
     EXPECT_FALSE(other.Open(folderInstead.string(), notice));
     EXPECT_NE(notice.find("folder.sqlite"), std::string::npos) << notice;
+}
+
+// A file that cannot be written for a while (another program holds it locked, the disk is full,
+// it may only be read) is left as it is: what is kept meanwhile waits in memory and is written,
+// in order, once the file can take it again.
+TEST_F(HistoryStore, AFileThatCannotBeWrittenNowIsKeptAndTheAttemptsWait) {
+    enum class Cause { Lock, FullDisk, ReadOnly };
+    for (Cause cause : {Cause::Lock, Cause::FullDisk, Cause::ReadOnly}) {
+        SCOPED_TRACE(static_cast<int>(cause));
+        testing_support::TemporaryFolder place;
+        std::filesystem::path db = place.Path() / "history.sqlite";
+        std::filesystem::path filler = place.Path() / "filler";
+        if (cause == Cause::FullDisk) {
+            // A small file system of its own, filled up below.
+            const std::string mount =
+                "mount -t tmpfs -o size=512k tmpfs '" + place.Path().string() + "' 2> /dev/null";
+            if (std::system(mount.c_str()) != 0) {
+                std::cout << "no tmpfs can be mounted here: the full disk is not tried\n";
+                continue;
+            }
+        }
+        if (cause == Cause::ReadOnly && geteuid() == 0) {
+            std::cout << "root writes a read-only file all the same: not tried\n";
+            continue;
+        }
+        {
+            CHistoryStore first;
+            std::string notice, error;
+            ASSERT_TRUE(first.Open(db.string(), notice)) << notice;
+            ASSERT_TRUE(first.Add(MakeAttempt("h", "歌曲/单曲/s", 1, 50.0f, 3), error)) << error;
+        }
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "other");
+        other.setDatabaseName(QString::fromStdString(db.string()));
+        ASSERT_TRUE(other.open());
+        QSqlQuery hold(other);
+        switch (cause) {
+            case Cause::Lock:
+                ASSERT_TRUE(hold.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+                break;
+            case Cause::FullDisk:
+                testing_support::WriteFile(filler, std::string(512 << 10, 'f'));  // as far as fits
+                break;
+            case Cause::ReadOnly:
+                std::filesystem::permissions(db, std::filesystem::perms::owner_read |
+                                                     std::filesystem::perms::group_read |
+                                                     std::filesystem::perms::others_read);
+                break;
+        }
+
+        CHistoryStore store;
+        std::string notice, error;
+        // It is read as it is (a lock, a full disk) or said not to be writable now.
+        EXPECT_TRUE(store.Open(db.string(), notice)) << notice;
+        EXPECT_EQ(notice.find("已损坏"), std::string::npos) << notice;
+        for (const auto& entry : std::filesystem::directory_iterator(place.Path()))
+            EXPECT_EQ(entry.path().filename().string().find(".damaged-"), std::string::npos);
+        std::vector<Attempt> medley = {MakeAttempt("m1", "歌曲/串烧歌曲/a", 2, 70.0f, 40),
+                                       MakeAttempt("m2", "歌曲/串烧歌曲/b", 2, 80.0f, 40)};
+        EXPECT_FALSE(store.Keep(medley, error));
+        EXPECT_FALSE(store.Keep({MakeAttempt("h", "歌曲/单曲/s", 3, 90.0f, 1, 0)}, error));
+        EXPECT_EQ(store.Waiting(), 3u);
+
+        // The file can be written again: what waited is there, the medley still one run.
+        hold.finish();
+        if (cause == Cause::Lock) other.rollback();
+        other.close();
+        hold = QSqlQuery();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase("other");
+        std::filesystem::remove(filler);
+        std::filesystem::permissions(
+            db, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        EXPECT_TRUE(store.Keep({}, error)) << error;
+        EXPECT_EQ(store.Waiting(), 0u);
+        EXPECT_EQ(store.Attempts("h").size(), 2u) << "the first attempt and the practice";
+        const std::vector<Attempt> a = store.Attempts("m1"), b = store.Attempts("m2");
+        ASSERT_EQ(a.size(), 1u);
+        ASSERT_EQ(b.size(), 1u);
+        EXPECT_EQ(a[0].nRun, b[0].nRun);
+        EXPECT_EQ(b[0].lineScores.size(), 40u);
+        store.Close();
+        if (cause == Cause::FullDisk) {
+            EXPECT_EQ(std::system(("umount '" + place.Path().string() + "'").c_str()), 0);
+        }
+    }
+}
+
+// A file of the first format written before medleys were kept as runs: it is brought up to date,
+// every attempt a run of its own, and is written as any other.
+TEST_F(HistoryStore, AnOlderFileIsMigrated) {
+    std::filesystem::create_directories(Db().parent_path());
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "old");
+        db.setDatabaseName(QString::fromStdString(Db().string()));
+        ASSERT_TRUE(db.open());
+        QSqlQuery query(db);
+        for (const char* statement :
+             {"CREATE TABLE songs(hash TEXT PRIMARY KEY, folder TEXT NOT NULL, title TEXT NOT "
+              "NULL)",
+              "CREATE TABLE attempts(id INTEGER PRIMARY KEY, song TEXT NOT NULL REFERENCES "
+              "songs(hash), at INTEGER NOT NULL, role INTEGER NOT NULL, level TEXT NOT NULL, "
+              "line INTEGER NOT NULL, score REAL NOT NULL)",
+              "CREATE TABLE line_scores(attempt INTEGER NOT NULL REFERENCES attempts(id) ON "
+              "DELETE CASCADE, line INTEGER NOT NULL, score REAL NOT NULL, PRIMARY KEY(attempt, "
+              "line))",
+              "INSERT INTO songs VALUES('h', '歌曲/单曲/s', 's')",
+              "INSERT INTO attempts VALUES(7, 'h', 1000, 1, 'easy', -1, 88.5)",
+              "INSERT INTO line_scores VALUES(7, 0, 88.5)", "PRAGMA user_version=1"})
+            ASSERT_TRUE(query.exec(QLatin1String(statement))) << statement;
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("old");
+    CHistoryStore store;
+    std::string notice, error;
+    ASSERT_TRUE(store.Open(Db().string(), notice)) << notice;
+    EXPECT_EQ(notice, "");
+    EXPECT_TRUE(Aside().empty());
+    ASSERT_TRUE(store.Add(MakeAttempt("h", "歌曲/单曲/s", 2000, 91.0f, 1), error)) << error;
+    const std::vector<Attempt> attempts = store.Attempts("h");
+    ASSERT_EQ(attempts.size(), 2u);
+    EXPECT_EQ(attempts[0].nRun, 7);
+    EXPECT_FLOAT_EQ(attempts[0].fRunScore, 88.5f);
+    EXPECT_EQ(attempts[0].lineScores, std::vector<float>{88.5f});
+    EXPECT_FLOAT_EQ(store.ScoresByFolder()["歌曲/单曲/s"].fBest, 91.0f);
 }
 
 // A writer killed while it writes: whatever it had committed is there, whole, and the file opens
