@@ -4,7 +4,6 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include "library/searchfold.h"
 #include "platform/filebytes.h"
@@ -264,10 +263,8 @@ bool CSongCache::Save() const {
     const std::string bytes = Encode();
     const QString path = QString::fromStdString(m_strPath);
     if (m_strPath.empty() || !QDir().mkpath(QFileInfo(path).absolutePath())) return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
-    return file.commit();
+    std::string problem;
+    return platform::ReplaceFile(m_strPath, bytes, problem);
 }
 
 }  // namespace library

@@ -58,7 +58,8 @@ public:
     // Reads the cache file; false, with the cache empty, when there is none or it is damaged or
     // foreign. Never reads more than kLargestFile bytes.
     bool Load();
-    // Writes the cache file atomically (QSaveFile), making its folder when needed; false when it
+    // Writes the cache file as a new file renamed over the old one (platform::ReplaceFile: a link
+    // in its place is replaced, never followed), making its folder when needed; false when it
     // cannot be written.
     bool Save() const;
 

@@ -1,9 +1,10 @@
 // Reading a whole small file (song data, lyrics, help text) with a reason the user can read when
-// it fails.
+// it fails, and writing one whole in place of another.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/inputfile.h"
 
@@ -17,5 +18,11 @@ bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& pro
                    int64_t limit);
 // The same with the limit of a song's files (kSongFileLimit).
 bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& problem);
+
+// Writes the bytes as a new file in the folder of path and renames it over path: a reader sees
+// the old file or the new one, whole, and a symbolic link at path is replaced by the file, never
+// followed (what it pointed at stays as it was). False, with the system's reason in problem and
+// nothing left behind, when it could not.
+bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& problem);
 
 }  // namespace platform

@@ -179,6 +179,23 @@ INSTANTIATE_TEST_SUITE_P(Library, DamagedCacheTest,
                          ::testing::Values("empty", "truncated", "flipped", "longer", "foreign",
                                            "huge-count", "fifo", "folder"));
 
+// A link where the cache file lives is replaced by the cache, never written through: what it
+// pointed at stays as it was.
+TEST_F(LibraryTest, TheCacheReplacesALinkInItsPlace) {
+    Song("a", "A");
+    const fs::path other = data.Path() / "someone else's file";
+    WriteFile(other, "precious");
+    fs::create_directories(fs::path(CachePath()).parent_path());
+    fs::create_symlink(other, CachePath());
+    ScanWithCache();
+    std::ifstream in(other, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+    EXPECT_FALSE(fs::is_symlink(CachePath()));
+    bool loaded = false;
+    ScanWithCache(&loaded);
+    EXPECT_TRUE(loaded) << "the cache was not written in the link's place";
+}
+
 TEST_F(LibraryTest, TheCachedListShowsBeforeTheScanEnds) {
     Song("a", "A");
     Song("b", "B");
