@@ -1,5 +1,6 @@
 #include "platform/accompanimentplayer.h"
 
+#include <pa_linux_alsa.h>
 #include <portaudio.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include "platform/messages.h"
 #include "platform/playbackorigin.h"
 #include "platform/quietalsa.h"
+#include "platform/realtime.h"
 #include "platform/waveformat.h"
 
 namespace platform {
@@ -31,6 +33,13 @@ constexpr int64_t kStartingMs = 500;
 // The decoding thread's pause while the queue is full or the music is over.
 constexpr auto kNap = std::chrono::milliseconds(10);
 constexpr std::size_t kChunkSamples = 2048;  // decoded at a time
+// The queue holds this much music decoded ahead: a decoding thread kept waiting by a busy machine
+// for seconds still has music queued. Before the sound starts only the first part is decoded.
+constexpr double kQueueSeconds = 4.0;
+constexpr double kPrefillSeconds = 0.5;
+// The output stream's latency: a busy scheduler may keep the callback waiting this long without
+// a gap (the clock accounts for it).
+constexpr double kOutputLatency = 0.3;
 
 int64_t NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -295,7 +304,7 @@ bool CAccompanimentPlayer::StartSound(int positionMs) {
     PaStreamParameters params{};
     params.device = device;
     params.sampleFormat = paInt16;
-    params.suggestedLatency = info->defaultHighOutputLatency;
+    params.suggestedLatency = std::max(info->defaultHighOutputLatency, kOutputLatency);
     long rate = 0;
     const std::pair<long, int> choices[] = {
         {fileRate, fileChannels}, {fileRate, 2}, {long(info->defaultSampleRate), 2}};
@@ -324,8 +333,9 @@ bool CAccompanimentPlayer::StartSound(int positionMs) {
     p.channels = params.channelCount;
     p.rate = rate;
     std::size_t size = 1;
-    while (size < std::max<std::size_t>(std::size_t(rate) * std::size_t(p.channels) / 2,
-                                        8 * kChunkSamples))
+    const auto second = std::size_t(rate) * std::size_t(p.channels);
+    while (size <
+           std::max<std::size_t>(std::size_t(double(second) * kQueueSeconds), 8 * kChunkSamples))
         size *= 2;
     p.ring.assign(size, 0);
     p.mask = size - 1;
@@ -338,13 +348,21 @@ bool CAccompanimentPlayer::StartSound(int positionMs) {
     }
     const PaStreamInfo* streamInfo = Pa_GetStreamInfo(p.stream);
     p.latency = streamInfo ? streamInfo->outputLatency : 0;
-    while (p.DecodeChunk()) {
+    // The callback's thread asks for real-time scheduling where ALSA runs it (granted or not,
+    // the stream plays).
+    if (const PaHostApiInfo* host = Pa_GetHostApiInfo(info->hostApi); host && host->type == paALSA)
+        PaAlsa_EnableRealtimeScheduling(p.stream, 1);
+    const auto prefill = uint64_t(double(second) * kPrefillSeconds);
+    while (p.written.load() < prefill && p.DecodeChunk()) {
     }
     p.lastCallbackNs = NowNs();
     result = Pa_StartStream(p.stream);
     if (result != paNoError) return fail(std::string("Pa_StartStream: ") + Pa_GetErrorText(result));
     p.sound = true;
-    p.thread = std::thread([&p] { p.Run(); });
+    p.thread = std::thread([&p] {
+        RaiseThisThread();
+        p.Run();
+    });
     return true;
 }
 
