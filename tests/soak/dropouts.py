@@ -17,6 +17,7 @@ import argparse
 import array
 import math
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -83,9 +84,12 @@ def main():
     args = parser.parse_args()
     player = os.path.abspath(args.player)
 
+    # Ended from outside, it still stops its sound server and the load.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     work = tempfile.mkdtemp(prefix="quorvel-dropouts-")
     server = os.path.join(work, "pulse")
     # The server runs as a desktop's does, with real-time scheduling where it is granted.
+    children = []  # the recorder and the load of the run under way
     subprocess.run([PULSE, "start", server], check=True,
                    env=dict(os.environ, PULSE_NULL_SINK_REALTIME="yes"))
     try:
@@ -103,10 +107,12 @@ def main():
             recorder = subprocess.Popen(
                 ["parec", "--device=v.monitor", "--format=s16le", f"--rate={RATE}",
                  "--channels=2", "--latency-msec=20", recording], env=env)
+            children.append(recorder)
             load = None
             if args.load:
                 load = subprocess.Popen(["stress-ng", "--cpu", "4", "--io", "2", "--quiet"],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                children.append(load)
             time.sleep(1.0)
             started = time.monotonic()
             played = subprocess.run([player, music], env=env, capture_output=True, text=True)
@@ -131,6 +137,10 @@ def main():
             os.remove(recording)
         return 1 if failed else 0
     finally:
+        for child in children:
+            if child.poll() is None:
+                child.terminate()
+                child.wait()
         subprocess.run([PULSE, "stop", server])
 
 
