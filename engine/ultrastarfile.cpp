@@ -221,16 +221,21 @@ enum Header {
     kDuetSingerP2,
     kSingerP1,
     kSingerP2,
+    kYear,
+    kGenre,
+    kLanguage,
     kHeaderCount
 };
 
+// clang-format off
 constexpr std::array<const char*, kHeaderCount> kHeaderNames = {
     "TITLE",     "ARTIST",          "MP3",           "AUDIO",
     "COVER",     "ENCODING",        "VERSION",       "BPM",
     "GAP",       "START",           "END",           "VIDEOGAP",
     "RELATIVE",  "MEDLEYSTARTBEAT", "MEDLEYENDBEAT", "MEDLEYSTART",
     "MEDLEYEND", "DUETSINGERP1",    "DUETSINGERP2",  "P1",
-    "P2"};
+    "P2",        "YEAR",            "GENRE",         "LANGUAGE"};
+// clang-format on
 
 // "2", "2.1" or "2.1.0", with or without a leading "v", into major, minor and patch (missing ones
 // stay 0).
@@ -610,6 +615,9 @@ bool CReader::Normalise() {
     m_file.strArtist = text(kArtist);
     m_file.strAudio = HasHeader(kAudio) ? text(kAudio) : text(kMp3);
     m_file.strCover = text(kCover);
+    m_file.strYear = text(kYear);
+    m_file.strGenre = text(kGenre);
+    m_file.strLanguage = text(kLanguage);
     m_file.strEncoding = text(kEncoding);
     m_file.strVersion = text(kVersion);
     m_file.strSingerP1 = HasHeader(kDuetSingerP1) ? text(kDuetSingerP1) : text(kSingerP1);

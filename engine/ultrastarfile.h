@@ -46,8 +46,11 @@ struct UltraStarProblem {
 struct UltraStarFile {
     std::string strTitle;
     std::string strArtist;
-    std::string strAudio;  // #AUDIO, else #MP3
-    std::string strCover;
+    std::string strAudio;     // #AUDIO, else #MP3
+    std::string strCover;     // #COVER: the picture's file, beside the text
+    std::string strYear;      // #YEAR, as written
+    std::string strGenre;     // #GENRE
+    std::string strLanguage;  // #LANGUAGE
     std::string strEncoding;  // as written in #ENCODING
     std::string strVersion;   // as written in #VERSION (even when it could not be read)
     std::string strSingerP1;  // #DUETSINGERP1 or #P1

@@ -384,9 +384,17 @@ TEST(ReadUltraStarHeadersTest, ListsASongWithoutReadingItsNotes) {
     UltraStarProblem problem;
     // The notes are not read, so a damaged note does not keep the song out of the list.
     const std::string text = std::string(kSong) + "\n: 0 1 999 bad\n";
-    ASSERT_TRUE(ReadUltraStarHeaders(
-        "#VERSION:1.0.0\n#MEDLEYSTARTBEAT:8\n#MEDLEYENDBEAT:16\n" + text, file, problem))
+    ASSERT_TRUE(
+        ReadUltraStarHeaders("#VERSION:1.0.0\n#MEDLEYSTARTBEAT:8\n#MEDLEYENDBEAT:16\n"
+                             "#year: 1999 \n#GENRE:Pop\n"
+                             "#LANGUAGE:English\n" +
+                                 text,
+                             file, problem))
         << problem.strProblem;
+    EXPECT_EQ(file.strCover, "morning.jpg");
+    EXPECT_EQ(file.strYear, "1999");
+    EXPECT_EQ(file.strGenre, "Pop");
+    EXPECT_EQ(file.strLanguage, "English");
     EXPECT_EQ(file.strTitle, "Morning Song");
     EXPECT_EQ(file.strArtist, "The Testers");
     EXPECT_EQ(file.strAudio, "morning.mp3");
