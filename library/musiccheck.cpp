@@ -98,12 +98,14 @@ bool CMusicCheck::Check(std::vector<SongEntry>& entries, Pass pass, CSongCache::
         const std::string path = AbsolutePath(entry.strFolder);
         if (const auto kept = music.find(path); kept != music.end()) {
             entry.strProblem = kept->second.strProblem;
+            entry.nLengthMs = kept->second.nLengthMs;
             continue;
         }
         const auto& previous = m_previous.MusicRecords();
         if (const auto known = previous.find(path);
             known != previous.end() && Holds(known->second)) {
             entry.strProblem = known->second.strProblem;
+            entry.nLengthMs = known->second.nLengthMs;
             music.emplace(path, known->second);
             continue;
         }
@@ -111,6 +113,7 @@ bool CMusicCheck::Check(std::vector<SongEntry>& entries, Pass pass, CSongCache::
         MusicRecord record;
         if (Look(path, record)) music.emplace(path, record);
         entry.strProblem = record.strProblem;
+        entry.nLengthMs = record.nLengthMs;
     }
     return true;
 }

@@ -25,8 +25,9 @@ public:
         : m_previous(previous), m_cancelled(std::move(cancelled)) {}
 
     enum class Pass { Kept, All };
-    // Marks the entries (those without a problem of their own) whose music cannot be sung; the
-    // records of the songs looked at go into music. False when cancelled before the end.
+    // Marks the entries (those without a problem of their own) whose music cannot be sung and
+    // gives them their music's length; the records of the songs looked at go into music. False when
+    // cancelled before the end.
     bool Check(std::vector<SongEntry>& entries, Pass pass, CSongCache::Music& music);
 
 private:

@@ -14,9 +14,10 @@ namespace {
 
 // The file: the magic line, the format's version, the payload's length and MD5, the payload.
 constexpr char kMagic[] = "Quorvel song library cache\n";
-// Version 4: each song's music as it was looked at, whether a text is a duet, and titles of 8-bit
-// texts that name no code page read in the detected one.
-constexpr uint32_t kVersion = 4;
+// Version 5: each song's music as it was looked at, whether a text is a duet, titles of 8-bit
+// texts that name no code page read in the detected one, and each song's cover, year, genre and
+// language and its music's length.
+constexpr uint32_t kVersion = 5;
 constexpr std::size_t kMagicSize = sizeof kMagic - 1;
 constexpr std::size_t kDigestSize = 16;
 constexpr std::size_t kHeaderSize = kMagicSize + 4 + 8 + kDigestSize;
@@ -159,7 +160,7 @@ bool CSongCache::Parse(std::string_view bytes) {
         if (kind > static_cast<uint8_t>(LibraryRoot::Kind::Collection)) return false;
         root.kind = static_cast<LibraryRoot::Kind>(kind);
     }
-    std::vector<SongEntry> entries(in.Count(5 * 4 + 3));
+    std::vector<SongEntry> entries(in.Count(9 * 4 + 3 + 8));
     for (SongEntry& entry : entries) {
         entry.strName = in.Text();
         entry.strFolder = in.Text();
@@ -169,10 +170,15 @@ bool CSongCache::Parse(std::string_view bytes) {
         entry.strTitle = in.Text();
         entry.strArtist = in.Text();
         entry.bDuet = in.Flag();
+        entry.strCover = in.Text();
+        entry.strYear = in.Text();
+        entry.strGenre = in.Text();
+        entry.strLanguage = in.Text();
+        entry.nLengthMs = static_cast<int>(in.I64());
         if (!in.Ok()) return false;
     }
     Files files;
-    const uint32_t count = in.Count(4 * 4 + 2 * 8 + 3);
+    const uint32_t count = in.Count(8 * 4 + 2 * 8 + 3);
     files.reserve(count);
     for (uint32_t i = 0; i < count && in.Ok(); ++i) {
         std::string path = in.Text();
@@ -184,6 +190,10 @@ bool CSongCache::Parse(std::string_view bytes) {
         record.bDuet = in.Flag();
         record.strTitle = in.Text();
         record.strArtist = in.Text();
+        record.strCover = in.Text();
+        record.strYear = in.Text();
+        record.strGenre = in.Text();
+        record.strLanguage = in.Text();
         record.strProblem = in.Text();
         files.emplace(std::move(path), std::move(record));
     }
@@ -229,6 +239,11 @@ std::string CSongCache::Encode() const {
         out.Text(entry.strTitle);
         out.Text(entry.strArtist);
         out.U8(entry.bDuet ? 1 : 0);
+        out.Text(entry.strCover);
+        out.Text(entry.strYear);
+        out.Text(entry.strGenre);
+        out.Text(entry.strLanguage);
+        out.I64(entry.nLengthMs);
     }
     out.U32(static_cast<uint32_t>(m_files.size()));
     for (const auto& [path, record] : m_files) {
@@ -240,6 +255,10 @@ std::string CSongCache::Encode() const {
         out.U8(record.bDuet ? 1 : 0);
         out.Text(record.strTitle);
         out.Text(record.strArtist);
+        out.Text(record.strCover);
+        out.Text(record.strYear);
+        out.Text(record.strGenre);
+        out.Text(record.strLanguage);
         out.Text(record.strProblem);
     }
     out.U32(static_cast<uint32_t>(m_music.size()));

@@ -25,6 +25,10 @@ struct TextFileRecord {
     bool bDuet = false;       // its headers are a duet's (singers of parts, or "P1" first)
     std::string strTitle;
     std::string strArtist;
+    std::string strCover;  // #COVER as written: a file beside the text
+    std::string strYear;
+    std::string strGenre;
+    std::string strLanguage;
     std::string strProblem;  // why it cannot be read; empty when it reads
 
     bool operator==(const TextFileRecord&) const = default;

@@ -22,7 +22,13 @@ struct SongEntry {
     std::string strTitle;    // UltraStar #TITLE (empty for native songs)
     std::string strArtist;   // UltraStar #ARTIST (empty for native songs)
     bool bDuet = false;      // an UltraStar duet: two parts, one for each role
-    QString searchKey;       // FoldForSearch of "artist title" (or of the name)
+    std::string strCover;    // its picture, a path like strFolder's (UltraStar #COVER, or a native
+                             // song's cover.jpg or cover.png); empty when it has none
+    std::string strYear;     // UltraStar #YEAR, #GENRE and #LANGUAGE as written (empty for
+    std::string strGenre;    // native songs and where the file gives none)
+    std::string strLanguage;
+    int nLengthMs = -1;  // its music's length, as the music check found it; -1: not known
+    QString searchKey;   // FoldForSearch of "artist title" (or of the name)
 
     // The single-song list takes every UltraStar song and the native songs that are not medleys.
     bool InSingleList() const { return kind == Kind::UltraStar || !bMedley; }

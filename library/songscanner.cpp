@@ -38,6 +38,13 @@ bool EndsWithNoCase(const std::string& name, std::string_view suffix) {
 
 bool IsTextName(const std::string& name) { return EndsWithNoCase(name, ".txt"); }
 
+// A native song's picture: "cover.jpg" or "cover.png" in its folder, in any case.
+bool IsNativeCoverName(const std::string& name) {
+    std::string lower = name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower == "cover.jpg" || lower == "cover.png";
+}
+
 bool IsAudioName(const std::string& name) {
     for (std::string_view suffix : {".mp3", ".ogg", ".opus", ".flac", ".m4a", ".aac", ".wav",
                                     ".wma", ".mp4", ".mkv", ".webm", ".avi", ".mpg", ".mpeg"})
@@ -191,6 +198,7 @@ private:
         }
         ++m_result.nFolders;
         bool points = false, audio = false;
+        std::string cover;  // a native song's
         std::vector<std::string> texts, folders;
         while (const dirent* item = ::readdir(dir)) {
             const std::string entry = item->d_name;
@@ -211,6 +219,8 @@ private:
                 texts.push_back(entry);
             } else if (IsAudioName(entry)) {
                 audio = true;
+            } else if (IsNativeCoverName(entry) && (cover.empty() || entry < cover)) {
+                cover = entry;  // the same one every time when there are several
             }
         }
         // The bundled library's mode folders only hold songs; a folder the user added may be
@@ -218,7 +228,7 @@ private:
         const bool container = depth == 0 && root.kind != LibraryRoot::Kind::Collection;
         if (points && !container) {
             ::closedir(dir);
-            AddNative(shown, name, medleys);
+            AddNative(shown, name, cover, medleys);
             return;
         }
         if (!container && !texts.empty()) AddUltraStar(fd, absolute, shown, name, texts, audio);
@@ -230,10 +240,12 @@ private:
                    medleys || (root.kind == LibraryRoot::Kind::Collection && folder == "串烧歌曲"));
     }
 
-    void AddNative(const std::string& shown, const std::string& name, bool medley) {
+    void AddNative(const std::string& shown, const std::string& name, const std::string& cover,
+                   bool medley) {
         SongEntry entry;
         entry.strName = name;
         entry.strFolder = shown;
+        if (!cover.empty()) entry.strCover = Join(shown, cover);
         entry.kind = SongEntry::Kind::Native;
         entry.bMedley = medley;
         m_result.entries.push_back(std::move(entry));
@@ -289,6 +301,10 @@ private:
             entry.strTitle = record.strTitle;
             entry.strArtist = record.strArtist;
             entry.bDuet = record.bDuet;
+            if (!record.strCover.empty()) entry.strCover = Join(shown, record.strCover);
+            entry.strYear = record.strYear;
+            entry.strGenre = record.strGenre;
+            entry.strLanguage = record.strLanguage;
             m_result.entries.push_back(std::move(entry));
         }
         // Texts of one folder that name the same song are told apart by their file names.
@@ -325,6 +341,12 @@ TextFileRecord CSongScanner::ReadTextFile(const std::string& path) {
         record.strTitle = song.strTitle;
         record.strArtist = song.strArtist;
         record.bDuet = StartsAsDuet(bytes, song);
+        // Written on Windows, the cover's path may use backslashes.
+        record.strCover = song.strCover;
+        std::replace(record.strCover.begin(), record.strCover.end(), '\\', '/');
+        record.strYear = song.strYear;
+        record.strGenre = song.strGenre;
+        record.strLanguage = song.strLanguage;
         record.bMedley =
             (song.medleyStartBeat && song.medleyEndBeat &&
              *song.medleyEndBeat > *song.medleyStartBeat) ||

@@ -91,6 +91,9 @@ TEST(MusicCheck, MarksSongsWhoseMusicCannotBeSungWithThem) {
         const std::string music = cases[i].native ? "music.mp3" : "song.mp3";
         if (*cases[i].problem == 0) {
             EXPECT_EQ(problem, "") << cases[i].name;
+            if (!cases[i].native) {
+                EXPECT_NEAR(entries[i].nLengthMs, 3000, 100) << cases[i].name;
+            }
             continue;
         }
         EXPECT_NE(problem.find(music), std::string::npos) << cases[i].name << ": " << problem;
@@ -104,7 +107,10 @@ TEST(MusicCheck, MarksSongsWhoseMusicCannotBeSungWithThem) {
     CSongCache kept("");
     kept.SetMusic(found);
     std::vector<SongEntry> again = entries;
-    for (SongEntry& entry : again) entry.strProblem.clear();
+    for (SongEntry& entry : again) {
+        entry.strProblem.clear();
+        entry.nLengthMs = -1;
+    }
     // The music is added later: its folder's time moves on.
     const fs::path mended = root.Path() / "ultrastar-missing";
     const auto before = fs::last_write_time(mended);
@@ -117,6 +123,7 @@ TEST(MusicCheck, MarksSongsWhoseMusicCannotBeSungWithThem) {
                   std::string(cases[i].name) == "ultrastar-missing" ? "" : entries[i].strProblem)
             << cases[i].name;
     EXPECT_EQ(next.size(), std::size(cases) - 1) << "the mended song is not taken as kept";
+    EXPECT_EQ(again[0].nLengthMs, entries[0].nLengthMs) << "the kept length comes with the list";
 }
 
 }  // namespace

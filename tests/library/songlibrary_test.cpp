@@ -109,12 +109,21 @@ TEST_F(LibraryTest, TheCacheNoticesAddedRemovedAndChangedSongs) {
 }
 
 TEST_F(LibraryTest, TheCacheKeepsWhatItWasGiven) {
-    Song("a", "Ärzte");
+    WriteFile(songs.Path() / "a/song.txt",
+              UltraStarText("Band", "Ärzte",
+                            "#COVER:a.jpg\n#YEAR:1987\n#GENRE:Punk\n#LANGUAGE:German\n"));
+    WriteFile(songs.Path() / "native/断点", "1 2\n");
+    WriteFile(songs.Path() / "native/cover.png", "png");
     WriteFile(songs.Path() / "duet/song.txt", UltraStarText("Band", "Two", "", true));
     WriteFile(songs.Path() / "broken/x.txt", "#TITLE:x\n#BPM:none\n");
     CSongCache cache(CachePath());
     CSongScanner::Result result = CSongScanner(cache).Scan(Roots());
-    ASSERT_EQ(result.entries.size(), 3u);
+    ASSERT_EQ(result.entries.size(), 4u);
+    const SongEntry& song = result.entries[0];
+    ASSERT_EQ(song.strName, "Band - Ärzte");
+    EXPECT_EQ(song.strCover, (songs.Path() / "a/a.jpg").string());
+    EXPECT_EQ(song.strYear + song.strGenre + song.strLanguage, "1987PunkGerman");
+    EXPECT_EQ(result.entries[3].strCover, (songs.Path() / "native/cover.png").string());
     cache.Set(Roots(), result.entries, result.files);
     ASSERT_TRUE(cache.Save());
     CSongCache again(CachePath());
@@ -214,9 +223,11 @@ TEST_F(LibraryTest, TheCachedListShowsBeforeTheScanEnds) {
     library.SetRoots(Roots());
     ASSERT_TRUE(Settled(library, 1));
     std::lock_guard lock(mutex);
-    ASSERT_EQ(published.size(), 2u);
+    // The cache's list, the scan's, and the scan's again with its music's length.
+    ASSERT_EQ(published.size(), 3u);
     EXPECT_EQ(published[0], (std::vector<std::string>{"Band - A", "Band - B"})) << "the cache's";
     EXPECT_EQ(published[1], (std::vector<std::string>{"Band - A"})) << "the scan's";
+    EXPECT_EQ(published[2], (std::vector<std::string>{"Band - A"}));
     for (std::thread::id thread : threads) EXPECT_NE(thread, std::this_thread::get_id());
 }
 
@@ -255,20 +266,20 @@ TEST_F(LibraryTest, RescansNoticeChangesAndTheRootsCanChange) {
     library.SetChangedHandler([&] { ++changes; });
     library.SetRoots(Roots());
     ASSERT_TRUE(Settled(library, 1));
-    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(changes, 2) << "listed, then with its music's length";
     const unsigned generation = library.Current().nGeneration;
 
     // A scan that finds nothing new changes nothing.
     library.Rescan();
     ASSERT_TRUE(Settled(library, 2));
     EXPECT_EQ(library.Current().nGeneration, generation);
-    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(changes, 2);
 
     Song("b", "B");
     library.Rescan();
     ASSERT_TRUE(Settled(library, 3));
     EXPECT_EQ(Names(*library.Entries()), (std::vector<std::string>{"Band - A", "Band - B"}));
-    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(changes, 4);
 
     // Other folders, twice in a row: the last ones count.
     TemporaryFolder other;

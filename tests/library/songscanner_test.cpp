@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -119,6 +120,42 @@ TEST_F(ScannerTest, BundledSongsAreNamedRelativeToTheLibraryFolder) {
     EXPECT_EQ(songs.at("s").Ref(), (engine::SongRef{"s", "歌曲/单曲/s"}));
     EXPECT_EQ(songs.at("m").Ref(), (engine::SongRef{"m", "歌曲/串烧歌曲/m"}));
     EXPECT_EQ(songs.at("A - T").Ref(), (engine::SongRef{"A - T", "歌曲/单曲/u"}));
+}
+
+// Where a song's picture is found: the file #COVER names beside its text (a Windows path
+// too), or a native song's cover.jpg or cover.png; none otherwise.
+TEST_F(ScannerTest, EachSongsCoverIsFoundBesideIt) {
+    struct Case {
+        const char* folder;
+        const char* cover;  // beside the song, "" for none
+        const char* found;  // the entry's cover, relative to the folder
+    };
+    const Case cases[] = {
+        {"us/plain", "#COVER:front.jpg\n", "us/plain/front.jpg"},
+        {"us/windows", "#COVER:art\\front.png\n", "us/windows/art/front.png"},
+        {"us/none", "", ""},
+        {"native/jpg", "cover.jpg", "native/jpg/cover.jpg"},
+        {"native/upper", "COVER.PNG", "native/upper/COVER.PNG"},
+        {"native/other", "front.jpg", ""},
+    };
+    for (const Case& c : cases) {
+        const fs::path folder = root.Path() / c.folder;
+        if (std::string(c.folder).starts_with("us/")) {
+            WriteFile(folder / "song.txt", UltraStarText("A", c.folder, c.cover));
+        } else {
+            Native(folder);
+            WriteFile(folder / c.cover, "picture");
+        }
+    }
+    const auto found = Scan({Collection(root.Path())}).entries;
+    ASSERT_EQ(found.size(), std::size(cases));
+    for (const Case& c : cases) {
+        const auto entry = std::find_if(found.begin(), found.end(), [&](const SongEntry& e) {
+            return e.strFolder == (root.Path() / c.folder).string();
+        });
+        ASSERT_NE(entry, found.end()) << c.folder;
+        EXPECT_EQ(entry->strCover, *c.found ? (root.Path() / c.found).string() : "") << c.folder;
+    }
 }
 
 TEST_F(ScannerTest, ANativeSongIsNotSearchedFurtherAnUltraStarFolderIs) {
