@@ -364,15 +364,16 @@ std::map<std::string, SongScores> CHistoryStore::ScoresByFolder() const {
     QSqlQuery query(QSqlDatabase::database(m_connection));
     query.setForwardOnly(true);
     if (!query.exec(QStringLiteral(
-            "SELECT s.folder, MAX(a.score), COUNT(*), (SELECT b.score FROM attempts b WHERE "
-            "b.song = s.hash AND b.line < 0 ORDER BY b.at DESC, b.id DESC LIMIT 1) FROM songs s "
-            "JOIN attempts a ON a.song = s.hash WHERE a.line < 0 GROUP BY s.hash")))
+            "SELECT s.folder, MAX(a.score), COUNT(*), MAX(a.at), (SELECT b.score FROM attempts b "
+            "WHERE b.song = s.hash AND b.line < 0 ORDER BY b.at DESC, b.id DESC LIMIT 1) "
+            "FROM songs s JOIN attempts a ON a.song = s.hash WHERE a.line < 0 GROUP BY s.hash")))
         return scores;
     while (query.next()) {
         SongScores& entry = scores[query.value(0).toString().toStdString()];
         entry.fBest = query.value(1).toFloat();
         entry.nAttempts = query.value(2).toInt();
-        entry.fLast = query.value(3).toFloat();
+        entry.nLastMs = query.value(3).toLongLong();
+        entry.fLast = query.value(4).toFloat();
     }
     return scores;
 }

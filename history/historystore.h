@@ -41,11 +41,13 @@ struct Attempt {
     std::vector<float> lineScores;  // by line; a practice's one line
 };
 
-// A song's whole-song attempts in brief: the best score, the last and how many there were.
+// A song's whole-song attempts in brief: the best score, the last, when that was and how many
+// there were.
 struct SongScores {
     float fBest = 0.0f;
     float fLast = 0.0f;
     int nAttempts = 0;
+    int64_t nLastMs = 0;  // when the last was finished, ms since 1970 (UTC)
 };
 
 class CHistoryStore {

@@ -113,6 +113,7 @@ TEST_F(HistoryStore, KeepsAttemptsWithTheirLinesAndARenamedFolderKeepsItsHistory
     EXPECT_FLOAT_EQ(scores.at("歌曲/单曲/new").fBest, 90.0f);
     EXPECT_FLOAT_EQ(scores.at("歌曲/单曲/new").fLast, 80.0f);
     EXPECT_EQ(scores.at("歌曲/单曲/new").nAttempts, 3);
+    EXPECT_EQ(scores.at("歌曲/单曲/new").nLastMs, 3000) << "the practice later is no song sung";
     EXPECT_EQ(store.HashOfFolder("歌曲/单曲/new"), "h1");
     EXPECT_EQ(store.HashOfFolder("歌曲/单曲/old"), "");
 }
