@@ -1,0 +1,32 @@
+// The orders the song list can take: by title, artist, language, year, or the songs sung most
+// recently first. Songs that lack what an order goes by (a native song has no artist, language
+// or year; a song never sung) follow the others, by name; ties go by name too. Names compare as
+// the scan sorts them (CSongScanner::Sort: Chinese by pinyin, numbers by value).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "library/songentry.h"
+
+namespace library {
+
+enum class SongOrder { Title, Artist, Language, Year, Recent };
+
+inline constexpr SongOrder kSongOrders[] = {
+    SongOrder::Title, SongOrder::Artist, SongOrder::Language, SongOrder::Year, SongOrder::Recent};
+
+// Its name in the settings ("title", "artist", "language", "year", "recent") and back.
+const char* SongOrderName(SongOrder order);
+std::optional<SongOrder> SongOrderFromName(std::string_view name);
+
+// Puts the entries' indices in the order. lastSungMs gives when a song was last sung (ms since
+// 1970; 0 when never); only Recent asks it.
+void OrderSongs(std::vector<int>& indices, const std::vector<SongEntry>& entries, SongOrder order,
+                const std::function<int64_t(const SongEntry&)>& lastSungMs = {});
+
+}  // namespace library
