@@ -23,6 +23,7 @@
 #include "app/audiosettings.h"
 #include "app/judgingsettings.h"
 #include "app/librarysettings.h"
+#include "app/listsettings.h"
 #include "app/songlistdelegate.h"
 #include "display/fonts.h"
 #include "display/historypage.h"
@@ -50,6 +51,28 @@ constexpr QRgb kUnsingableText = qRgb(150, 150, 150);
 
 // Dialog units are two pixels each way.
 QRect Units(int x, int y, int w, int h) { return QRect(2 * x, 2 * y, 2 * w, 2 * h); }
+
+// The song details: in the single-song list, over the chosen-songs panel's lower part (its
+// boxes 3 and 4, unused there); in the medley list, in the strip between the round buttons at
+// the foot, over the hint, above the level.
+const QRect kSingleDetails(358, 332, 236, 138);
+const QRect kMedleyDetails(134, 484, 532, 56);
+
+const char* OrderCaption(library::SongOrder order) {
+    switch (order) {
+        case library::SongOrder::Title:
+            return "按歌名";
+        case library::SongOrder::Artist:
+            return "按歌手";
+        case library::SongOrder::Language:
+            return "按语言";
+        case library::SongOrder::Year:
+            return "按年份";
+        case library::SongOrder::Recent:
+            return "最近唱过";
+    }
+    return "";
+}
 
 }  // namespace
 
@@ -194,14 +217,30 @@ void CQuorvelDlg::CreateControls() {
     // The song list's panel takes the left of the screen, wide enough for "Artist - Title" with
     // a score beside it; the search box takes the top of the list's place.
     m_editSearch = new QLineEdit(this);
-    name(m_editSearch, ids::kSongSearch)->setGeometry(Units(11, 103, 152, 14));
+    name(m_editSearch, ids::kSongSearch)->setGeometry(Units(11, 103, 102, 14));
     m_editSearch->setPlaceholderText(QStringLiteral("搜索歌手或歌名"));
     m_editSearch->setClearButtonEnabled(true);
     m_editSearch->setFont(display::MakeFont(QStringLiteral("宋体"), 20));
     m_editSearch->hide();
     connect(m_editSearch, &QLineEdit::textChanged, this, [this] { OnSearchChanged(); });
+    // The list's order, beside the search box.
+    m_orderChoice = new QComboBox(this);
+    m_orderChoice->setObjectName(QStringLiteral("songOrder"));
+    m_orderChoice->setGeometry(Units(115, 103, 48, 14));
+    m_orderChoice->setFont(display::MakeFont(QStringLiteral("宋体"), 16));
+    for (const library::SongOrder order : library::kSongOrders)
+        m_orderChoice->addItem(QString::fromUtf8(OrderCaption(order)));
+    m_orderChoice->hide();
+    connect(m_orderChoice, &QComboBox::activated, this, [this](int index) {
+        if (index >= 0 && index < static_cast<int>(std::size(library::kSongOrders)))
+            OnOrderChosen(library::kSongOrders[index]);
+    });
+    // Covers are decoded on a thread of the loader's; a row repaints when its picture comes.
+    m_pCovers = new CCoverLoader(this);
     m_listSongs = new QListWidget(this);
-    m_listSongs->setItemDelegate(new CSongListDelegate(m_listSongs));
+    auto* delegate = new CSongListDelegate(m_listSongs);
+    delegate->SetCovers(m_pCovers);
+    m_listSongs->setItemDelegate(delegate);
     name(m_listSongs, ids::kSongList)->setGeometry(Units(11, 118, 152, 115));
     m_listSongs->setFont(display::MakeFont(QStringLiteral("宋体"), 20));
     m_listSongs->setUniformItemSizes(true);
@@ -214,6 +253,15 @@ void CQuorvelDlg::CreateControls() {
     connect(m_listSongs, &QListWidget::itemClicked, this, [this] { OnSongPicked(); });
     connect(m_listSongs, &QListWidget::itemSelectionChanged, this, [this] {
         if (m_bKeySelection) OnSongPicked();
+    });
+    connect(m_listSongs, &QListWidget::currentItemChanged, this, [this] { UpdateDetails(); });
+    m_pDetails = new CSongDetailsPanel(*m_pCovers, this);
+    m_pDetails->setObjectName(QStringLiteral("songDetails"));
+    m_pDetails->setGeometry(kSingleDetails);
+    m_pDetails->hide();
+    m_pCovers->SetReadyHandler([this](const QString& path, int) {
+        m_listSongs->viewport()->update();
+        m_pDetails->OnCoverReady(path);
     });
 
     const int boxTops[4] = {113, 147, 177, 208};
@@ -326,6 +374,8 @@ bool CQuorvelDlg::OnInitDialog() {
     if (m_picSingles->Load(res::kGifSingles, "GIF")) m_picSingles->Draw();
     if (m_picMedleys->Load(res::kGifMedleys, "GIF")) m_picMedleys->Draw();
     m_radioBoy->setChecked(true);
+    m_order = CListSettings::Load().order;
+    m_orderChoice->setCurrentIndex(static_cast<int>(m_order));
     const engine::JudgingLevel level = CJudgingSettings::Load().level;
     m_session.SetJudgingLevel(level);
     m_levelChoice->Choose(static_cast<int>(level));
@@ -440,7 +490,11 @@ void CQuorvelDlg::Show(std::initializer_list<int> ids, bool visible) {
         if (QWidget* control = Control(id)) control->setVisible(visible);
     // The search box comes and goes with the song list, the judging level with the roles.
     for (int id : ids) {
-        if (id == ids::kSongList && m_editSearch) m_editSearch->setVisible(visible);
+        if (id == ids::kSongList && m_editSearch) {
+            m_editSearch->setVisible(visible);
+            m_orderChoice->setVisible(visible);
+            m_pDetails->setVisible(visible && m_pDetails->HasSong());
+        }
         if (id == ids::kRoleBoy && m_levelChoice) m_levelChoice->setVisible(visible);
     }
 }
@@ -642,12 +696,17 @@ void CQuorvelDlg::mouseMoveEvent(QMouseEvent* event) {
 void CQuorvelDlg::FillSongList(bool medley) {
     m_listEntries.clear();
     std::vector<const library::SongEntry*> listed;
-    if (m_pSongEntries)
+    if (m_pSongEntries) {
         for (std::size_t i = 0; i < m_pSongEntries->size(); ++i)
-            if ((*m_pSongEntries)[i].InList(medley)) {
-                m_listEntries.push_back(static_cast<int>(i));
-                listed.push_back(&(*m_pSongEntries)[i]);
-            }
+            if ((*m_pSongEntries)[i].InList(medley)) m_listEntries.push_back(static_cast<int>(i));
+        library::OrderSongs(
+            m_listEntries, *m_pSongEntries, m_order, [this](const library::SongEntry& entry) {
+                const auto found = m_songScores.find(entry.strFolder);
+                return found == m_songScores.end() ? int64_t{0} : found->second.nLastMs;
+            });
+        for (const int index : m_listEntries)
+            listed.push_back(&(*m_pSongEntries)[static_cast<std::size_t>(index)]);
+    }
     // Songs of one name are told apart over the whole list, so that a search keeps their hints.
     m_listHints.clear();
     for (const std::string& hint : library::TellApart(listed))
@@ -676,6 +735,8 @@ void CQuorvelDlg::OnSearchChanged() {
         auto* item =
             new QListWidgetItem(entry.strProblem.empty() ? name : QStringLiteral("⚠ ") + name);
         item->setData(Qt::UserRole, index);
+        if (!entry.strCover.empty())
+            item->setData(CSongListDelegate::kCoverRole, QString::fromStdString(entry.strCover));
         QStringList tip{name};
         if (const QString& hint = m_listHints[position]; !hint.isEmpty()) {
             item->setData(CSongListDelegate::kHintRole, hint);
@@ -699,6 +760,28 @@ void CQuorvelDlg::OnSearchChanged() {
     if (currentRow >= 0) m_listSongs->setCurrentRow(currentRow);
     m_listSongs->blockSignals(false);
     m_listSongs->setUpdatesEnabled(true);
+    UpdateDetails();
+}
+
+void CQuorvelDlg::UpdateDetails() {
+    const QListWidgetItem* item = m_listSongs->currentItem();
+    const int index = item ? item->data(Qt::UserRole).toInt() : -1;
+    const bool known =
+        m_pSongEntries && index >= 0 && static_cast<std::size_t>(index) < m_pSongEntries->size();
+    m_pDetails->SetSong(known ? &(*m_pSongEntries)[static_cast<std::size_t>(index)] : nullptr);
+    m_pDetails->setGeometry(m_bMedleyList ? kMedleyDetails : kSingleDetails);
+    m_pDetails->setVisible(known && !m_listSongs->isHidden());
+    m_pDetails->raise();
+}
+
+void CQuorvelDlg::OnOrderChosen(library::SongOrder order) {
+    m_order = order;
+    m_orderChoice->setCurrentIndex(static_cast<int>(order));
+    CListSettings settings;
+    settings.order = order;
+    settings.Save();
+    FillSongList(m_bMedleyList);
+    m_listSongs->scrollToTop();
 }
 
 void CQuorvelDlg::OnLibraryChanged() {
@@ -1259,7 +1342,11 @@ void CQuorvelDlg::RefreshSongScores() {
             this,
             [this, scores = std::move(scores)] {
                 m_songScores = scores;
-                OnSearchChanged();
+                // Sung lately: the order of "recently sung" changes with them.
+                if (m_order == library::SongOrder::Recent)
+                    FillSongList(m_bMedleyList);
+                else
+                    OnSearchChanged();
             },
             Qt::QueuedConnection);
     });

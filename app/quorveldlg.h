@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QColor>
+#include <QComboBox>
 #include <QDialog>
 #include <QFont>
 #include <QIcon>
@@ -23,11 +24,13 @@
 
 #include "app/controlids.h"
 #include "app/introducedlg.h"
+#include "app/songdetailspanel.h"
 #include "controls/bitbuttonnl.h"
 #include "controls/btnst.h"
 #include "controls/hyperlink.h"
 #include "controls/pictureex.h"
 #include "controls/pillchoice.h"
+#include "display/coverloader.h"
 #include "display/histogramctrl.h"
 #include "display/historypage.h"
 #include "display/iconprogress.h"
@@ -40,6 +43,7 @@
 #include "history/historyservice.h"
 #include "library/songentry.h"
 #include "library/songlibrary.h"
+#include "library/songorder.h"
 #include "platform/capturedevice.h"
 #include "platform/clickplayer.h"
 #include "platform/player.h"
@@ -116,6 +120,13 @@ public:
     // The search box's text changed: the list shows the songs whose artist and title (or name)
     // hold every word typed, case and accents aside.
     void OnSearchChanged();
+    // The list's order (kept in the settings), chosen beside the search box.
+    void OnOrderChosen(library::SongOrder order);
+    library::SongOrder Order() const { return m_order; }
+    // The highlighted song's cover and details beside the list: in the chosen-songs panel below
+    // the single song's box, or in the strip below the lists for a medley (its four boxes stay).
+    CSongDetailsPanel* DetailsPanel() const { return m_pDetails; }
+    CCoverLoader* Covers() const { return m_pCovers; }
     // The song in a box (0..3; the single-song list uses box 1): the entry picked from the list,
     // else the song of the list with the name typed, else the bundled library's song folder of
     // that name; empty when the box is.
@@ -227,6 +238,8 @@ private:
     void ListAnew();
     // The library published new entries (on this window's thread).
     void OnLibraryChanged();
+    // The details panel follows the list's current song.
+    void UpdateDetails();
 
     Devices m_devices;
     engine::CSingingSession m_session;
@@ -265,6 +278,10 @@ private:
     CIconProgress m_timeBar;
     QListWidget* m_listSongs = nullptr;
     QLineEdit* m_editSearch = nullptr;
+    QComboBox* m_orderChoice = nullptr;
+    library::SongOrder m_order = library::SongOrder::Title;
+    CCoverLoader* m_pCovers = nullptr;
+    CSongDetailsPanel* m_pDetails = nullptr;
     CHyperLink* m_link = nullptr;
     CBitButtonNL* m_btnStart = nullptr;
     CBitButtonNL* m_btnSettings = nullptr;

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "display/coverloader.h"
+
 namespace {
 
 constexpr int kMargin = 4;  // pixels between the row's edges and its text
@@ -83,9 +85,18 @@ void CSongListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     const QColor ground =
         item.palette.color(group, selected ? QPalette::Highlight : QPalette::Base);
     const QFont quiet = QuietFont(item.font);
-    const Layout layout = Lay(item.rect.adjusted(kMargin, 0, -kMargin, 0), QFontMetrics(item.font),
-                              QFontMetrics(quiet), name, index.data(kHintRole).toString(),
-                              index.data(kScoresRole).toString());
+    QRect area = item.rect.adjusted(kMargin, 0, -kMargin, 0);
+    if (const int side = CoverSide(item.rect.height()); m_covers && side > 0) {
+        // The cover, asked for as the row shows (decoded elsewhere; repainted when it comes).
+        const QImage cover = m_covers->PictureOrDefault(index.data(kCoverRole).toString(), side);
+        const QRect square(area.left(), item.rect.top() + (item.rect.height() - side) / 2, side,
+                           side);
+        painter->drawImage(square.left() + (side - cover.width()) / 2,
+                           square.top() + (side - cover.height()) / 2, cover);
+        area.setLeft(square.right() + 1 + kMargin);
+    }
+    const Layout layout = Lay(area, QFontMetrics(item.font), QFontMetrics(quiet), name,
+                              index.data(kHintRole).toString(), index.data(kScoresRole).toString());
     painter->save();
     painter->setFont(item.font);
     painter->setPen(text);

@@ -2,10 +2,13 @@
 // quieter hint after it where another song of the list has the same name (what tells them
 // apart); and, where the singer's history knows the song, its best score in a column of its own
 // on the right, never under the name. A song that cannot be sung has its row greyed (the
-// item's foreground) and "⚠" before its name.
+// item's foreground) and "⚠" before its name. With a cover loader, each row begins with the
+// song's cover, small (the default art while it is decoded, or when there is none).
 #pragma once
 
 #include <QStyledItemDelegate>
+
+class CCoverLoader;
 
 class CSongListDelegate : public QStyledItemDelegate {
 public:
@@ -14,7 +17,18 @@ public:
     // The role of the hint that tells it from songs of the same name ("Rock/Queen", "二重唱").
     static constexpr int kHintRole = Qt::UserRole + 2;
 
+    // The role of the path of the song's cover (empty: none).
+    static constexpr int kCoverRole = Qt::UserRole + 3;
+
     using QStyledItemDelegate::QStyledItemDelegate;
+    // Rows show covers from the loader (it outlives the delegate's painting); nullptr: none.
+    void SetCovers(CCoverLoader* covers) { m_covers = covers; }
+    // The side of a row's cover for rows of a height.
+    static int CoverSide(int rowHeight) { return rowHeight > 6 ? rowHeight - 4 : 0; }
+
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
+
+private:
+    CCoverLoader* m_covers = nullptr;
 };

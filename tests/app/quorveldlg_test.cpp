@@ -24,6 +24,7 @@
 #include "app/controlids.h"
 #include "app/judgingsettings.h"
 #include "app/librarysettings.h"
+#include "app/listsettings.h"
 #include "app/songlistdelegate.h"
 #include "display/historypage.h"
 #include "display/lineplot.h"
@@ -384,6 +385,76 @@ TEST_F(DialogTest, TypingInTheSearchBoxFiltersTheListByArtistAndTitle) {
     EXPECT_EQ(Rows(*dialog).size(), 4u);
 }
 
+// The highlighted song's cover and details show beside the list (the default art for a broken
+// cover); the order chosen orders the list and is kept.
+TEST_F(DialogTest, TheHighlightedSongShowsItsCoverAndDetailsAndTheOrderIsKept) {
+    ASSERT_TRUE(CListSettings{}.Save());  // by title, whatever an earlier test chose
+    const std::filesystem::path singles = library.Path() / "歌曲/单曲";
+    QImage picture(40, 20, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    std::filesystem::create_directories(singles / "b");
+    ASSERT_TRUE(picture.save(QString::fromStdString((singles / "b/front.png").string())));
+    UltraStar(singles / "b", UltraStarText("Zed", "Bravo",
+                                           "#COVER:front.png\n#YEAR:1999\n"
+                                           "#GENRE:Pop\n#LANGUAGE:English\n"));
+    UltraStar(singles / "a", UltraStarText("Abe", "Charlie", "#COVER:front.jpg\n"));
+    WriteFile(singles / "a/front.jpg", "not a picture");
+    auto dialog = MakeDialog();
+    ToList(*dialog, false);
+    EXPECT_EQ(Rows(*dialog), (std::vector<QString>{QStringLiteral("Zed - Bravo"),
+                                                   QStringLiteral("Abe - Charlie")}));
+    CSongDetailsPanel* details = dialog->DetailsPanel();
+    EXPECT_FALSE(details->isVisible()) << "no song is highlighted yet";
+
+    auto* list = static_cast<QListWidget*>(dialog->Control(ids::kSongList));
+    list->setCurrentRow(0);
+    ASSERT_TRUE(details->isVisible());
+    EXPECT_EQ(details->Lines(), (QStringList{QStringLiteral("Bravo"), QStringLiteral("Zed"),
+                                             QStringLiteral("0:03 · 1999 · Pop · English")}));
+    const int side = details->CoverSide();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            QImage cover;
+            return dialog->Covers()->Find(details->CoverPath(), side, cover) ==
+                   CCoverLoader::State::Ready;
+        },
+        120000));
+    QImage cover;
+    dialog->Covers()->Find(details->CoverPath(), side, cover);
+    EXPECT_EQ(cover.size(), QSize(side, side / 2));
+    EXPECT_EQ(cover.pixelColor(side / 2, side / 4), QColor(Qt::red));
+    // Its box is not covered; nor are the medley's four.
+    EXPECT_FALSE(details->geometry().intersects(dialog->Control(ids::kSingleSongBox)->geometry()));
+
+    list->setCurrentRow(1);
+    EXPECT_EQ(details->Lines()[2], QStringLiteral("0:03"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            QImage none;
+            return dialog->Covers()->Find(details->CoverPath(), side, none) ==
+                   CCoverLoader::State::Missing;
+        },
+        120000));
+    EXPECT_EQ(dialog->Covers()->PictureOrDefault(details->CoverPath(), side),
+              CCoverLoader::DefaultArt(side));
+
+    dialog->OnOrderChosen(library::SongOrder::Artist);
+    EXPECT_EQ(Rows(*dialog), (std::vector<QString>{QStringLiteral("Abe - Charlie"),
+                                                   QStringLiteral("Zed - Bravo")}));
+    EXPECT_EQ(CListSettings::Load().order, library::SongOrder::Artist);
+    dialog->OnListBack();
+    EXPECT_FALSE(details->isVisible());
+    dialog.reset();
+    dialog = MakeDialog();
+    ToList(*dialog, true);
+    EXPECT_EQ(dialog->Order(), library::SongOrder::Artist);
+    static_cast<QListWidget*>(dialog->Control(ids::kSongList))->setCurrentRow(0);
+    for (const int box : ids::kSongBoxes)
+        EXPECT_FALSE(
+            dialog->DetailsPanel()->geometry().intersects(dialog->Control(box)->geometry()));
+    ASSERT_TRUE(CListSettings{}.Save());
+}
+
 // Songs of one name show what tells them apart; a song without its music is greyed and marked.
 TEST_F(DialogTest, TheListTellsSongsOfOneNameApartAndGreysThoseThatCannotBeSung) {
     const std::filesystem::path singles = library.Path() / "歌曲/单曲";
@@ -402,7 +473,9 @@ TEST_F(DialogTest, TheListTellsSongsOfOneNameApartAndGreysThoseThatCannotBeSung)
     for (int row = 0; row < list->count(); ++row) {
         const QListWidgetItem* item = list->item(row);
         shown.emplace(item->text(), item->data(CSongListDelegate::kHintRole).toString());
-        const QRect area = list->visualItemRect(item);
+        // The text, right of the row's cover.
+        const QRect area = list->visualItemRect(item).adjusted(
+            CSongListDelegate::CoverSide(list->visualItemRect(item).height()) + 8, 0, 0, 0);
         int darkest = 255;
         for (int y = area.top(); y <= area.bottom(); ++y)
             for (int x = area.left(); x <= area.right(); ++x)
@@ -497,8 +570,9 @@ TEST_F(DialogTest, SongFoldersAddedOnTheSettingsPageAreSearchedAndListed) {
     dialog->OnListBack();
     dialog->OnTypeChoiceClick(dialog->Control(ids::kSinglesPicture)->geometry().center());
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->IsSongListCurrent(); }, 120000));
-    EXPECT_EQ(Rows(*dialog), (std::vector<QString>{QStringLiteral("ABBA - Waterloo"),
-                                                   QStringLiteral("Queen - Bohemian Rhapsody")}));
+    // By title.
+    EXPECT_EQ(Rows(*dialog), (std::vector<QString>{QStringLiteral("Queen - Bohemian Rhapsody"),
+                                                   QStringLiteral("ABBA - Waterloo")}));
 
     // Removed again: its songs go.
     dialog->OnListBack();
