@@ -53,7 +53,7 @@ void CSongDetailsPanel::OnCoverReady(const QString& path) {
 }
 
 int CSongDetailsPanel::CoverSide() const {
-    return std::max(8, std::min(height() - 2 * kPadding, width() / 2));
+    return std::max(8, std::min(height() - 2 * kPadding, width() * 2 / 5));
 }
 
 void CSongDetailsPanel::paintEvent(QPaintEvent*) {
@@ -61,7 +61,7 @@ void CSongDetailsPanel::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::Antialiasing);
     // A card of the stage's colours over the panel behind it.
     painter.setPen(QPen(QColor(0xb9, 0x9c, 0xf0, 160), 1));
-    painter.setBrush(QColor(0x1c, 0x0f, 0x48, 235));
+    painter.setBrush(QColor(0x1c, 0x0f, 0x48));
     painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
     if (m_lines.isEmpty()) return;
 
@@ -79,9 +79,16 @@ void CSongDetailsPanel::paintEvent(QPaintEvent*) {
     const QFont textFont = display::MakeFont(QStringLiteral("黑体"), roomy ? 16 : 14);
     const QColor colours[3] = {QColor(0xff, 0xe5, 0x9a), QColor(0xff, 0xc4, 0xdf),
                                QColor(0xb9, 0x9c, 0xf0)};
-    std::vector<std::pair<QString, int>> shown;  // the lines there are, by their kind
-    for (int i = 0; i < m_lines.size(); ++i)
-        if (!m_lines[i].isEmpty()) shown.emplace_back(m_lines[i], i);
+    // The lines there are, by their kind; on the card each detail takes a line of its own.
+    std::vector<std::pair<QString, int>> shown;
+    for (int i = 0; i < m_lines.size(); ++i) {
+        if (m_lines[i].isEmpty()) continue;
+        if (i == 2 && roomy)
+            for (const QString& detail : m_lines[i].split(QStringLiteral(" · ")))
+                shown.emplace_back(detail, i);
+        else
+            shown.emplace_back(m_lines[i], i);
+    }
     int total = 0;
     for (const auto& [text, kind] : shown)
         total += QFontMetrics(kind == 0 ? titleFont : textFont).height() + 2;
