@@ -1,5 +1,9 @@
 #include "display/coverloader.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QImageReader>
@@ -61,6 +65,8 @@ QImage CCoverLoader::PictureOrDefault(const QString& path, int side) {
 }
 
 void CCoverLoader::Run() {
+    // Below the window's thread: on a busy machine a frame of the list comes before a picture.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kNiceness);
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [this] { return m_bStop || !m_queue.empty(); });

@@ -57,6 +57,7 @@ public:
     static constexpr std::size_t kMostQueued = 256;  // older requests are dropped (asked again)
     static constexpr int64_t kLargestFile = 16 << 20;
     static constexpr int64_t kMostPixels = 40'000'000;  // of the picture in the file
+    static constexpr int kNiceness = 10;                // of the decoding thread
 
 private:
     using Key = std::pair<QString, int>;
