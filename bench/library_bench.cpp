@@ -7,7 +7,11 @@
 //   published (the list can show), on its own thread;
 // - warm scan: every folder walked again with the cache, no header read;
 // - window to list: the real window made, initialised and taken to the single-song list, until
-//   the list shows the songs, with the cache file of an earlier run present (a warm start);
+//   the list shows the songs and has painted its rows, with the cache file of an earlier run
+//   present (a warm start); and on until every visible row's cover is decoded and painted;
+// - scroll frame: the list of the real window scrolled by a wheel step (three rows) and its
+//   rows painted, covers decoded meanwhile on the loader's thread; the slowest frame is counted
+//   too;
 // - filter step: one keystroke in the search box of the real window (fold the typed words,
 //   match 5,000 entries, rebuild the list widget, let it lay out and paint offscreen), with
 //   setRowHidden on a list of 5,000 rows beside it for comparison.
@@ -15,9 +19,17 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QBuffer>
+#include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
+#include <QScrollBar>
 
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -28,6 +40,7 @@
 #include <vector>
 
 #include "app/quorveldlg.h"
+#include "app/songlistdelegate.h"
 #include "bench/qtbenchmain.h"
 #include "library/searchfold.h"
 #include "library/songcache.h"
@@ -71,11 +84,36 @@ std::string SongText(const std::string& artist, const std::string& title, unsign
         seed = seed * 1103515245u + 12345u;
     }
     return UltraStarText(artist, title,
-                         seed % 5 == 0 ? "#MEDLEYSTARTBEAT:64\n#MEDLEYENDBEAT:640\n" : "") +
+                         std::string("#COVER:cover.jpg\n#YEAR:19") +
+                             std::to_string(70 + seed % 30) + "\n#LANGUAGE:English\n" +
+                             (seed % 5 == 0 ? "#MEDLEYSTARTBEAT:64\n#MEDLEYENDBEAT:640\n" : "")) +
            notes;
 }
 
-// The collection below folder: 歌曲/单曲 and 歌曲/串烧歌曲 of the bundled library.
+// A cover as a collection has them: a JPEG of 300 × 300 pixels (a few of them, in turn).
+const std::string& CoverJpeg(int i) {
+    static const std::vector<std::string> covers = [] {
+        std::vector<std::string> made;
+        for (int k = 0; k < 8; ++k) {
+            QImage image(300, 300, QImage::Format_RGB32);
+            QPainter painter(&image);
+            painter.fillRect(image.rect(), QColor::fromHsv(k * 45, 160, 200));
+            painter.fillRect(QRect(40 + k * 10, 60, 180, 120),
+                             QColor::fromHsv(k * 45 + 90, 200, 120));
+            painter.end();
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            image.save(&buffer, "JPG", 85);
+            made.push_back(bytes.toStdString());
+        }
+        return made;
+    }();
+    return covers[static_cast<std::size_t>(i) % covers.size()];
+}
+
+// The collection below folder: 歌曲/单曲 and 歌曲/串烧歌曲 of the bundled library. Every
+// UltraStar song names its cover (#COVER) and every other native song has a cover.jpg.
 class Collection {
 public:
     Collection() {
@@ -87,13 +125,14 @@ public:
                                   (title + " " + std::to_string(i));
             WriteFile(song / "song.txt", SongText(artist, title, i));
             WriteFile(song / "song.mp3", "ID3");
-            WriteFile(song / "cover.jpg", "jpg");
+            WriteFile(song / "cover.jpg", CoverJpeg(i));
         }
         for (int i = 0; i < native; ++i) {
             const fs::path song = m_folder.Path() / "歌曲" / (i % 4 ? "单曲" : "串烧歌曲") /
                                   (Words(i * 13 + 5, 2) + " " + std::to_string(i));
             WriteFile(song / "断点", "1 2\n");
             WriteFile(song / "music.mp3", "ID3");
+            if (i % 2) WriteFile(song / "cover.jpg", CoverJpeg(i));
         }
     }
     fs::path Path() const { return m_folder.Path(); }
@@ -193,13 +232,91 @@ void BM_WindowToList(benchmark::State& state) {
         auto dialog = MakeWindow();
         auto* list = static_cast<QListWidget*>(dialog->Control(ids::kSongList));
         while (list->count() == 0) QApplication::processEvents();
+        list->viewport()->repaint();  // the rows painted, with the covers there are yet
+        if (state.range(0)) {
+            // On until the covers of the rows shown are decoded, then painted.
+            const int side =
+                CSongListDelegate::CoverSide(list->visualItemRect(list->item(0)).height());
+            const auto shown = [&] {
+                for (int row = 0; row < list->count(); ++row) {
+                    QListWidgetItem* item = list->item(row);
+                    if (!list->viewport()->rect().intersects(list->visualItemRect(item))) break;
+                    QImage cover;
+                    if (dialog->Covers()->Find(item->data(CSongListDelegate::kCoverRole).toString(),
+                                               side, cover) == CCoverLoader::State::Pending)
+                        return false;
+                }
+                return true;
+            };
+            while (!shown()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            list->viewport()->repaint();
+        }
         state.PauseTiming();
         dialog.reset();
         state.ResumeTiming();
     }
     fs::current_path(previous);
 }
-BENCHMARK(BM_WindowToList)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WindowToList)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("covers")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+double ThreadCpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// One frame of scrolling: a wheel step (three rows) and the rows painted at once, as many frames
+// as it takes to go through the whole list and round again; the decoded covers come meanwhile.
+void BM_ScrollFrame(benchmark::State& state) {
+    platform::MessageCapture quiet;
+    const Collection& collection = TheCollection();
+    const fs::path previous = fs::current_path();
+    fs::current_path(collection.Path());
+    {
+        auto dialog = MakeWindow();
+        while (!dialog->IsSongListCurrent()) QApplication::processEvents();
+        auto* list = static_cast<QListWidget*>(dialog->Control(ids::kSongList));
+        QScrollBar* bar = list->verticalScrollBar();
+        // The history's scores come once after the window opens (and fill the list again).
+        const auto settle = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+        while (std::chrono::steady_clock::now() < settle) QApplication::processEvents();
+        double slowest = 0, slowestCpu = 0;
+        int slowestFrame = 0;
+        std::vector<double> frames;
+        for (auto _ : state) {
+            const auto start = std::chrono::steady_clock::now();
+            const double cpuStart = ThreadCpuMs();
+            bar->setValue(bar->value() >= bar->maximum() ? 0 : bar->value() + 3);
+            QApplication::processEvents();  // covers delivered since the last frame
+            list->viewport()->repaint();
+            const double ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count();
+            slowestCpu = std::max(slowestCpu, ThreadCpuMs() - cpuStart);
+            if (ms > slowest) {
+                slowest = ms;
+                slowestFrame = static_cast<int>(frames.size());
+            }
+            frames.push_back(ms);
+        }
+        std::sort(frames.begin(), frames.end());
+        state.counters["slowest_ms"] = slowest;
+        state.counters["slowest_at"] = slowestFrame;
+        // The window thread's own time in its slowest frame: what the frame cost, without the
+        // waits of a shared machine.
+        state.counters["slowest_cpu_ms"] = slowestCpu;
+        state.counters["p99_ms"] = frames.empty() ? 0 : frames[frames.size() * 99 / 100];
+        state.counters["rows"] = list->count();
+        state.counters["decoded"] = dialog->Covers()->Decoded();
+    }
+    fs::current_path(previous);
+}
+BENCHMARK(BM_ScrollFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(4000);
 
 // What is typed, one keystroke at a time, and deleted again.
 const char* const kTyping[] = {"m",        "mo",        "moo",      "moon",    "moon l", "moon lo",
