@@ -32,6 +32,26 @@ std::string Group(const SongEntry& entry, SongOrder order) {
 
 }  // namespace
 
+std::string SongGroup(const SongEntry& entry, SongOrder order) {
+    switch (order) {
+        case SongOrder::Artist:
+            return entry.strArtist;
+        case SongOrder::Language:
+            return entry.strLanguage;
+        case SongOrder::Year: {
+            const std::string year = entry.strYear.substr(0, 4);
+            const bool digits =
+                year.size() == 4 &&
+                std::all_of(year.begin(), year.end(), [](char c) { return c >= '0' && c <= '9'; });
+            return digits ? year : std::string();
+        }
+        case SongOrder::Title:
+        case SongOrder::Recent:
+            return {};
+    }
+    return {};
+}
+
 const char* SongOrderName(SongOrder order) { return kNames[static_cast<int>(order)]; }
 
 std::optional<SongOrder> SongOrderFromName(std::string_view name) {
@@ -62,9 +82,9 @@ void OrderSongs(std::vector<int>& indices, const std::vector<SongEntry>& entries
         int64_t number = 0;
         bool has = !group.trimmed().isEmpty();
         if (order == SongOrder::Year) {
-            bool ok = false;
-            number = group.trimmed().left(4).toLongLong(&ok);  // "1999", "1999-05-01"
-            has = ok;
+            const std::string year = SongGroup(entry, order);  // "1999", of "1999-05-01" too
+            has = !year.empty();
+            number = has ? std::stoll(year) : 0;
         } else if (order == SongOrder::Recent) {
             number = lastSungMs ? -lastSungMs(entry) : 0;
             has = number < 0;

@@ -24,6 +24,11 @@ inline constexpr SongOrder kSongOrders[] = {
 const char* SongOrderName(SongOrder order);
 std::optional<SongOrder> SongOrderFromName(std::string_view name);
 
+// The group an entry falls in under an order, as the list names it above its first song: the
+// artist, the language or the year (its first four digits); empty for an entry that has none
+// (the songs after the others), and for the orders that make no groups (title, recently sung).
+std::string SongGroup(const SongEntry& entry, SongOrder order);
+
 // Puts the entries' indices in the order. lastSungMs gives when a song was last sung (ms since
 // 1970; 0 when never); only Recent asks it.
 void OrderSongs(std::vector<int>& indices, const std::vector<SongEntry>& entries, SongOrder order,

@@ -64,6 +64,13 @@ TEST(SongOrderTest, EachOrderPutsTheSongsWithoutItsKeyLastByName) {
         EXPECT_EQ(library::SongOrderFromName(library::SongOrderName(c.order)), c.order);
     }
     EXPECT_EQ(library::SongOrderFromName("size"), std::nullopt);
+
+    // The groups the list names: a year by its four digits, nothing where there is none.
+    EXPECT_EQ(library::SongGroup(entries[1], SongOrder::Year), "1974");
+    EXPECT_EQ(library::SongGroup(UltraStar("A", "B", "", "'74"), SongOrder::Year), "");
+    EXPECT_EQ(library::SongGroup(entries[3], SongOrder::Language), "Chinese");
+    EXPECT_EQ(library::SongGroup(entries[4], SongOrder::Artist), "");
+    EXPECT_EQ(library::SongGroup(entries[0], SongOrder::Title), "");
 }
 
 }  // namespace
