@@ -18,6 +18,7 @@
 
 #include <cstdio>
 #include <iterator>
+#include <optional>
 
 #include "app/aboutdlg.h"
 #include "app/audiosettings.h"
@@ -724,6 +725,11 @@ void CQuorvelDlg::OnSearchChanged() {
     m_listSongs->clear();
     m_nListCount = 0;
     int currentRow = -1;
+    // Ordered by artist, language or year, the first song of each group carries its name.
+    const bool grouped = m_order == library::SongOrder::Artist ||
+                         m_order == library::SongOrder::Language ||
+                         m_order == library::SongOrder::Year;
+    std::optional<std::string> lastGroup;
     for (std::size_t position = 0; position < m_listEntries.size(); ++position) {
         const int index = m_listEntries[position];
         const library::SongEntry& entry = (*m_pSongEntries)[static_cast<std::size_t>(index)];
@@ -737,6 +743,15 @@ void CQuorvelDlg::OnSearchChanged() {
         item->setData(Qt::UserRole, index);
         if (!entry.strCover.empty())
             item->setData(CSongListDelegate::kCoverRole, QString::fromStdString(entry.strCover));
+        if (grouped) {
+            std::string group = library::SongGroup(entry, m_order);
+            if (group != lastGroup) {
+                item->setData(CSongListDelegate::kGroupRole, group.empty()
+                                                                 ? QStringLiteral("其他")
+                                                                 : QString::fromStdString(group));
+                lastGroup = std::move(group);
+            }
+        }
         QStringList tip{name};
         if (const QString& hint = m_listHints[position]; !hint.isEmpty()) {
             item->setData(CSongListDelegate::kHintRole, hint);

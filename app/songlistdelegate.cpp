@@ -95,8 +95,15 @@ void CSongListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
                            square.top() + (side - cover.height()) / 2, cover);
         area.setLeft(square.right() + 1 + kMargin);
     }
+    // The group's name (on its first row) and the score share the right-hand column.
+    // (A long artist's name takes at most a third of the row.)
+    const QString groupName = QFontMetrics(quiet).elidedText(index.data(kGroupRole).toString(),
+                                                             Qt::ElideRight, area.width() / 3);
+    QString column = index.data(kScoresRole).toString();
+    if (!groupName.isEmpty())
+        column = column.isEmpty() ? groupName : groupName + QStringLiteral("  ") + column;
     const Layout layout = Lay(area, QFontMetrics(item.font), QFontMetrics(quiet), name,
-                              index.data(kHintRole).toString(), index.data(kScoresRole).toString());
+                              index.data(kHintRole).toString(), column);
     painter->save();
     painter->setFont(item.font);
     painter->setPen(text);
@@ -108,8 +115,13 @@ void CSongListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     }
     if (!layout.scores.isEmpty()) {
         painter->setPen(selected ? text : QColor(150, 110, 170));
-        painter->drawText(layout.scores, Qt::AlignRight | Qt::AlignVCenter,
-                          index.data(kScoresRole).toString());
+        painter->drawText(
+            layout.scores, Qt::AlignRight | Qt::AlignVCenter,
+            QFontMetrics(quiet).elidedText(column, Qt::ElideLeft, layout.scores.width()));
+    }
+    if (!groupName.isEmpty()) {
+        painter->setPen(Mix(text, ground, 0.6));
+        painter->drawLine(item.rect.left(), item.rect.top(), item.rect.right(), item.rect.top());
     }
     painter->restore();
 }

@@ -3,7 +3,9 @@
 // apart); and, where the singer's history knows the song, its best score in a column of its own
 // on the right, never under the name. A song that cannot be sung has its row greyed (the
 // item's foreground) and "⚠" before its name. With a cover loader, each row begins with the
-// song's cover, small (the default art while it is decoded, or when there is none).
+// song's cover, small (the default art while it is decoded, or when there is none). The first
+// row of a group (the list ordered by artist, language or year) has a line above it and the
+// group's name in the right-hand column, before the score.
 #pragma once
 
 #include <QStyledItemDelegate>
@@ -19,6 +21,8 @@ public:
 
     // The role of the path of the song's cover (empty: none).
     static constexpr int kCoverRole = Qt::UserRole + 3;
+    // The role of the group's name on the first row of a group (none on the others).
+    static constexpr int kGroupRole = Qt::UserRole + 4;
 
     using QStyledItemDelegate::QStyledItemDelegate;
     // Rows show covers from the loader (it outlives the delegate's painting); nullptr: none.

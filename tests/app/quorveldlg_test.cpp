@@ -442,6 +442,9 @@ TEST_F(DialogTest, TheHighlightedSongShowsItsCoverAndDetailsAndTheOrderIsKept) {
     EXPECT_EQ(Rows(*dialog), (std::vector<QString>{QStringLiteral("Abe - Charlie"),
                                                    QStringLiteral("Zed - Bravo")}));
     EXPECT_EQ(CListSettings::Load().order, library::SongOrder::Artist);
+    // Each artist's first song names the group.
+    EXPECT_EQ(list->item(0)->data(CSongListDelegate::kGroupRole).toString(), QStringLiteral("Abe"));
+    EXPECT_EQ(list->item(1)->data(CSongListDelegate::kGroupRole).toString(), QStringLiteral("Zed"));
     dialog->OnListBack();
     EXPECT_FALSE(details->isVisible());
     dialog.reset();
