@@ -8,7 +8,7 @@
 
 class CListSettings {
 public:
-    library::SongOrder order = library::SongOrder::Title;
+    library::SongOrder order = library::SongOrder::Name;
 
     static CListSettings Load();
     // Writes the settings; false when the file cannot be written.

@@ -61,6 +61,8 @@ const QRect kMedleyDetails(134, 484, 532, 56);
 
 const char* OrderCaption(library::SongOrder order) {
     switch (order) {
+        case library::SongOrder::Name:
+            return "按名称";
         case library::SongOrder::Title:
             return "按歌名";
         case library::SongOrder::Artist:

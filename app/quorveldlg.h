@@ -279,7 +279,7 @@ private:
     QListWidget* m_listSongs = nullptr;
     QLineEdit* m_editSearch = nullptr;
     QComboBox* m_orderChoice = nullptr;
-    library::SongOrder m_order = library::SongOrder::Title;
+    library::SongOrder m_order = library::SongOrder::Name;
     CCoverLoader* m_pCovers = nullptr;
     CSongDetailsPanel* m_pDetails = nullptr;
     CHyperLink* m_link = nullptr;

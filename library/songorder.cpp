@@ -11,7 +11,7 @@ namespace library {
 
 namespace {
 
-constexpr const char* kNames[] = {"title", "artist", "language", "year", "recent"};
+constexpr const char* kNames[] = {"name", "title", "artist", "language", "year", "recent"};
 
 // What an entry is ordered by first: empty when it has none (it then follows the others).
 std::string Group(const SongEntry& entry, SongOrder order) {
@@ -24,6 +24,7 @@ std::string Group(const SongEntry& entry, SongOrder order) {
             return entry.strLanguage;
         case SongOrder::Year:
             return entry.strYear;
+        case SongOrder::Name:  // the name alone, as the scan sorts
         case SongOrder::Recent:
             return {};
     }
@@ -45,6 +46,7 @@ std::string SongGroup(const SongEntry& entry, SongOrder order) {
                 std::all_of(year.begin(), year.end(), [](char c) { return c >= '0' && c <= '9'; });
             return digits ? year : std::string();
         }
+        case SongOrder::Name:
         case SongOrder::Title:
         case SongOrder::Recent:
             return {};

@@ -48,10 +48,11 @@ TEST(SongOrderTest, EachOrderPutsTheSongsWithoutItsKeyLastByName) {
         SongOrder order;
         std::vector<int> expected;
     } cases[] = {
-        // Titles (a native song's is its name), then artists, languages, years, the latest sung.
-        {SongOrder::Title, {5, 3, 2, 4, 1, 0}},    {SongOrder::Artist, {1, 3, 0, 2, 5, 4}},
-        {SongOrder::Language, {3, 1, 0, 2, 5, 4}}, {SongOrder::Year, {1, 0, 3, 5, 4, 2}},
-        {SongOrder::Recent, {5, 2, 0, 1, 3, 4}},
+        // The names listed, titles (a native song's is its name), then artists, languages,
+        // years, the latest sung.
+        {SongOrder::Name, {1, 5, 3, 4, 0, 2}},   {SongOrder::Title, {5, 3, 2, 4, 1, 0}},
+        {SongOrder::Artist, {1, 3, 0, 2, 5, 4}}, {SongOrder::Language, {3, 1, 0, 2, 5, 4}},
+        {SongOrder::Year, {1, 0, 3, 5, 4, 2}},   {SongOrder::Recent, {5, 2, 0, 1, 3, 4}},
     };
     for (const auto& c : cases) {
         std::vector<int> indices(entries.size());
