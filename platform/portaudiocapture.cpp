@@ -1,5 +1,6 @@
 #include "platform/portaudiocapture.h"
 
+#include <pa_linux_alsa.h>
 #include <portaudio.h>
 
 #include <algorithm>
@@ -98,6 +99,11 @@ bool CPortAudioCapture::OpenStream(const WaveFormat& format, std::string& error)
             why = Failure("Pa_OpenStream", opened);
             return false;
         }
+        // The callback's thread asks for real-time scheduling where ALSA runs it: a busy
+        // machine must not make the recording overrun.
+        if (const PaHostApiInfo* host = Pa_GetHostApiInfo(info->hostApi);
+            host && host->type == paALSA)
+            PaAlsa_EnableRealtimeScheduling(stream, 1);
         m_pStream = stream;
         return true;
     };
