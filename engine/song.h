@@ -39,6 +39,8 @@ struct SongInfo {
     std::vector<std::vector<SongLyric>> lyrics;  // [line], in the order of their notes
     int nParts = 1;                              // the parts a duet gives its singers
     std::vector<std::string> remarks;            // what a check of the song should mention
+    // Where a preview of the song plays from in the accompaniment's file (-1: not given).
+    int nPreviewStartMs = -1;
 };
 
 class CSong {

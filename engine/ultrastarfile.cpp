@@ -224,6 +224,7 @@ enum Header {
     kYear,
     kGenre,
     kLanguage,
+    kPreviewStart,
     kHeaderCount
 };
 
@@ -234,7 +235,8 @@ constexpr std::array<const char*, kHeaderCount> kHeaderNames = {
     "GAP",       "START",           "END",           "VIDEOGAP",
     "RELATIVE",  "MEDLEYSTARTBEAT", "MEDLEYENDBEAT", "MEDLEYSTART",
     "MEDLEYEND", "DUETSINGERP1",    "DUETSINGERP2",  "P1",
-    "P2",        "YEAR",            "GENRE",         "LANGUAGE"};
+    "P2",        "YEAR",            "GENRE",         "LANGUAGE",
+    "PREVIEWSTART"};
 // clang-format on
 
 // "2", "2.1" or "2.1.0", with or without a leading "v", into major, minor and patch (missing ones
@@ -652,6 +654,9 @@ bool CReader::Normalise() {
     if (HasHeader(kVideoGap) &&
         OptionalDecimal(kVideoGap, -kMaxSongSeconds * unit, kMaxSongSeconds * unit, value))
         m_file.videoGapSeconds = value / unit;
+    // Seconds in every version.
+    if (HasHeader(kPreviewStart) && OptionalDecimal(kPreviewStart, 0, kMaxSongSeconds, value))
+        m_file.previewStartSeconds = value;
     if (milliseconds) {
         const std::pair<Header, std::optional<double>*> bounds[] = {
             {kMedleyStart, &m_file.medleyStartMs}, {kMedleyEnd, &m_file.medleyEndMs}};

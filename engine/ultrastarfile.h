@@ -64,6 +64,8 @@ struct UltraStarFile {
     std::optional<double> startSeconds;
     std::optional<double> endMs;
     std::optional<double> videoGapSeconds;
+    // #PREVIEWSTART: where a preview of the song plays from, in seconds of the audio file.
+    std::optional<double> previewStartSeconds;
 
     // Medley bounds: beats in files before 2.0.0 (#MEDLEYSTARTBEAT/#MEDLEYENDBEAT), milliseconds
     // from 2.0.0 on (#MEDLEYSTART/#MEDLEYEND). Only the pair of the file's version is set.

@@ -205,6 +205,7 @@ std::shared_ptr<const CSong> LoadUltraStarSong(const std::string& path,
     info.nAudioStartMs = Milliseconds(from);
     info.nAudioEndMs = to < kMaxSongSeconds ? Milliseconds(to) : -1;
     info.nFadeMs = fadeMs;
+    if (file.previewStartSeconds) info.nPreviewStartMs = Milliseconds(*file.previewStartSeconds);
     info.bOwnLyrics = true;
     for (UltraStarProblem& remark : file.remarks)
         info.remarks.push_back(std::move(remark.strProblem));

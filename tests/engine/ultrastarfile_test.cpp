@@ -351,7 +351,7 @@ TEST(ReadUltraStarFileTest, WestEuropeanSongsInCp1252ReadAsInUtf8) {
 
 TEST(ReadUltraStarFileTest, TimesAndMedleyFollowTheVersion) {
     constexpr std::string_view kTimes =
-        "#BPM:100\n#GAP:500\n#START:12,5\n#END:180000\n#VIDEOGAP:1.5\n"
+        "#BPM:100\n#GAP:500\n#START:12,5\n#END:180000\n#VIDEOGAP:1.5\n#PREVIEWSTART:42,5\n"
         "#MEDLEYSTARTBEAT:100\n#MEDLEYENDBEAT:200\n#MEDLEYSTART:30000\n#MEDLEYEND:60000\n"
         ": 0 1 0 a\n";
     for (const char* version : {"", "#VERSION:1.0.0\n", "#VERSION:1.1\n"}) {
@@ -360,6 +360,7 @@ TEST(ReadUltraStarFileTest, TimesAndMedleyFollowTheVersion) {
         EXPECT_EQ(file.startSeconds, 12.5);
         EXPECT_EQ(file.endMs, 180000);
         EXPECT_EQ(file.videoGapSeconds, 1.5);
+        EXPECT_EQ(file.previewStartSeconds, 42.5);
         EXPECT_EQ(file.medleyStartBeat, 100);
         EXPECT_EQ(file.medleyEndBeat, 200);
         EXPECT_FALSE(file.medleyStartMs || file.medleyEndMs);
@@ -369,12 +370,14 @@ TEST(ReadUltraStarFileTest, TimesAndMedleyFollowTheVersion) {
         const UltraStarFile file =
             Read(std::string(version) +
                  "#BPM:100\n#START:12500\n#END:180000\n#VIDEOGAP:1500\n#MEDLEYSTART:30000,5\n"
-                 "#MEDLEYEND:60000\n#MEDLEYSTARTBEAT:100\n#MEDLEYENDBEAT:200\n: 0 1 0 a\n");
+                 "#MEDLEYEND:60000\n#MEDLEYSTARTBEAT:100\n#MEDLEYENDBEAT:200\n#PREVIEWSTART:42.5\n"
+                 ": 0 1 0 a\n");
         EXPECT_EQ(file.startSeconds, 12.5);
         EXPECT_EQ(file.endMs, 180000);
         EXPECT_EQ(file.videoGapSeconds, 1.5);
         EXPECT_EQ(file.medleyStartMs, 30000.5);
         EXPECT_EQ(file.medleyEndMs, 60000);
+        EXPECT_EQ(file.previewStartSeconds, 42.5);  // seconds in every version
         EXPECT_FALSE(file.medleyStartBeat || file.medleyEndBeat);
     }
 }
