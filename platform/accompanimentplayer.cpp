@@ -96,6 +96,11 @@ struct CAccompanimentPlayer::Playback {
     std::atomic<uint64_t> read{0};
     std::atomic<bool> decoderDone{false};
     std::atomic<bool> stop{false};
+    // A fade out asked for: its length in frames (0: none). The stream's callback alone keeps
+    // the frames left of it once it has begun (-1 before).
+    std::atomic<int64_t> fadeOutFrames{0};
+    int64_t fadeLeft = -1;
+    int64_t fadeTotal = 0;
     PaStream* stream = nullptr;
     bool portAudio = false;  // Pa_Initialize succeeded and is not yet undone
     std::thread thread;
@@ -172,6 +177,20 @@ struct CAccompanimentPlayer::Playback {
         for (uint64_t i = 0; i < samples; ++i) out[i] = p.ring[(r + i) & p.mask];
         std::fill(out + samples, out + frames * uint64_t(p.channels), int16_t(0));
         p.read.store(r + samples, std::memory_order_release);
+        if (p.fadeLeft < 0) {
+            const int64_t fade = p.fadeOutFrames.load(std::memory_order_relaxed);
+            if (fade > 0) p.fadeLeft = p.fadeTotal = fade;
+        }
+        if (p.fadeLeft >= 0) {
+            for (uint64_t i = 0; i < n; ++i) {
+                const double gain = double(p.fadeLeft) / double(p.fadeTotal);
+                for (int c = 0; c < p.channels; ++c) {
+                    int16_t& sample = out[i * uint64_t(p.channels) + uint64_t(c)];
+                    sample = int16_t(double(sample) * gain);
+                }
+                if (p.fadeLeft > 0) --p.fadeLeft;
+            }
+        }
 
         if (n > 0 && p.stalled.load() && !done) {
             // The device is back: the clock is bound to the frames heard again. The position
@@ -264,6 +283,8 @@ void CAccompanimentPlayer::PlayFrom(int positionMs) {
     p.stop = false;
     p.written = 0;
     p.read = 0;
+    p.fadeOutFrames = 0;
+    p.fadeLeft = -1;
     // A span with no music in it (its start at or past the end) has nothing to play, nor has a
     // start at or past its end.
     if (m_output == Output::None || positionMs >= m_nLength || !StartSound(positionMs)) {
@@ -325,7 +346,9 @@ bool CAccompanimentPlayer::StartSound(int positionMs) {
     const int64_t musicFrames =
         rate == m_nMusicRate ? m_nMusicFrames : m_nMusicFrames * rate / m_nMusicRate;
     const int64_t first = int64_t{positionMs} * rate / 1000;
-    if (!p.reader.Start(std::move(decoder), SpanFrames(m_span, rate, musicFrames), error, first))
+    FrameSpan frames = SpanFrames(m_span, rate, musicFrames);
+    frames.dGain = m_dGain;
+    if (!p.reader.Start(std::move(decoder), frames, error, first))
         return fail("the start of the span cannot be reached: " + error);
     p.handedFrames = first;
     p.firstFrame = first;
@@ -390,6 +413,34 @@ void CAccompanimentPlayer::Stop() {
 }
 
 bool CAccompanimentPlayer::HasSound() const { return m_pPlayback->sound; }
+
+int64_t CAccompanimentPlayer::FramesTaken() const {
+    return m_pPlayback->handedFrames - m_pPlayback->firstFrame;
+}
+
+int CAccompanimentPlayer::MusicLength() const {
+    std::lock_guard lock(m_control);
+    return m_bOpen ? MillisecondsOfFrames(m_nMusicFrames, m_nMusicRate) : 0;
+}
+
+void CAccompanimentPlayer::SetSpan(const AudioSpan& span) {
+    std::lock_guard lock(m_control);
+    StopLocked();
+    if (!m_bOpen) return;
+    m_span = span;
+    m_nLength = SpanLengthMs(span, MillisecondsOfFrames(m_nMusicFrames, m_nMusicRate));
+}
+
+void CAccompanimentPlayer::SetVolume(double gain) {
+    std::lock_guard lock(m_control);
+    m_dGain = std::clamp(gain, 0.0, 1.0);
+}
+
+void CAccompanimentPlayer::FadeOut(int ms) {
+    std::lock_guard lock(m_control);
+    const long rate = m_pPlayback->rate;
+    m_pPlayback->fadeOutFrames = std::max<int64_t>(1, int64_t{std::max(ms, 0)} * rate / 1000);
+}
 
 void CAccompanimentPlayer::StopLocked() {
     Playback& p = *m_pPlayback;

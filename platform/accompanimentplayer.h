@@ -22,9 +22,10 @@
 // the last sample of the span has been played, Position() keeps growing in real time past
 // Length(), in silence, until Stop().
 //
-// Length(), Position() and Speed() may be called from any thread at any time; Open, Play and Stop
-// from one thread (the user-interface thread). The object may be opened again after Stop, and
-// destroyed at any time: the destructor stops the playback and joins its thread.
+// Length(), Position(), Speed(), HasSound() and FramesTaken() may be called from any thread at
+// any time; Open, Play, Stop and the other settings from one thread (the user-interface thread,
+// or a preview's worker). The object may be opened again after Stop, and destroyed at any time:
+// the destructor stops the playback and joins its thread.
 #pragma once
 
 #include <atomic>
@@ -71,6 +72,19 @@ public:
 
     // Whether the current (or last) Play reached an output device and has not lost it.
     bool HasSound() const;
+    // Frames of music the output stream has taken since the current (or last) Play started.
+    int64_t FramesTaken() const;
+
+    // The length of the whole open file in milliseconds (0 when nothing is open).
+    int MusicLength() const;
+    // Plays another span of the open file from the next Play, without reading the file again;
+    // stops what is playing. Nothing when no file is open.
+    void SetSpan(const AudioSpan& span);
+    // The volume of the next Play: every sample scaled by gain (0 to 1; 1 at first).
+    void SetVolume(double gain);
+    // Fades the sound out over ms and then keeps it silent, from the output stream's next block;
+    // the clock runs on. Returns at once: Stop ends the playback once the fade is heard.
+    void FadeOut(int ms);
 
 private:
     struct Playback;
@@ -81,10 +95,11 @@ private:
     bool StartSound(int positionMs);
 
     const Output m_output;
-    std::mutex m_control;  // Open, Play, Stop and the destructor, one at a time
+    mutable std::mutex m_control;  // Open, Play, Stop and the destructor, one at a time
     std::string m_path;
     std::string m_openProblem;  // why the last Open failed (the opener's thread only)
     AudioSpan m_span;
+    double m_dGain = 1.0;
     int64_t m_nMusicFrames = 0;  // the whole file's length, at m_nMusicRate
     long m_nMusicRate = 0;
     std::atomic<bool> m_bOpen{false};

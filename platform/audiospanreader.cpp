@@ -40,7 +40,8 @@ int CAudioSpanReader::Read(int16_t* out, int frames) {
     if (frames <= 0) return 0;
     const int got = m_pDecoder->Read(out, frames);
     const bool rising = m_nFrom > 0 && m_nRead - m_nFrom < m_nRamp;
-    if (m_span.nFade > 0 || rising) {
+    const double volume = std::clamp(m_span.dGain, 0.0, 1.0);
+    if (m_span.nFade > 0 || rising || volume < 1.0) {
         const int channels = m_pDecoder->Channels();
         const double fade = double(std::max<int64_t>(m_span.nFade, 1));
         const int64_t length = m_span.nEnd >= 0 ? m_span.nEnd - m_span.nStart : INT64_MAX;
@@ -50,6 +51,7 @@ int CAudioSpanReader::Read(int16_t* out, int frames) {
                               ? std::min({1.0, double(j) / fade, double(length - j) / fade})
                               : 1.0;
             if (m_nFrom > 0) gain = std::min(gain, double(j - m_nFrom) / double(m_nRamp));
+            gain *= volume;
             if (gain >= 1.0) continue;
             for (int c = 0; c < channels; ++c) {
                 int16_t& sample = out[std::size_t(i) * std::size_t(channels) + std::size_t(c)];

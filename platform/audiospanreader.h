@@ -1,7 +1,8 @@
 // The part of a decoder's music that a playback span plays: from its first frame to the frame
 // after its last, faded in linearly after the start and out before the end. The gain at frame j
 // of a span of n frames with fades of f frames is min(1, j / f, (n − j) / f): 0 at the span's
-// first frame, 1 from frame f on, and falling to 0 at the frame after the last.
+// first frame, 1 from frame f on, and falling to 0 at the frame after the last. A span of a
+// lower volume scales every sample by its gain on top of that.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,7 @@ struct FrameSpan {
     int64_t nStart = 0;  // the first frame played
     int64_t nEnd = -1;   // the frame after the last one played; -1: the music's end
     int64_t nFade = 0;   // the frames of each ramp; 0: none
+    double dGain = 1.0;  // every sample scaled by it, 0 to 1
 };
 
 // The span in frames at rate Hz of a music musicFrames frames long: each time in milliseconds

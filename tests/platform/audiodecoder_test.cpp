@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cmath>
@@ -562,6 +563,18 @@ TEST_F(AudioSpanReaderTest, TheFadesRampLinearlyInAndOut) {
         EXPECT_GT(peak(from), peak(from + 50));
     EXPECT_EQ(span.front(), 0);
     EXPECT_LT(std::abs(int(span.back())), 16384 / kFade + 1);
+}
+
+TEST_F(AudioSpanReaderTest, AGainLowersEverySampleOnTopOfTheFades) {
+    const FrameSpan whole{4001, 6000, 400};
+    FrameSpan quiet = whole;
+    quiet.dGain = 0.25;
+    const std::vector<int16_t> loud = ReadSpan("tone.wav", whole, 100);
+    const std::vector<int16_t> low = ReadSpan("tone.wav", quiet, 100);
+    ASSERT_EQ(low.size(), loud.size());
+    for (std::size_t k = 0; k < low.size(); ++k)
+        ASSERT_NEAR(low[k], loud[k] * 0.25, 1.0) << "frame " << k;
+    EXPECT_GT(*std::max_element(low.begin(), low.end()), 4000);  // the tone's peak is 16384
 }
 
 // Reading from inside the span (a seek of the player): exactly the frames from there, rising from
