@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "engine/songloader.h"
+
 namespace engine {
 namespace {
 
@@ -39,6 +41,15 @@ std::string MusicProblem(const platform::MusicProbe& probe, const platform::Audi
         return "伴奏长 " + Seconds(played / 1000.0) + " 秒，最后一句在 " +
                Seconds(lastLineEndMs / 1000.0) + " 秒才结束";
     return {};
+}
+
+bool SongPreviewMusic(const std::string& path, platform::PreviewMusic& music) {
+    Problem problem;
+    const auto song = LoadSong(path, {}, &problem);
+    if (!song || song->Info().strAudio.empty()) return false;
+    music.strAudio = song->Info().strAudio;
+    music.nStartMs = song->Info().nPreviewStartMs;
+    return true;
 }
 
 }  // namespace engine

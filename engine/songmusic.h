@@ -8,6 +8,7 @@
 #include "engine/song.h"
 #include "platform/audiodecoder.h"
 #include "platform/player.h"
+#include "platform/previewplayer.h"
 
 namespace engine {
 
@@ -23,6 +24,10 @@ int LastLineEndMs(const CSong& song);
 // count in time) is believed to within kEstimateSlackMs.
 std::string MusicProblem(const platform::MusicProbe& probe, const platform::AudioSpan& span,
                          int lastLineEndMs);
+
+// The preview of the song at path (as LoadSong takes it): its music file and its #PREVIEWSTART.
+// False when the song cannot be loaded. Reads the song's files: not for the user-interface thread.
+bool SongPreviewMusic(const std::string& path, platform::PreviewMusic& music);
 
 inline constexpr int kLongestMusicMs = 24 * 60 * 60 * 1000;
 inline constexpr int kEstimateSlackMs = 2000;

@@ -13,8 +13,10 @@
 
 #include "engine/song.h"
 #include "engine/songloader.h"
+#include "engine/songmusic.h"
 #include "engine/ultrastarreference.h"
 #include "platform/codepage.h"
+#include "tests/support/songwriter.h"
 
 namespace engine {
 namespace {
@@ -626,6 +628,20 @@ TEST_P(SharedSongTest, LoadsWithItsRemarks) {
     EXPECT_EQ(song->Records()[1], expected.nFirstValue);
     const UltraStarFile file = Read(Bytes(folder / (std::string(expected.folder) + ".txt")));
     EXPECT_EQ(Layout(file.parts[0], true), expected.layout);
+}
+
+// A song's preview: its music beside it, from its #PREVIEWSTART (seconds).
+TEST(SongPreviewMusicTest, TheMusicAndThePreviewStart) {
+    const auto shared = std::filesystem::path(QUORVEL_TEST_DATA) / "ultrastar" / "breaks";
+    testing_support::TemporaryFolder folder;
+    std::filesystem::copy_file(shared / "tone.ogg", folder.Path() / "tone.ogg");
+    testing_support::WriteFile(folder.Path() / "song.txt",
+                               "#MP3:tone.ogg\n#BPM:600\n#PREVIEWSTART:0,75\n: 0 4 0 la\nE\n");
+    platform::PreviewMusic music;
+    ASSERT_TRUE(SongPreviewMusic(folder.Path().string(), music));
+    EXPECT_EQ(music.strAudio, (folder.Path() / "tone.ogg").string());
+    EXPECT_EQ(music.nStartMs, 750);
+    EXPECT_FALSE(SongPreviewMusic((folder.Path() / "none").string(), music));
 }
 
 const char* const kPlain = "0+4“la” 5+4“li” / 12+4“lo”";

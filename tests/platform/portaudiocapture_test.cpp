@@ -34,8 +34,10 @@
 #include "platform/accompanimentplayer.h"
 #include "platform/clickplayer.h"
 #include "platform/messages.h"
+#include "platform/previewplayer.h"
 #include "platform/soundplayer.h"
 #include "tests/support/alsaleaks.h"
+#include "tests/support/eventually.h"
 #include "tests/support/performance.h"
 #include "tests/support/pulseserver.h"
 #include "tests/support/tonewav.h"
@@ -659,6 +661,24 @@ TEST(AccompanimentPlayerWithoutDevice, TheClockRunsWithoutSound) {
     const auto traces = messages.Traces();
     ASSERT_EQ(traces.size(), 1u);
     EXPECT_NE(traces[0].find("tone-440.mp3"), std::string::npos) << traces[0];
+}
+
+// A preview is heard, and once stopped it gives the device back.
+TEST_F(PortAudioCaptureTest, APreviewIsHeardAndGivesTheDeviceBackWhenStopped) {
+    platform::MessageCapture messages;
+    platform::CPreviewPlayer preview([](const std::string&, platform::PreviewMusic& music) {
+        music.strAudio = QUORVEL_TEST_DATA "/mp3/tone-440.mp3";
+        return true;
+    });
+    preview.Play("tone");
+    ASSERT_TRUE(testing_support::Eventually([&] { return preview.Heard(); }))
+        << "the output never took the preview";
+    preview.Stop();
+    ASSERT_TRUE(testing_support::Eventually([&] { return preview.Playing().empty(); }));
+    // Stopped, the worker closed the stream: PortAudio is no longer initialised.
+    EXPECT_TRUE(
+        testing_support::Eventually([] { return Pa_GetDeviceCount() == paNotInitialized; }));
+    EXPECT_TRUE(messages.Messages().empty());
 }
 
 // The recording devices by name: the server's devices are listed, a listed one opens as itself,
