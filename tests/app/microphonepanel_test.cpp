@@ -25,6 +25,7 @@
 #include "platform/messages.h"
 #include "tests/support/brokencapture.h"
 #include "tests/support/clockplayer.h"
+#include "tests/support/silentpreview.h"
 #include "tests/support/songwriter.h"
 
 namespace {
@@ -312,6 +313,7 @@ protected:
         devices.listInputs = panel.listInputs;
         devices.makeClicks = panel.makeClicks;
         devices.makePlayer = [] { return std::make_unique<ClockPlayer>(); };
+        devices.makePreview = SilentPreview;
         return std::make_unique<CQuorvelDlg>(std::move(devices));
     }
 
