@@ -15,6 +15,7 @@
 #include "platform/audiospanreader.h"
 #include "platform/messages.h"
 #include "platform/playbackorigin.h"
+#include "platform/portaudioinit.h"
 #include "platform/quietalsa.h"
 #include "platform/realtime.h"
 #include "platform/waveformat.h"
@@ -303,13 +304,13 @@ bool CAccompanimentPlayer::StartSound(int positionMs) {
               "); the clock runs without it\n");
         if (p.stream) Pa_CloseStream(p.stream);
         p.stream = nullptr;
-        if (p.portAudio) Pa_Terminate();
+        if (p.portAudio) TerminatePortAudio();
         p.portAudio = false;
         p.reader.Close();
         return false;
     };
 
-    PaError result = Pa_Initialize();
+    PaError result = InitializePortAudio();
     if (result != paNoError) return fail(std::string("Pa_Initialize: ") + Pa_GetErrorText(result));
     p.portAudio = true;
     const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
@@ -459,7 +460,7 @@ void CAccompanimentPlayer::StopLocked() {
         Pa_CloseStream(p.stream);
         p.stream = nullptr;
     }
-    if (p.portAudio) Pa_Terminate();
+    if (p.portAudio) TerminatePortAudio();
     p.portAudio = false;
     p.reader.Close();
     // HasSound() tells of the last Play until the next.

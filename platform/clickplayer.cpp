@@ -6,6 +6,7 @@
 #include <chrono>
 #include <climits>
 
+#include "platform/portaudioinit.h"
 #include "platform/quietalsa.h"
 
 namespace platform {
@@ -28,12 +29,12 @@ bool CClickPlayer::Play(std::vector<int16_t> samples, int rate, std::string& err
         error = why;
         if (m_pStream) Pa_CloseStream(m_pStream);
         m_pStream = nullptr;
-        if (m_bPortAudio) Pa_Terminate();
+        if (m_bPortAudio) TerminatePortAudio();
         m_bPortAudio = false;
         return false;
     };
     if (rate <= 0 || samples.empty()) return fail("nothing to play");
-    PaError result = Pa_Initialize();
+    PaError result = InitializePortAudio();
     if (result != paNoError) return fail(std::string("Pa_Initialize: ") + Pa_GetErrorText(result));
     m_bPortAudio = true;
     const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
@@ -91,7 +92,7 @@ void CClickPlayer::Stop() {
         Pa_CloseStream(m_pStream);
         m_pStream = nullptr;
     }
-    if (m_bPortAudio) Pa_Terminate();
+    if (m_bPortAudio) TerminatePortAudio();
     m_bPortAudio = false;
 }
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "platform/portaudioinit.h"
 #include "platform/quietalsa.h"
 
 namespace platform {
@@ -39,7 +40,7 @@ CPortAudioCapture::~CPortAudioCapture() {
 std::vector<std::string> CPortAudioCapture::InputDeviceNames() {
     QuietAlsaProbes();
     std::vector<std::string> names;
-    if (Pa_Initialize() != paNoError) return names;
+    if (InitializePortAudio() != paNoError) return names;
     const PaDeviceIndex count = Pa_GetDeviceCount();
     for (PaDeviceIndex i = 0; i < count; ++i) {
         const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
@@ -47,7 +48,7 @@ std::vector<std::string> CPortAudioCapture::InputDeviceNames() {
         if (std::find(names.begin(), names.end(), info->name) == names.end())
             names.emplace_back(info->name);
     }
-    Pa_Terminate();
+    TerminatePortAudio();
     return names;
 }
 
@@ -70,7 +71,7 @@ bool CPortAudioCapture::OpenStream(const WaveFormat& format, std::string& error)
     QuietAlsaProbes();
 
     m_strFallback.clear();
-    PaError result = Pa_Initialize();
+    PaError result = InitializePortAudio();
     if (result != paNoError) {  // PortAudio is not initialised then: no Pa_Terminate
         error = Failure("Pa_Initialize", result);
         return false;
@@ -120,7 +121,7 @@ bool CPortAudioCapture::OpenStream(const WaveFormat& format, std::string& error)
         if (device == paNoDevice) why = "no default input device";
     }
     if (!opened) {
-        Pa_Terminate();
+        TerminatePortAudio();
         m_strFallback.clear();
         error = why;
         return false;
@@ -187,7 +188,7 @@ void CPortAudioCapture::CloseStream() {
     Pa_CloseStream(m_pStream);
     m_pStream = nullptr;
     m_nLatencyMs = 0;
-    Pa_Terminate();
+    TerminatePortAudio();
     StopDelivery();
 }
 

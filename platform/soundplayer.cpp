@@ -10,13 +10,14 @@
 #include <vector>
 
 #include "platform/messages.h"
+#include "platform/portaudioinit.h"
 #include "platform/wavedata.h"
 
 namespace platform {
 namespace {
 
 bool Play(const WaveData& wave, const std::string& path) {
-    if (Pa_Initialize() != paNoError) {
+    if (InitializePortAudio() != paNoError) {
         Trace("sound: no audio output for " + path + "\n");
         return false;
     }
@@ -36,7 +37,7 @@ bool Play(const WaveData& wave, const std::string& path) {
         Pa_StopStream(stream);
     }
     if (stream) Pa_CloseStream(stream);
-    Pa_Terminate();
+    TerminatePortAudio();
     if (error != paNoError) Trace("sound: " + path + ": " + Pa_GetErrorText(error) + "\n");
     return error == paNoError;
 }
