@@ -14,7 +14,6 @@
 #include <QPainter>
 #include <QPropertyAnimation>
 #include <QScreen>
-#include <QTimer>
 #include <QWindow>
 
 #include <cstdio>
@@ -35,7 +34,6 @@
 #include "engine/referencemelody.h"
 #include "engine/songfolder.h"
 #include "engine/songloader.h"
-#include "engine/songmusic.h"
 #include "history/songhash.h"
 #include "library/libraryroot.h"
 #include "library/searchfold.h"
@@ -79,9 +77,6 @@ const char* OrderCaption(library::SongOrder order) {
     return "";
 }
 
-// How long the highlight stays on a song before its preview plays.
-constexpr int kPreviewDelayMs = 500;
-
 }  // namespace
 
 CQuorvelDlg::CQuorvelDlg(Devices devices)
@@ -111,10 +106,6 @@ CQuorvelDlg::CQuorvelDlg(Devices devices)
         m_devices.makeClicks = [] { return std::make_unique<platform::CClickPlayer>(); };
     if (!m_devices.makePlayer)
         m_devices.makePlayer = [] { return std::make_unique<platform::CAccompanimentPlayer>(); };
-    if (!m_devices.makePreview)
-        m_devices.makePreview = [] {
-            return std::make_unique<platform::CPreviewPlayer>(&engine::SongPreviewMusic);
-        };
     display::InstallFontSubstitutions();
     setFont(display::MakeFont(QStringLiteral("宋体"), 24));
     setWindowTitle(QString());
@@ -167,7 +158,6 @@ CQuorvelDlg::~CQuorvelDlg() {
     disconnect(qApp, nullptr, this, nullptr);
     m_pHistory.reset();  // what was posted to it is kept; nothing comes back from it any more
     m_library.Stop();    // no change of the library is posted to this window any more
-    m_pPreview.reset();  // joins its thread, once a file it is opening is open
     qApp->removeEventFilter(this);
     EndSession();
     m_session.CloseCapture();
@@ -275,14 +265,6 @@ void CQuorvelDlg::CreateControls() {
     m_pCovers->SetReadyHandler([this](const QString& path, int) {
         m_listSongs->viewport()->update();
         m_pDetails->OnCoverReady(path);
-    });
-    m_pPreviewTimer = new QTimer(this);
-    m_pPreviewTimer->setSingleShot(true);
-    m_pPreviewTimer->setInterval(kPreviewDelayMs);
-    connect(m_pPreviewTimer, &QTimer::timeout, this, [this] { PlayPreview(); });
-    connect(m_listSongs, &QListWidget::currentRowChanged, this, [this] {
-        StopPreview();
-        m_pPreviewTimer->start();
     });
 
     const int boxTops[4] = {113, 147, 177, 208};
@@ -917,22 +899,7 @@ void CQuorvelDlg::OnClearSong(int box) {
     m_listSongs->blockSignals(false);
 }
 
-void CQuorvelDlg::PlayPreview() {
-    const QListWidgetItem* item = m_listSongs->currentItem();
-    if (!item || !m_pSongEntries || !m_listSongs->isVisible()) return;
-    const int index = item->data(Qt::UserRole).toInt();
-    if (index < 0 || static_cast<std::size_t>(index) >= m_pSongEntries->size()) return;
-    if (!m_pPreview) m_pPreview = m_devices.makePreview();
-    if (m_pPreview) m_pPreview->Play((*m_pSongEntries)[static_cast<std::size_t>(index)].strFolder);
-}
-
-void CQuorvelDlg::StopPreview() {
-    m_pPreviewTimer->stop();
-    if (m_pPreview) m_pPreview->Stop();
-}
-
 void CQuorvelDlg::OnListBack() {
-    StopPreview();
     m_nScreen = 3;
     Show({ids::kRoleBoy, ids::kRoleGirl}, false);
     Show({ids::kHomeButton, ids::kSinglesPicture, ids::kMedleysPicture}, true);
@@ -963,7 +930,6 @@ void CQuorvelDlg::OnLevelChosen(int index) {
 void CQuorvelDlg::OnRoleGirl() { m_session.SetHighOffset(false); }
 
 void CQuorvelDlg::ShowPage(bool help) {
-    StopPreview();
     m_pIntroDlg->Microphone()->setVisible(!help);  // before the page shows: it opens a stream
     m_pIntroDlg->show();
     m_pIntroDlg->setGeometry(geometry());  // exactly over the main window
@@ -992,7 +958,6 @@ void CQuorvelDlg::OnSettingsPage() {
 // Sessions
 
 void CQuorvelDlg::OnConfirm() {
-    StopPreview();
     if (m_bMedleyList) {
         for (int id : m_pSongEdits)
             if (BoxText(id).isEmpty()) {

@@ -47,10 +47,7 @@
 #include "platform/capturedevice.h"
 #include "platform/clickplayer.h"
 #include "platform/player.h"
-#include "platform/previewplayer.h"
 #include "res/resources.h"
-
-class QTimer;
 
 class CQuorvelDlg : public QDialog, public engine::CSessionView {
 public:
@@ -61,8 +58,6 @@ public:
         std::function<std::vector<std::string>()> listInputs;
         std::function<std::unique_ptr<platform::CClickPlayer>()> makeClicks;
         std::function<std::unique_ptr<platform::CPlayer>()> makePlayer;
-        // What plays the highlighted song's preview on the list.
-        std::function<std::unique_ptr<platform::CPreviewPlayer>()> makePreview;
     };
 
     explicit CQuorvelDlg(Devices devices = {});
@@ -96,8 +91,6 @@ public:
     CHistogramCtrl& Display() { return m_display; }
     bool IsDisplayUp() const { return m_bDisplayUp; }
     bool IsSessionRunning() const { return m_session.IsRunning(); }
-    // The song list's preview; null until the list first asked for one.
-    const platform::CPreviewPlayer* Preview() const { return m_pPreview.get(); }
     bool HasCaption() const;
 
     // Handlers, named as the buttons' commands.
@@ -330,11 +323,4 @@ private:
     bool m_bHistoryWaitSaid = false;    // the singer was told why
     std::map<std::string, history::SongScores> m_songScores;
     CIntroduceDlg* m_pIntroDlg = nullptr;
-
-    // The highlighted song's preview, played once the highlight has stayed on it for a while
-    // (the timer), and stopped when it moves on or the list is left.
-    void PlayPreview();
-    void StopPreview();
-    std::unique_ptr<platform::CPreviewPlayer> m_pPreview;
-    QTimer* m_pPreviewTimer = nullptr;
 };

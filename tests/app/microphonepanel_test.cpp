@@ -25,7 +25,6 @@
 #include "platform/messages.h"
 #include "tests/support/brokencapture.h"
 #include "tests/support/clockplayer.h"
-#include "tests/support/silentpreview.h"
 #include "tests/support/songwriter.h"
 
 namespace {
@@ -313,7 +312,6 @@ protected:
         devices.listInputs = panel.listInputs;
         devices.makeClicks = panel.makeClicks;
         devices.makePlayer = [] { return std::make_unique<ClockPlayer>(); };
-        devices.makePreview = SilentPreview;
         return std::make_unique<CQuorvelDlg>(std::move(devices));
     }
 

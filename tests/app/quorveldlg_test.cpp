@@ -38,7 +38,6 @@
 #include "tests/support/brokencapture.h"
 #include "tests/support/clockplayer.h"
 #include "tests/support/performance.h"
-#include "tests/support/silentpreview.h"
 #include "tests/support/tonewav.h"
 
 namespace {
@@ -72,7 +71,6 @@ protected:
                 return std::make_unique<platform::CWaveFileCapture>(captureFile);
             };
         devices.makePlayer = [] { return std::make_unique<ClockPlayer>(); };
-        devices.makePreview = SilentPreview;
         auto dialog = std::make_unique<CQuorvelDlg>(std::move(devices));
         EXPECT_TRUE(dialog->OnInitDialog());
         dialog->show();
@@ -140,28 +138,6 @@ protected:
     platform::MessageCapture messages;
     std::filesystem::path m_previous;
 };
-
-// Half a second after a song is highlighted its preview plays; the next highlight takes over,
-// and leaving the list stops it.
-TEST_F(DialogTest, TheHighlightedSongPlaysItsPreview) {
-    Songs(false, {"a", "b"});
-    auto dialog = MakeDialog();
-    ToList(*dialog, false);
-    auto previewed = [&] {
-        const platform::CPreviewPlayer* preview = dialog->Preview();
-        return preview ? std::filesystem::path(preview->Playing()).filename().string()
-                       : std::string();
-    };
-    Pick(*dialog, 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !previewed().empty(); }, 60000));
-    const std::string first = previewed();
-    Pick(*dialog, 1);
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return !previewed().empty() && previewed() != first; }, 60000));
-    EXPECT_EQ(std::set<std::string>({first, previewed()}), std::set<std::string>({"a", "b"}));
-    dialog->OnListBack();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return previewed().empty(); }, 60000));
-}
 
 TEST_F(DialogTest, StartsOnTheHomeScreenWithItsFourButtons) {
     auto dialog = MakeDialog();
@@ -808,7 +784,6 @@ TEST_F(SessionTest, TheReviewShowsEveryLinePlaysItAndPractisesOne) {
     const std::string wav = Recording(sung);
     devices.makeCapture = [wav] { return std::make_unique<platform::CWaveFileCapture>(wav); };
     devices.makePlayer = [] { return std::make_unique<ClockPlayer>(); };
-    devices.makePreview = SilentPreview;
     devices.makeClicks = [&tracks] { return std::make_unique<KeptTracks>(tracks); };
     auto dialog = std::make_unique<CQuorvelDlg>(std::move(devices));
     ASSERT_TRUE(dialog->OnInitDialog());
