@@ -155,6 +155,7 @@ class Run:
             if not singer.ready():
                 raise desk.Failure("the singer cannot hear the accompaniment's sink")
             program.click(*CONFIRM, settle=0.0)
+            singer.arm()
             missed = self.follow(label, singer, songs, picked, traced, again)
             match = program.wait_for_trace(r"final score: (\d+(?:\.\d+)?)", timeout, traced)
             singer.finish()

@@ -454,6 +454,9 @@ class Singer:
             stderr=subprocess.DEVNULL)
         self.heard = 0                 # samples listened to
         self.cues = []                 # (the music's start, seconds the cue was read late)
+        # Sound heard before the song is started (the list's preview of the song picked) is no
+        # cue: the singer waits for the music after the start is pressed.
+        self.armed = self.rearmed = False
         self.changed = threading.Condition()
         self.writers = []
         self.thread = threading.Thread(target=self._listen, daemon=True)
@@ -463,6 +466,10 @@ class Singer:
         """True once the listener hears the sink (before the music is started)."""
         with self.changed:
             return self.changed.wait_for(lambda: self.heard >= self.RATE // 5, timeout)
+
+    def arm(self):
+        """The song is started: the next music after a silence is its music."""
+        self.armed = self.rearmed = True
 
     def cue(self, number, timeout=60.0):
         """Waits for the music of the number-th song (from 0); how far into the song its
@@ -484,13 +491,17 @@ class Singer:
             data = odd + data
             odd = data[len(data) // 2 * 2:]
             samples = memoryview(data[: len(data) // 2 * 2]).cast("h")
+            if self.rearmed:
+                # Only a silence heard after the start counts before the music.
+                self.rearmed = False
+                quiet = 0
             for i, sample in enumerate(samples):
                 if abs(sample) <= self.LEVEL:
                     quiet += 1
                     continue
                 at = self.heard + i
-                if quiet * 1000 >= self.SILENCE_MS * self.RATE and at >= earliest \
-                        and len(self.cues) < len(self.recordings):
+                if self.armed and quiet * 1000 >= self.SILENCE_MS * self.RATE \
+                        and at >= earliest and len(self.cues) < len(self.recordings):
                     late = (len(samples) - i) / self.RATE + self.leads[len(self.cues)]
                     self._sing(len(self.cues), late)
                     (_, pcm) = self.recordings[len(self.cues)]
