@@ -154,8 +154,10 @@ class Run:
         try:
             if not singer.ready():
                 raise desk.Failure("the singer cannot hear the accompaniment's sink")
-            program.click(*CONFIRM, settle=0.0)
+            # From here on the next music after a silence is the song's (it may begin before the
+            # click returns).
             singer.arm()
+            program.click(*CONFIRM, settle=0.0)
             missed = self.follow(label, singer, songs, picked, traced, again)
             match = program.wait_for_trace(r"final score: (\d+(?:\.\d+)?)", timeout, traced)
             singer.finish()

@@ -454,8 +454,8 @@ class Singer:
             stderr=subprocess.DEVNULL)
         self.heard = 0                 # samples listened to
         self.cues = []                 # (the music's start, seconds the cue was read late)
-        # Sound heard before the song is started (the list's preview of the song picked) is no
-        # cue: the singer waits for the music after the start is pressed.
+        # Sound heard before the singer is ready for the song is no cue: the singer waits for
+        # the music after a silence heard once the start is about to be pressed.
         self.armed = self.rearmed = False
         self.changed = threading.Condition()
         self.writers = []
@@ -468,7 +468,7 @@ class Singer:
             return self.changed.wait_for(lambda: self.heard >= self.RATE // 5, timeout)
 
     def arm(self):
-        """The song is started: the next music after a silence is its music."""
+        """The song is about to be started: the next music after a silence is its music."""
         self.armed = self.rearmed = True
 
     def cue(self, number, timeout=60.0):
