@@ -114,8 +114,11 @@ bool CHistoryStore::Open(const std::string& path, std::string& notice) {
                 // Busy, locked, read-only or full: the file stays as it is, and is tried again
                 // with every attempt kept.
                 query = QSqlQuery();
-                notice = "历史记录“" + path + "”现在无法" + (read ? "写入" : "读取") + "（" +
-                         error + "），文件保持原样；新的成绩先留在内存里，能写入时再写进去。";
+                notice = "历史记录“";
+                notice += path;
+                notice += read ? "”现在无法写入（" : "”现在无法读取（";
+                notice += error;
+                notice += "），文件保持原样；新的成绩先留在内存里，能写入时再写进去。";
                 return true;
             }
         }
