@@ -1,5 +1,6 @@
 // Plays a music file through the accompaniment player to its end, as a song does, and prints the
-// player's trace lines on standard error (for tests/soak/dropouts.py, which records what the sound server was given).
+// player's trace lines on standard error (for tests/soak/dropouts.py, which records what the sound
+// server was given).
 //
 // usage: play_music FILE
 #include <chrono>
